@@ -1,0 +1,3 @@
+#include "installer/cleanup.h"
+
+void cleanup(Repository&, Manifest&) {}

@@ -1,0 +1,41 @@
+#include "installer/entry.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "database/database_reader.h"
+#include "installer/options.h"
+#include "installer/repository.h"
+#include "installer/root_change.h"
+#include "installer/run_modes.h"
+
+int run_installer(int argc, char* argv[]) {
+  Repository& repository = Repository::instance();
+  RunOptions options;
+  switch (scan_options(argc, argv, options, std::cout)) {
+    case ScanOutcome::usage:
+      std::cout << USAGE_TEXT << std::endl;
+      return 0;
+    case ScanOutcome::commit:
+      return commit_mode();
+    case ScanOutcome::cancel:
+      return cancel_mode();
+    case ScanOutcome::run:
+      break;
+  }
+
+  if (!options.root.empty() && !change_root(options.root)) std::perror("chroot");
+  if (::chdir("/") != 0) {
+    // Nothing to do: the run goes on where it stands.
+  }
+  const char* arch = std::getenv("arch");
+  open_repository(repository, options.quiet, arch ? arch : "i386");
+
+  if (options.show) return show_mode(repository);
+  if (options.cleanup) return cleanup_mode(repository);
+  if (options.from_stdin) return stream_mode(repository, options);
+  return upgrade_mode(repository, options);
+}

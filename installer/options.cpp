@@ -1,0 +1,45 @@
+#include "installer/options.h"
+
+#include <cstring>
+#include <ostream>
+
+#include "package/admission.h"
+
+ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostream& out) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    const bool has_next = i + 1 < argc;
+    auto is = [arg](const char* option) { return std::strcmp(arg, option) == 0; };
+    if (is("--cleanup")) {
+      options.cleanup = true;
+      return ScanOutcome::run;
+    } else if (is("--safe")) {
+      options.commit_now = false;
+    } else if (is("-r") && has_next) {
+      options.root = argv[++i];
+    } else if (is("-")) {
+      options.from_stdin = true;
+      return ScanOutcome::run;
+    } else if (is("-q")) {
+      options.quiet = true;
+    } else if (is("-down")) {
+      options.allow |= ADMIT_DOWNGRADE;
+    } else if (is("--reinstall")) {
+      out << std::endl << "Resuming upgrade..." << std::endl;
+      options.allow |= ADMIT_SAME;
+    } else if (is("-b") || is("--force") || is("--noupgrade")) {
+    } else if (is("--month") && has_next) {
+      ++i;
+    } else if (is("-i")) {
+    } else if (is("--commit")) {
+      return ScanOutcome::commit;
+    } else if (is("--cancel")) {
+      return ScanOutcome::cancel;
+    } else if (is("--show")) {
+      options.show = true;
+    } else {
+      return ScanOutcome::usage;
+    }
+  }
+  return ScanOutcome::run;
+}

@@ -1,0 +1,3 @@
+#include "installer/package_table.h"
+
+void print_package_table(const Repository&, std::ostream&) {}

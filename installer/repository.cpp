@@ -1,0 +1,124 @@
+#include "installer/repository.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+namespace {
+
+constexpr const char* HIDE_CURSOR = "\x1b[?25l";
+constexpr const char* SHOW_CURSOR = "\x1b[?25h";
+constexpr size_t MESSAGE_BUFFER = 256;
+constexpr size_t POST_LOG_RESET_BYTES = 4096;
+constexpr size_t PROGRESS_WIDTH = 76;
+
+}  // namespace
+
+Repository& Repository::instance() {
+  static Repository* repository = new Repository(std::cout);
+  return *repository;
+}
+
+Repository::Repository(std::ostream& console) : console_(console) {}
+
+void Repository::reset() {
+  architecture.clear();
+  packages.clear();
+  status_line.clear();
+  messages.clear();
+  quiet = false;
+  post_log_reset_ = false;
+}
+
+void Repository::show_status(const std::string& text) {
+  if (quiet || text == status_line) return;
+  console_ << HIDE_CURSOR << '\r' << text;
+  if (text.size() < status_line.size()) {
+    console_ << std::string(status_line.size() - text.size(), ' ');
+  }
+  console_ << '\r' << SHOW_CURSOR << std::flush;
+  status_line = text;
+}
+
+void Repository::vreport(const char* prefix, const char* format, va_list args) {
+  char text[MESSAGE_BUFFER];
+  std::vsnprintf(text, sizeof text, format, args);
+  if (quiet) return;
+  std::string message = prefix ? prefix : "";
+  message += text;
+  if (!status_line.empty()) {
+    console_ << '\r' << std::string(79, ' ') << '\r' << std::flush;
+  }
+  console_ << message << std::endl;
+  if (!status_line.empty()) console_ << status_line << std::flush;
+  messages.push_back(std::move(message));
+}
+
+void Repository::report(const char* prefix, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vreport(prefix, format, args);
+  va_end(args);
+}
+
+void Repository::error(const char* format, ...) {
+  show_status("");
+  va_list args;
+  va_start(args, format);
+  vreport("ERROR: ", format, args);
+  va_end(args);
+}
+
+void Repository::warning(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vreport("WARNING: ", format, args);
+  va_end(args);
+}
+
+void Repository::info(const char* format, ...) {
+  show_status("");
+  va_list args;
+  va_start(args, format);
+  vreport(nullptr, format, args);
+  va_end(args);
+}
+
+std::string progress_line(const std::string& label, uint64_t done, uint64_t total) {
+  std::string line = label + " [";
+  const uint64_t width = line.size() < PROGRESS_WIDTH ? PROGRESS_WIDTH - line.size() : 0;
+  uint64_t filled = 0;
+  if (total != 0) filled = done >= total ? width : done * width / total;
+  line.append(filled, '#');
+  line.append(width - filled, ' ');
+  line += ']';
+  return line;
+}
+
+void Repository::show_progress(const std::string& label, uint64_t done, uint64_t total) {
+  show_status(progress_line(label, done, total));
+}
+
+void Repository::read_post_log() {
+  std::ifstream in(POST_LOG_PATH, std::ios::binary);
+  if (in) {
+    std::string line;
+    while (std::getline(in, line) && !in.eof()) messages.push_back(line);
+  }
+  in.close();
+  std::ofstream out(POST_LOG_PATH, std::ios::binary | std::ios::trunc);
+  const std::string zeros(POST_LOG_RESET_BYTES, '\0');
+  out.write(zeros.data(), zeros.size());
+  out.close();
+  post_log_reset_ = true;
+}
+
+void Repository::write_post_log() {
+  if (!post_log_reset_ && messages.empty()) return;
+  std::ofstream out(POST_LOG_PATH,
+                    std::ios::binary | (post_log_reset_ ? std::ios::trunc : std::ios::app));
+  ::sync();
+  for (const std::string& message : messages) out << message << '\n';
+}

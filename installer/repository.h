@@ -1,0 +1,66 @@
+// The process-wide Repository: the installed package records and the console, whose
+// status line stays at the bottom of the terminal while messages are printed above it.
+// Every printed message is kept for the post log.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package/package.h"
+
+constexpr const char* POST_LOG_PATH = "/flash/postlog";
+
+class Repository {
+ public:
+  // The process-wide object, created on first use and never destroyed.
+  static Repository& instance();
+
+  // A repository printing to `console`; only tests make their own.
+  explicit Repository(std::ostream& console);
+  Repository(const Repository&) = delete;
+  // Back to the state at creation, for a process that starts over (a forked test run).
+  void reset();
+  Repository& operator=(const Repository&) = delete;
+
+  std::string architecture;
+  std::vector<std::unique_ptr<Package>> packages;
+  std::string status_line;       // the text now on screen, empty when none
+  std::vector<std::string> messages;
+  bool quiet = false;            // nothing is printed and nothing is kept
+
+  // Replaces the status line in place; an empty text clears it.
+  void show_status(const std::string& text);
+  // Prints prefix (may be null) + the message, cut at 255 characters, above the status
+  // line, and keeps it. Formats use only "%s" fields.
+  void report(const char* prefix, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void vreport(const char* prefix, const char* format, va_list args)
+      __attribute__((format(printf, 3, 0)));
+  // Clears the status line for good, then reports with "ERROR: ".
+  void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Reports with "WARNING: " and puts the status line back below it.
+  void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Clears the status line for good, then reports with no prefix.
+  void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // Status line "label [####    ]" for `done` of `total` bytes; 77 characters for any
+  // label shorter than 74.
+  void show_progress(const std::string& label, uint64_t done, uint64_t total);
+
+  // Moves the lines of the post log into `messages` and leaves 4096 zero bytes in the
+  // file, so that a run that dies before write_post_log leaves no stale lines.
+  void read_post_log();
+  // Writes `messages` to the post log: rewriting it after read_post_log, else appending.
+  void write_post_log();
+
+ private:
+  std::ostream& console_;
+  bool post_log_reset_ = false;
+};
+
+// The bar text of show_progress; the bar is empty when `total` is 0 and full when
+// `done` reaches or passes `total`.
+std::string progress_line(const std::string& label, uint64_t done, uint64_t total);

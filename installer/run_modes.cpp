@@ -1,0 +1,104 @@
+#include "installer/run_modes.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+
+#include "installer/cleanup.h"
+#include "installer/package_table.h"
+#include "installer/repository.h"
+#include "installer/stream_install.h"
+#include "installer/upgrade.h"
+#include "package/admission.h"
+#include "package/schedule.h"
+#include "transaction/commit.h"
+#include "transaction/manifest.h"
+
+namespace {
+
+constexpr int NO_BOOT_SPACE_STATUS = 28;
+
+}  // namespace
+
+int commit_mode() {
+  Manifest manifest;
+  (void)manifest.load(SAVED_MANIFEST_PATH);
+  std::cout << "finishing install... " << std::flush;
+  commit(manifest, true);
+  std::cout << "\b " << std::endl;
+  return 0;
+}
+
+int cancel_mode() {
+  Manifest manifest;
+  (void)manifest.load(SAVED_MANIFEST_PATH);
+  cancel(manifest);
+  ::unlink(SAVED_MANIFEST_PATH);
+  return 0;
+}
+
+int show_mode(Repository& repository) {
+  print_package_table(repository, std::cout);
+  return 0;
+}
+
+int cleanup_mode(Repository& repository) {
+  Manifest manifest;
+  cleanup(repository, manifest);
+  commit(manifest, false);
+  return 0;
+}
+
+int stream_mode(Repository& repository, const RunOptions& options) {
+  Manifest manifest;
+  apply_scheduled(repository, manifest, 1);
+
+  std::filebuf image;
+  if (!image.open(STREAM_IMAGE_PATH, std::ios::out | std::ios::binary | std::ios::trunc)) {
+    std::cout << "ERROR: could not open image" << std::endl;
+    return -1;
+  }
+  std::string database_dir;
+  bool boot_image = false;
+  const int result = stream_install(repository, manifest, std::cin, options.allow | ADMIT_UPGRADE,
+                                    UserForcedMap(), &image, &database_dir, &boot_image);
+  image.close();
+  if (result == 0) {
+    const std::string target = database_dir + "image";
+    if (boot_image) {
+      manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE_PATH);
+      manifest.add_link(BOOT_IMAGE_PATH, target);
+    } else {
+      manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+    }
+    commit(manifest, false);
+  } else {
+    cancel(manifest);
+  }
+  repository.write_post_log();
+  return result;
+}
+
+int upgrade_mode(Repository& repository, const RunOptions& options) {
+  Manifest manifest;
+  apply_scheduled(repository, manifest, 1);
+  int status = 0;
+  const uint32_t allow = options.allow | ADMIT_UPGRADE;
+  upgrade(repository, manifest, allow);
+  if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
+    repository.error("not enough space for upgrade");
+    cancel(manifest);
+    status = NO_BOOT_SPACE_STATUS;
+  }
+  if (!manifest.empty()) {
+    manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0).close();
+    if (options.commit_now) {
+      commit(manifest, false);
+    } else {
+      manifest.save(SAVED_MANIFEST_PATH);
+    }
+  }
+  repository.write_post_log();
+  return status;
+}

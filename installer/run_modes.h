@@ -1,0 +1,22 @@
+// The six run modes of the installer. Each returns the process exit status.
+#pragma once
+
+#include "installer/options.h"
+
+class Repository;
+
+constexpr const char* STREAM_IMAGE_PATH = "/flash/var/pdb//image";
+constexpr const char* STREAM_IMAGE_MOVE_SOURCE = "/flash/var/pdb/image";
+constexpr const char* BOOT_IMAGE_PATH = "/flash/bootimage";
+constexpr const char* PACKAGES_CHANGED_PATH = "/flash/PCKGS_CHANGED";
+
+// Commits "/ram/MANIFEST" with the spinner, leaving the file in place.
+int commit_mode();
+// Drops "/ram/MANIFEST" and the transaction it holds.
+int cancel_mode();
+int show_mode(Repository& repository);
+int cleanup_mode(Repository& repository);
+// Installs the package on standard input, keeping a copy of it as its database image.
+int stream_mode(Repository& repository, const RunOptions& options);
+// Applies the schedule and upgrades from the download folders.
+int upgrade_mode(Repository& repository, const RunOptions& options);

@@ -1,0 +1,3 @@
+#include "installer/upgrade.h"
+
+void upgrade(Repository&, Manifest&, uint32_t) {}

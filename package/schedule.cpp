@@ -1,0 +1,3 @@
+#include "package/schedule.h"
+
+bool apply_scheduled(Repository&, Manifest&, int) { return false; }

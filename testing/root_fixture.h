@@ -1,0 +1,65 @@
+// A throwaway router root for tests that touch the file system. Whole installer runs and
+// any other code that uses absolute paths ("/flash", "/ram") run in a forked child that
+// has entered the root with chroot, so the machine's own paths are never touched.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct RunResult {
+  int status = -1;  // exit status 0..255, or -1 when the child died by a signal
+  std::string out;
+  std::string err;
+};
+
+struct TmpfsMount {
+  std::string path;  // directory inside the root
+  std::string size;  // tmpfs size option, such as "64k"
+};
+
+struct ChildOptions {
+  std::string stdin_data;
+  bool stdin_pipe = false;  // feed standard input through a pipe instead of a file
+  std::vector<std::pair<std::string, std::string>> env;
+  std::vector<std::string> unset_env;
+  // Mounted in the child's own mount namespace before it enters the root, so they vanish
+  // with it whatever the test does.
+  std::vector<TmpfsMount> mounts;
+};
+
+class RootFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Skips the test, with the reason, when tmpfs mounts are not allowed here.
+  void require_mounts();
+
+  const std::string& root() const { return root_; }
+  // The host path of an absolute path inside the root.
+  std::string host_path(const std::string& path) const { return root_ + path; }
+
+  // Helpers on paths inside the root; parents are created as needed.
+  void write_file(const std::string& path, const std::string& contents, unsigned mode = 0644);
+  void make_dirs(const std::string& path);
+  std::string read_file(const std::string& path) const;
+  bool exists(const std::string& path) const;  // does not follow a final symbolic link
+
+  // Runs `body` in a child inside the root; its result is the exit status.
+  RunResult run_in_root(const std::function<int()>& body, const ChildOptions& options = {});
+  // Runs the installer's entry function with `args` inside the root.
+  RunResult run_installer(const std::vector<std::string>& args, const ChildOptions& options = {});
+  // Runs the built installer program, outside the root; pass "-r", root() yourself.
+  RunResult run_binary(const std::vector<std::string>& args, const ChildOptions& options = {});
+
+ private:
+  RunResult run_child(const std::function<int()>& body, const ChildOptions& options,
+                      bool enter_root);
+
+  std::string base_;  // holds root/ and the captured output
+  std::string root_;
+};
