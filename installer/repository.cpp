@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iostream>
 
+#include "format/part_stream.h"
+
 namespace {
 
 constexpr const char* HIDE_CURSOR = "\x1b[?25l";
@@ -99,6 +101,11 @@ std::string progress_line(const std::string& label, uint64_t done, uint64_t tota
 
 void Repository::show_progress(const std::string& label, uint64_t done, uint64_t total) {
   show_status(progress_line(label, done, total));
+}
+
+void Repository::show_progress(const std::string& label, const PartStream& stream) {
+  const PartStreamBuf& buf = stream.part_buf();
+  show_progress(label, buf.part_offset() + buf.position(), stream.total_length);
 }
 
 void Repository::read_post_log() {

@@ -12,6 +12,8 @@
 
 #include "package/package.h"
 
+class PartStream;
+
 constexpr const char* POST_LOG_PATH = "/flash/postlog";
 
 class Repository {
@@ -49,6 +51,8 @@ class Repository {
   // Status line "label [####    ]" for `done` of `total` bytes; 77 characters for any
   // label shorter than 74.
   void show_progress(const std::string& label, uint64_t done, uint64_t total);
+  // The same for a container being read: how far `stream` is into its total_length.
+  void show_progress(const std::string& label, const PartStream& stream);
 
   // Moves the lines of the post log into `messages` and leaves 4096 zero bytes in the
   // file, so that a run that dies before write_post_log leaves no stale lines.

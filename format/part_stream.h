@@ -1,0 +1,125 @@
+// The part container that every package file and database image is: an istream that walks
+// the parts forward, stops at the types its caller accepts and confines every read to the
+// current payload, while copying what it takes to an optional tee and hashing it.
+//
+// Layout, integers little-endian:
+//   0  u32  magic: PACKAGE_MAGIC, or UNRECORDED_MAGIC for an unrecorded package
+//   4  u32  length of everything after these 8 bytes
+//   8       parts back to back until the source ends, each: u16 type, u32 payload
+//           length, payload
+// The 8 header bytes are copied to the tee but never hashed. With `verify`, every later
+// byte feeds the running digest: SHA-1, or SHA-256 from the first type-25 part header on;
+// each type-1 part header first finishes it into digest() and restarts it.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <streambuf>
+#include <vector>
+
+#include "crypto/hash.h"
+#include "format/part_types.h"
+
+constexpr size_t CONTAINER_HEADER_SIZE = 8;
+constexpr size_t PART_HEADER_SIZE = 6;
+constexpr size_t DIGEST_BUFFER_SIZE = 32;
+
+// Reads from `source` without a buffer of its own. Positions count from the start of the
+// current payload; before the first part the payload is empty.
+class PartStreamBuf : public std::streambuf {
+ public:
+  // `source` and `tee` (may be null) are borrowed and must outlive the buffer.
+  PartStreamBuf(std::streambuf* source, bool verify, std::streambuf* tee);
+  PartStreamBuf(const PartStreamBuf&) = delete;
+  PartStreamBuf& operator=(const PartStreamBuf&) = delete;
+
+  // Reads the container header into magic and the length field; false when fewer than
+  // 8 bytes arrived (then nothing was copied to the tee).
+  [[nodiscard]] bool read_file_header(uint32_t& magic, uint32_t& length);
+  // Skips what is left of the current payload and reads the next part header, whatever its
+  // type; answers the type, or -1 when the source ended (the digest is then finished).
+  int32_t next_raw_part();
+
+  uint32_t part_length() const { return part_length_; }
+  // Offset of the current payload from the start of the container; 64 bits, so that lengths
+  // near 2^32 never wrap.
+  uint64_t part_offset() const { return payload_offset_; }
+  // Bytes of the current payload consumed so far.
+  uint32_t position() const { return part_length_ - remaining_; }
+  uint32_t remaining() const { return remaining_; }
+  // Bytes handed back to the source that were already hashed and teed.
+  uint32_t putback_count() const { return putback_count_; }
+  bool verify() const { return verify_; }
+
+  // For the signature check. finish_digest finishes the running hash into digest() (32
+  // bytes; a SHA-1 fills the first 20 and zeros the rest) and restarts it.
+  void finish_digest();
+  const unsigned char* digest() const { return digest_; }
+  // Up to min(n, remaining()) payload bytes straight from the source: copied to the tee,
+  // never hashed. Answers how many arrived.
+  std::streamsize read_unhashed(char* out, std::streamsize n);
+
+ protected:
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+  std::streamsize showmanyc() override;
+  std::streamsize xsgetn(char* out, std::streamsize n) override;
+  int_type underflow() override;
+  int_type uflow() override;
+  int_type pbackfail(int_type c) override;
+
+ private:
+  size_t read_source(char* out, size_t count);
+  size_t read_payload(char* out, size_t count, bool hash);
+  void deliver(const char* bytes, size_t count, bool hash);
+  bool discard(uint64_t count);
+  bool skip_rest();
+  void start_part_header(uint16_t type, const unsigned char* header);
+
+  std::streambuf* source_;
+  uint64_t payload_offset_ = 0;
+  uint32_t part_length_ = 0;
+  uint32_t remaining_ = 0;
+  std::streambuf* tee_;
+  SHA1 sha1_;
+  SHA256 sha256_;
+  Hash* current_hash_;
+  bool verify_;
+  uint32_t putback_count_ = 0;
+  unsigned char digest_[DIGEST_BUFFER_SIZE] = {};
+};
+
+// Reads the container header at construction and then stands before the first part.
+// A failed or ended stream is failed(); an unknown magic or a short header makes it bad().
+class PartStream : public std::istream {
+ public:
+  // `source` (its stream buffer) and `tee` (may be null) are borrowed and must outlive the
+  // stream. `verify` turns hashing on.
+  PartStream(std::istream& source, bool verify, std::streambuf* tee = nullptr);
+  ~PartStream() override;
+
+  std::vector<uint32_t> accepted_types;  // next_part stops only at these
+  int32_t type = -1;                     // of the current part; -1 when none
+  uint32_t magic = 0xFFFFFFFF;           // all ones when the header did not arrive
+  // The length field plus 8, computed in 64 bits: 0 when the header did not arrive, above
+  // 0xFFFFFFFF when the field is within 8 of 2^32, which no real package can be.
+  uint64_t total_length = 0;
+
+  // Moves to the next part of an accepted type; answers its type, or -1 (the stream is then
+  // at end of file and failed) when there is none or the stream had failed.
+  int32_t next_part();
+  uint32_t part_length() const { return buf_.part_length(); }
+  uint64_t part_offset() const { return buf_.part_offset(); }
+  bool is_unrecorded() const { return magic == UNRECORDED_MAGIC; }
+
+  // On the signature part before any of its payload is read: 0 no valid signature, 1 the
+  // level-1 signature is valid, 2 the EdDSA one is. Defined with the signature check.
+  int verify_signature();
+
+  PartStreamBuf& part_buf() { return buf_; }
+  const PartStreamBuf& part_buf() const { return buf_; }
+
+ private:
+  PartStreamBuf buf_;
+};
