@@ -1,11 +1,157 @@
 #include "transaction/manifest.h"
 
-// Not yet implemented: the manifest records nothing.
-void Manifest::put_op(const std::string&, ManifestOp) {}
-void Manifest::add_move(const std::string&, const std::string&) {}
-void Manifest::add_link(const std::string&, const std::string&) {}
-void Manifest::remove_path(const std::string&) {}
-std::ofstream Manifest::create_file(const std::string&, uint64_t, mode_t) { return {}; }
-bool Manifest::keep_directory(const std::string&) { return true; }
-void Manifest::save(const std::string&) const {}
-bool Manifest::load(const std::string&) { return false; }
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "transaction/file_ops.h"
+
+namespace {
+
+constexpr const char* RAM_DIR = "/ram";
+constexpr const char* TMP_DIR = "/tmp";
+constexpr const char* TEMP_NAME = "/tmpXXXXXX";
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+// The nearest existing ancestor of `path` when its file system has room for the hint
+// plus a tenth, so that the commit renames instead of copying; else "/ram".
+std::string temp_dir_for(const std::string& path, uint64_t size_hint) {
+  if (size_hint == 0) return exists(RAM_DIR) ? RAM_DIR : TMP_DIR;
+  std::string dir = parent_dir(path);
+  for (;;) {
+    struct statfs info;
+    if (::statfs(dir.c_str(), &info) == 0) {
+      const uint64_t free_bytes = static_cast<uint64_t>(info.f_bsize) * info.f_bfree;
+      return size_hint + size_hint / 10 < free_bytes ? dir : RAM_DIR;
+    }
+    if (dir == "/" || dir == ".") return RAM_DIR;
+    dir = parent_dir(dir);
+  }
+}
+
+char kind_letter(ManifestKind kind) {
+  switch (kind) {
+    case ManifestKind::remove:
+      return 'U';
+    case ManifestKind::link:
+      return 'L';
+    case ManifestKind::move:
+    case ManifestKind::staged:
+      break;
+  }
+  return 'M';
+}
+
+// A line that load would split into other fields, or read as several lines.
+bool savable(const std::string& path, const ManifestOp& op) {
+  return path.find_first_of(" \n") == std::string::npos &&
+         op.source.find('\n') == std::string::npos;
+}
+
+}  // namespace
+
+void Manifest::put_op(const std::string& path, ManifestOp op) {
+  auto found = operations_.find(path);
+  if (found == operations_.end()) {
+    operations_.emplace(path, std::move(op));
+    return;
+  }
+  if (found->second.kind == ManifestKind::staged) ::unlink(found->second.source.c_str());
+  found->second = std::move(op);
+}
+
+void Manifest::add_move(const std::string& source, const std::string& target) {
+  put_op(target, {ManifestKind::move, source});
+}
+
+void Manifest::add_link(const std::string& link_target, const std::string& link_path) {
+  put_op(link_path, {ManifestKind::link, link_target});
+}
+
+void Manifest::remove_path(const std::string& path) {
+  if (exists(path)) {
+    put_op(path, {ManifestKind::remove, {}});
+  } else {
+    operations_.erase(path);
+  }
+}
+
+std::ofstream Manifest::create_file(const std::string& path, uint64_t size_hint, mode_t mode) {
+  const std::string name = temp_dir_for(path, size_hint) + TEMP_NAME;
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  const int fd = ::mkstemp(buffer.data());
+  const int mkstemp_error = errno;
+  std::ofstream out;
+  if (fd < 0) {
+    put_op(path, {ManifestKind::staged, name});
+    errno = mkstemp_error;  // the caller's message names this cause
+    return out;
+  }
+  ::close(fd);
+  const std::string temp = buffer.data();
+  if (mode != 0) ::chmod(temp.c_str(), mode);
+  put_op(path, {ManifestKind::staged, temp});
+  out.open(temp, std::ios::out | std::ios::binary | std::ios::trunc);
+  return out;
+}
+
+bool Manifest::keep_directory(const std::string& path) {
+  auto found = operations_.find(path);
+  if (found != operations_.end()) {
+    if (found->second.kind != ManifestKind::remove) return false;
+    operations_.erase(found);
+  }
+  struct stat info;
+  return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+}
+
+bool Manifest::save(const std::string& file) const {
+  std::ofstream out(file, std::ios::out | std::ios::binary | std::ios::trunc);
+  for (const auto& [path, op] : operations_) {
+    if (!savable(path, op)) return false;
+  }
+  for (const auto& [path, op] : operations_) {
+    out << kind_letter(op.kind) << ' ' << path;
+    if (op.kind != ManifestKind::remove) out << ' ' << op.source;
+    out << '\n';
+  }
+  out.close();
+  return !out.fail();
+}
+
+bool Manifest::load(const std::string& file) {
+  std::ifstream in(file, std::ios::in | std::ios::binary);
+  if (!in.is_open()) return false;
+  std::string line;
+  for (;;) {
+    if (in.fail()) return !operations_.empty();
+    std::getline(in, line);
+    if (line.empty()) return true;
+    if (!load_line(line)) return false;
+  }
+}
+
+bool Manifest::load_line(const std::string& line) {
+  const size_t first_space = line.find(' ');
+  if (first_space == std::string::npos) return false;
+  const std::string letter = line.substr(0, first_space);
+  const size_t second_space = line.find(' ', first_space + 1);
+  const std::string path = line.substr(first_space + 1, second_space - first_space - 1);
+  const bool has_source = second_space != std::string::npos;
+  const std::string source = has_source ? line.substr(second_space + 1) : std::string();
+  if (letter == "U") {
+    put_op(path, {ManifestKind::remove, {}});
+  } else if (letter == "L" || letter == "M") {
+    if (!has_source) return false;
+    put_op(path, {letter == "L" ? ManifestKind::link : ManifestKind::move, source});
+  }
+  return true;
+}
