@@ -12,6 +12,7 @@
 #include "installer/upgrade.h"
 #include "package/admission.h"
 #include "package/schedule.h"
+#include "transaction/boot_space.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
 
@@ -80,25 +81,30 @@ int stream_mode(Repository& repository, const RunOptions& options) {
   return result;
 }
 
-int upgrade_mode(Repository& repository, const RunOptions& options) {
-  Manifest manifest;
-  apply_scheduled(repository, manifest, 1);
+int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, bool commit_now) {
   int status = 0;
-  const uint32_t allow = options.allow | ADMIT_UPGRADE;
-  upgrade(repository, manifest, allow);
   if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
     repository.error("not enough space for upgrade");
     cancel(manifest);
     status = NO_BOOT_SPACE_STATUS;
   }
-  if (!manifest.empty()) {
-    manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0).close();
-    if (options.commit_now) {
-      commit(manifest, false);
-    } else {
-      manifest.save(SAVED_MANIFEST_PATH);
-    }
+  if (manifest.empty()) return status;
+  manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0).close();
+  if (commit_now) {
+    commit(manifest, false);
+  } else {
+    // Nothing is reported: a transaction that cannot be saved faithfully is saved empty.
+    (void)manifest.save(SAVED_MANIFEST_PATH);
   }
+  return status;
+}
+
+int upgrade_mode(Repository& repository, const RunOptions& options) {
+  Manifest manifest;
+  apply_scheduled(repository, manifest, 1);
+  const uint32_t allow = options.allow | ADMIT_UPGRADE;
+  upgrade(repository, manifest, allow);
+  const int status = finish_upgrade(repository, manifest, allow, options.commit_now);
   repository.write_post_log();
   return status;
 }

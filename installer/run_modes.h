@@ -3,6 +3,7 @@
 
 #include "installer/options.h"
 
+class Manifest;
 class Repository;
 
 constexpr const char* STREAM_IMAGE_PATH = "/flash/var/pdb//image";
@@ -20,3 +21,8 @@ int cleanup_mode(Repository& repository);
 int stream_mode(Repository& repository, const RunOptions& options);
 // Applies the schedule and upgrades from the download folders.
 int upgrade_mode(Repository& repository, const RunOptions& options);
+// The end of an upgrade for what `manifest` holds: unless `allow` has ADMIT_SAME, the
+// boot-space check (on failure "not enough space for upgrade", the transaction cancelled,
+// status 28); then, when anything is staged, the "/flash/PCKGS_CHANGED" marker and either
+// the commit or, without `commit_now`, the save to "/ram/MANIFEST". Returns 0 or 28.
+int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, bool commit_now);

@@ -1,8 +1,99 @@
 #include "transaction/commit.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <set>
+#include <utility>
+
+#include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 
-// Not yet implemented: commit changes nothing, cancel only forgets.
-void commit(Manifest&, bool) {}
-void cancel(Manifest& manifest) { manifest.clear(); }
-bool fits_boot_space(const Manifest&) { return true; }
+namespace {
+
+// Files that the second pass will move, by device and inode, so that the removal of the
+// directory holding them (a staged file sits beside its target) spares them.
+class MoveSources {
+ public:
+  explicit MoveSources(const Manifest& manifest) : manifest_(manifest) {}
+
+  bool contains(const struct stat& info) {
+    if (!collected_) collect();
+    return sources_.count({info.st_dev, info.st_ino}) != 0;
+  }
+
+ private:
+  void collect() {
+    collected_ = true;
+    for (const auto& [path, op] : manifest_.operations()) {
+      struct stat info;
+      if (!is_move(op) || ::lstat(op.source.c_str(), &info) != 0) continue;
+      sources_.insert({info.st_dev, info.st_ino});
+    }
+  }
+
+  const Manifest& manifest_;
+  bool collected_ = false;
+  std::set<std::pair<dev_t, ino_t>> sources_;
+};
+
+// Only plain entries go: a subdirectory or a dot-file keeps the directory in place.
+void remove_directory(const std::string& path, MoveSources& keep) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir) {
+    while (const dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
+      const std::string entry_path = path + "/" + entry->d_name;
+      struct stat info;
+      if (::lstat(entry_path.c_str(), &info) == 0 && keep.contains(info)) continue;
+      ::unlink(entry_path.c_str());
+    }
+    ::closedir(dir);
+  }
+  ::rmdir(path.c_str());
+}
+
+void remove_now(const std::string& path, MoveSources& keep) {
+  if (::unlink(path.c_str()) != 0 && errno == EISDIR) remove_directory(path, keep);
+}
+
+void link_now(const std::string& path, const std::string& link_target) {
+  make_dirs(parent_dir(path));
+  ::unlink(path.c_str());
+  if (::symlink(link_target.c_str(), path.c_str()) != 0) std::perror("symlink");
+}
+
+void move_now(const std::string& path, const std::string& source, bool progress) {
+  make_dirs(parent_dir(path));
+  if (::rename(source.c_str(), path.c_str()) == 0) return;
+  if (errno == EXDEV) {
+    // The source stays: a move source is somebody else's, a staged one lives in RAM.
+    (void)copy_file(source, path, progress);
+  } else {
+    std::perror("rename");
+  }
+}
+
+}  // namespace
+
+void commit(Manifest& manifest, bool progress) {
+  MoveSources keep(manifest);
+  for (const auto& [path, op] : manifest.operations()) {
+    if (op.kind == ManifestKind::remove) remove_now(path, keep);
+    if (op.kind == ManifestKind::link) link_now(path, op.source);
+  }
+  // Every removal runs before any move, so a removed directory can be refilled.
+  for (const auto& [path, op] : manifest.operations()) {
+    if (is_move(op)) move_now(path, op.source, progress);
+  }
+}
+
+void cancel(Manifest& manifest) {
+  for (const auto& [path, op] : manifest.operations()) {
+    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
+  }
+  manifest.clear();
+}

@@ -1,12 +1,12 @@
-// Ending a transaction: commit, cancel, and the free-space check before an upgrade.
+// Ending a transaction: carrying out its operations, or dropping them.
 #pragma once
 
 class Manifest;
 
-// Carries out every operation: removals and links first, then moves. Failures are
-// reported with perror and do not stop it. `progress` shows a spinner while copying.
+// Carries out every operation: removals and links in a first pass, then moves, each pass
+// in path order; a move across file systems becomes a copy. Failures are reported with
+// perror on standard error and do not stop it. The operations stay in `manifest`.
+// `progress` turns the spinner on standard output while copying.
 void commit(Manifest& manifest, bool progress);
-// Deletes the transaction's temporary files and forgets every operation.
+// Deletes the transaction's own temporary files and forgets every operation.
 void cancel(Manifest& manifest);
-// True when the flash file systems keep enough free blocks after the commit.
-bool fits_boot_space(const Manifest& manifest);

@@ -24,6 +24,11 @@ struct ManifestOp {
   std::string source;  // file to move, or link target; empty for remove
 };
 
+// `move` and `staged` both rename their source onto the path at commit.
+inline bool is_move(const ManifestOp& op) {
+  return op.kind == ManifestKind::move || op.kind == ManifestKind::staged;
+}
+
 class Manifest {
  public:
   Manifest() = default;

@@ -1,0 +1,70 @@
+#include "transaction/boot_space.h"
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+
+#include <utility>
+
+#include "transaction/file_ops.h"
+#include "transaction/manifest.h"
+
+namespace {
+
+constexpr int64_t MIN_FREE_BLOCKS = 16;
+
+}  // namespace
+
+SpaceAccount::SpaceAccount(std::string dir) : directory(std::move(dir)) {
+  struct statfs info;
+  if (::statfs(directory.c_str(), &info) != 0) return;
+  block_size = static_cast<uint32_t>(info.f_bsize);
+  free_blocks = initial_free_blocks = static_cast<int64_t>(info.f_bfree);
+}
+
+void SpaceAccount::count_removal(const std::string& path) {
+  struct stat info;
+  if (path.compare(0, directory.size(), directory) != 0) return;
+  if (::stat(path.c_str(), &info) != 0) return;
+  const uint64_t bytes = static_cast<uint64_t>(info.st_size);
+  free_blocks += static_cast<int64_t>((bytes + block_size - 1) / block_size);
+}
+
+void SpaceAccount::count_move(const std::string& source, const std::string& path) {
+  if (path.compare(0, directory.size(), directory) != 0) return;
+  struct stat source_info;
+  if (::stat(source.c_str(), &source_info) != 0) {
+    count_removal(path);
+    return;
+  }
+  std::string dir = parent_dir(path);
+  struct stat dir_info;
+  bool found = ::stat(dir.c_str(), &dir_info) == 0;
+  while (!found && dir != "/" && dir != ".") {
+    dir = parent_dir(dir);
+    found = ::stat(dir.c_str(), &dir_info) == 0;
+  }
+  // Staging already took the room there; the replaced file's room is not credited.
+  if (found && dir_info.st_dev == source_info.st_dev) return;
+  const uint64_t bytes = static_cast<uint64_t>(source_info.st_size);
+  free_blocks -= static_cast<int64_t>((bytes + block_size - 1) / block_size);
+  count_removal(path);
+}
+
+bool SpaceAccount::exhausted() const {
+  return free_blocks < initial_free_blocks && free_blocks <= MIN_FREE_BLOCKS;
+}
+
+bool fits_boot_space(const Manifest& manifest) {
+  SpaceAccount boot("/flash/boot");
+  SpaceAccount flash("/flash");
+  for (const auto& [path, op] : manifest.operations()) {
+    if (op.kind == ManifestKind::remove) {
+      boot.count_removal(path);
+      flash.count_removal(path);
+    } else if (is_move(op)) {
+      boot.count_move(op.source, path);
+      flash.count_move(op.source, path);
+    }
+  }
+  return !boot.exhausted() && !flash.exhausted();
+}

@@ -1,0 +1,32 @@
+// The free-space check before an upgrade is committed: the projected free blocks of
+// "/flash/boot" and "/flash" after the commit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class Manifest;
+
+// Projected free space of the file system named by `directory`. A path counts for the
+// account when it begins with that string ("/flash/bootimage" counts for "/flash/boot").
+struct SpaceAccount {
+  // Opens the account with statfs; when that fails, block size 1 and no free blocks.
+  explicit SpaceAccount(std::string directory);
+
+  // Credits the blocks of an existing `path` (its own size only, for a directory).
+  void count_removal(const std::string& path);
+  // Charges a file moved from `source` onto `path` unless it already lies on the file
+  // system that will receive it; then credits the file it replaces.
+  void count_move(const std::string& source, const std::string& path);
+  // The projection shrank the free blocks to 16 or fewer.
+  bool exhausted() const;
+
+  std::string directory;
+  uint32_t block_size = 1;
+  int64_t free_blocks = 0;
+  int64_t initial_free_blocks = 0;
+};
+
+// True when neither account ends below its initial free blocks and at 16 or fewer.
+// Touches neither the disk nor `manifest`.
+bool fits_boot_space(const Manifest& manifest);

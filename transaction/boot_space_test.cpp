@@ -1,0 +1,90 @@
+#include "transaction/boot_space.h"
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "testing/root_fixture.h"
+#include "transaction/manifest.h"
+#include "transaction/test_files.h"
+
+namespace {
+
+class BootSpaceTest : public RootFixture {};
+
+// Whether moving each source onto its target alone would fit, as "1" or "0".
+std::string fits_each(const std::vector<std::pair<std::string, std::string>>& moves) {
+  std::string answers;
+  for (const auto& [source, target] : moves) {
+    Manifest manifest;
+    manifest.add_move(source, target);
+    answers += fits_boot_space(manifest) ? "1" : "0";
+  }
+  return answers;
+}
+
+TEST_F(BootSpaceTest, MovesFromAnotherDeviceMustLeaveSeventeenBlocks) {
+  require_mounts();
+  ChildOptions options;
+  options.mounts = {{"/flash", "128k"}};
+  const RunResult run = run_in_root(
+      [] {
+        struct statfs info;
+        if (::statfs("/flash", &info) != 0 || info.f_bfree != 32) return 1;
+        const size_t block = info.f_bsize;
+        put_file("/ram/15", std::string(15 * block, 'a'));
+        put_file("/ram/16", std::string(16 * block, 'b'));
+        put_file("/ram/15+", std::string(15 * block + 1, 'c'));  // rounds up to 16
+        put_file("/ram/one", "x");
+        std::cout << fits_each({{"/ram/15", "/flash/a"},
+                                {"/ram/16", "/flash/a"},
+                                {"/ram/15+", "/flash/a"},
+                                {"/ram/missing", "/flash/a"}})
+                  << " ";
+        // Without "/flash/boot" its account has no blocks at all.
+        std::cout << fits_each({{"/ram/one", "/flash/bootimage"}});
+        ::mkdir("/flash/boot", 0755);
+        std::cout << fits_each({{"/ram/one", "/flash/bootimage"}}) << " ";
+        // A replaced file gives its block back: 31 - 15 + 1 leaves 17.
+        put_file("/flash/old", "o");
+        std::cout << fits_each({{"/ram/15", "/flash/old"}, {"/ram/15", "/flash/other"}});
+        return 0;
+      },
+      options);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "1001 01 10");
+}
+
+TEST_F(BootSpaceTest, RemovalsAndStagingOnTheFlashItselfAreNeverRefused) {
+  require_mounts();
+  ChildOptions options;
+  options.mounts = {{"/flash", "64k"}};
+  const RunResult run = run_in_root(
+      [] {
+        struct statfs info;
+        if (::statfs("/flash", &info) != 0) return 1;
+        put_file("/flash/full", std::string(14 * info.f_bsize, 'f'));
+        Manifest manifest;
+        std::cout << fits_boot_space(manifest);
+        manifest.remove_path("/flash/full");
+        manifest.add_link("/ram/nowhere", "/flash/link");
+        std::cout << fits_boot_space(manifest);
+        manifest.clear();
+        // Staged beside its target, the new file takes its room now, not at the commit.
+        std::ofstream out = manifest.create_file("/flash/new", 1, 0);
+        out << std::string(info.f_bsize + 1, 'n');
+        out.close();
+        if (!out || manifest.operations().begin()->second.source.rfind("/flash/", 0) != 0) {
+          return 2;
+        }
+        std::cout << fits_boot_space(manifest);
+        return 0;
+      },
+      options);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "111");
+}
+
+}  // namespace
