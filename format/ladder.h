@@ -1,0 +1,27 @@
+// The two-scalar Montgomery ladder on Curve25519 (v^2 = u^3 + 486662 u^2 + u) that the
+// level-1 signature check runs: u(s*A + h*G) in one pass over both scalars.
+#pragma once
+
+#include "format/field25519.h"
+
+// A point in projective form, u = x / z.
+struct LadderPoint {
+  FieldElement x;
+  FieldElement z;
+};
+
+// From sum = X + Z and difference = X - Z of a point, its double.
+void ladder_double(LadderPoint& out, const FieldElement& sum, const FieldElement& difference);
+
+// From the sums and differences of two points and the u of their difference, their sum.
+void ladder_add(LadderPoint& out, const FieldElement& p_sum, const FieldElement& p_difference,
+                const FieldElement& r_sum, const FieldElement& r_difference,
+                const FieldElement& dx);
+
+// Writes to `y` the 32 little-endian bytes of u(s*A + h*G), 0 for the point at infinity.
+// s and h are 256-bit little-endian integers used as they are; A is the point whose u is `p`
+// (all 256 bits, reduced modulo p) with the even v, G the base point (u = 9, even v).
+// All four arguments are 32 bytes; the result is meaningful only when `p` is the u of a
+// point of the curve other than G (for s = 0 any such point serves). Uses only the stack.
+void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned char* h,
+                       const unsigned char* p);

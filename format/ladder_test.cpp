@@ -1,0 +1,227 @@
+#include "format/ladder.h"
+
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/hex_text.h"
+
+namespace {
+
+using Bytes = std::array<unsigned char, 32>;
+
+Bytes bytes_of(const char* hex) {
+  std::vector<unsigned char> parsed;
+  EXPECT_TRUE(parse_hex(hex, parsed));
+  Bytes bytes{};
+  EXPECT_EQ(parsed.size(), bytes.size());
+  std::copy(parsed.begin(), parsed.begin() + std::min(parsed.size(), bytes.size()), bytes.begin());
+  return bytes;
+}
+
+std::string hex(const Bytes& bytes) { return to_hex(bytes.data(), bytes.size()); }
+
+Bytes random_bytes() {
+  Bytes bytes{};
+  EXPECT_EQ(RAND_bytes(bytes.data(), bytes.size()), 1);
+  return bytes;
+}
+
+Bytes clamped(Bytes scalar) {
+  scalar[0] &= 0xF8;
+  scalar[31] = (scalar[31] & 0x7F) | 0x40;
+  return scalar;
+}
+
+const Bytes ZERO{};
+const Bytes NINE = {9};
+
+// OpenSSL's X25519: u(scalar * P) with the scalar clamped.
+Bytes x25519(const Bytes& scalar, const Bytes& u) {
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> own(
+      EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, scalar.data(), 32), EVP_PKEY_free);
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> peer(
+      EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, u.data(), 32), EVP_PKEY_free);
+  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+      EVP_PKEY_CTX_new(own.get(), nullptr), EVP_PKEY_CTX_free);
+  Bytes out{};
+  size_t size = out.size();
+  EXPECT_TRUE(own && peer && context && EVP_PKEY_derive_init(context.get()) == 1 &&
+              EVP_PKEY_derive_set_peer(context.get(), peer.get()) == 1 &&
+              EVP_PKEY_derive(context.get(), out.data(), &size) == 1);
+  return out;
+}
+
+Bytes ladder(const Bytes& s, const Bytes& h, const Bytes& p) {
+  Bytes y{};
+  two_scalar_ladder(y.data(), s.data(), h.data(), p.data());
+  return y;
+}
+
+TEST(TwoScalarLadder, OneScalarZeroMatchesRfc7748) {
+  const Bytes alice = bytes_of("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
+  const Bytes alice_public =
+      bytes_of("8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a");
+  const Bytes bob = bytes_of("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb");
+  const Bytes bob_public =
+      bytes_of("de9edb7d7b7dc1b4d35b61c2ece435373f8343c85b78674dadfc7e146f882b4f");
+  const std::string shared = "4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742";
+
+  // h * G: the point P only has to lie on the curve.
+  EXPECT_EQ(hex(ladder(ZERO, clamped(alice), bob_public)), hex(alice_public));
+  EXPECT_EQ(hex(ladder(ZERO, clamped(bob), alice_public)), hex(bob_public));
+  EXPECT_EQ(hex(ladder(ZERO, clamped(NINE), alice_public)),
+            "422c8e7a6227d7bca1350b3e2bb7279f7897b87bb6854b783c60e80311ae3079");
+  // s * A.
+  EXPECT_EQ(hex(ladder(clamped(alice), ZERO, bob_public)), shared);
+  EXPECT_EQ(hex(ladder(clamped(bob), ZERO, alice_public)), shared);
+  EXPECT_EQ(
+      hex(ladder(
+          clamped(bytes_of("a546e36bf0527c9d3b16154b82465edd62144c0ac1fc5a18506a2244ba449ac4")),
+          ZERO, bytes_of("e6db6867583030db3594c1a424b15f7c726624ec26b3353b10a903a6d0ab1c4c"))),
+      "c3da55379de9c6908e94ea4df28d084f32eccf03491c71f754b4075577a28552");
+}
+
+TEST(TwoScalarLadder, OneScalarZeroMatchesOpenSslOnRandomScalars) {
+  for (int round = 0; round < 32; ++round) {
+    const Bytes point = x25519(random_bytes(), NINE);
+    const Bytes scalar = clamped(random_bytes());
+    EXPECT_EQ(hex(ladder(scalar, ZERO, point)), hex(x25519(scalar, point)));
+    EXPECT_EQ(hex(ladder(ZERO, scalar, point)), hex(x25519(scalar, NINE)));
+  }
+}
+
+// Affine arithmetic on the curve with BIGNUM, slow and plain: the reference for two
+// scalars that are both non-zero and unclamped.
+class AffineCurve {
+ public:
+  AffineCurve() {
+    BN_hex2bn(&p_, "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed");
+    BN_set_word(a_, 486662);
+  }
+  ~AffineCurve() {
+    for (BIGNUM* n : {p_, a_}) BN_free(n);
+    BN_CTX_free(context_);
+  }
+
+  struct Point {
+    std::shared_ptr<BIGNUM> u, v;  // null u: the point at infinity
+  };
+
+  // The point with this u and the even v.
+  Point lift(const Bytes& u_bytes) {
+    Point point{number(), number()};
+    BN_lebin2bn(u_bytes.data(), 32, point.u.get());
+    BN_nnmod(point.u.get(), point.u.get(), p_, context_);
+    BIGNUM* y2 = point.v.get();
+    BN_mod_sqr(y2, point.u.get(), p_, context_);  // (u^2 + A u + 1) u
+    auto t = number();
+    BN_mod_mul(t.get(), a_, point.u.get(), p_, context_);
+    BN_mod_add(y2, y2, t.get(), p_, context_);
+    BN_mod_add(y2, y2, BN_value_one(), p_, context_);
+    BN_mod_mul(y2, y2, point.u.get(), p_, context_);
+    EXPECT_NE(BN_mod_sqrt(point.v.get(), y2, p_, context_), nullptr);
+    if (BN_is_odd(point.v.get())) BN_sub(point.v.get(), p_, point.v.get());
+    return point;
+  }
+
+  Point add(const Point& x, const Point& y) {
+    if (!x.u) return y;
+    if (!y.u) return x;
+    auto lambda = number(), t = number();
+    if (BN_cmp(x.u.get(), y.u.get()) == 0) {
+      BN_mod_add(t.get(), x.v.get(), y.v.get(), p_, context_);
+      if (BN_is_zero(t.get())) return Point{};
+      // (3u^2 + 2Au + 1) / 2v
+      BN_mod_sqr(lambda.get(), x.u.get(), p_, context_);
+      BN_mul_word(lambda.get(), 3);
+      BN_mod_mul(t.get(), a_, x.u.get(), p_, context_);
+      BN_mul_word(t.get(), 2);
+      BN_add(lambda.get(), lambda.get(), t.get());
+      BN_add_word(lambda.get(), 1);
+      BN_mod_add(t.get(), x.v.get(), x.v.get(), p_, context_);
+    } else {
+      BN_mod_sub(lambda.get(), y.v.get(), x.v.get(), p_, context_);
+      BN_mod_sub(t.get(), y.u.get(), x.u.get(), p_, context_);
+    }
+    BN_mod_inverse(t.get(), t.get(), p_, context_);
+    BN_mod_mul(lambda.get(), lambda.get(), t.get(), p_, context_);
+    Point sum{number(), number()};
+    BN_mod_sqr(sum.u.get(), lambda.get(), p_, context_);  // lambda^2 - A - u1 - u2
+    BN_mod_sub(sum.u.get(), sum.u.get(), a_, p_, context_);
+    BN_mod_sub(sum.u.get(), sum.u.get(), x.u.get(), p_, context_);
+    BN_mod_sub(sum.u.get(), sum.u.get(), y.u.get(), p_, context_);
+    BN_mod_sub(t.get(), x.u.get(), sum.u.get(), p_, context_);  // lambda (u1 - u3) - v1
+    BN_mod_mul(sum.v.get(), lambda.get(), t.get(), p_, context_);
+    BN_mod_sub(sum.v.get(), sum.v.get(), x.v.get(), p_, context_);
+    return sum;
+  }
+
+  Point multiply(const Bytes& scalar, const Point& point) {
+    Point result;
+    for (int bit = 255; bit >= 0; --bit) {
+      result = add(result, result);
+      if ((scalar[bit / 8] >> (bit % 8)) & 1) result = add(result, point);
+    }
+    return result;
+  }
+
+  Bytes u_bytes(const Point& point) {
+    Bytes bytes{};
+    if (point.u) BN_bn2lebinpad(point.u.get(), bytes.data(), 32);
+    return bytes;
+  }
+
+ private:
+  std::shared_ptr<BIGNUM> number() { return std::shared_ptr<BIGNUM>(BN_new(), BN_free); }
+
+  BN_CTX* context_ = BN_CTX_new();
+  BIGNUM* p_ = BN_new();
+  BIGNUM* a_ = BN_new();
+};
+
+TEST(TwoScalarLadder, TwoFullScalarsMatchAffineArithmetic) {
+  AffineCurve curve;
+  const AffineCurve::Point base = curve.lift(NINE);
+  for (int round = 0; round < 6; ++round) {
+    const Bytes a_u = x25519(random_bytes(), NINE);
+    Bytes s = random_bytes(), h = random_bytes();
+    if (round == 0) s[0] = 1;  // small and odd scalars walk other branches of the chain
+    if (round == 1) h = Bytes{3};
+    const AffineCurve::Point expected =
+        curve.add(curve.multiply(s, curve.lift(a_u)), curve.multiply(h, base));
+    EXPECT_EQ(hex(ladder(s, h, a_u)), hex(curve.u_bytes(expected))) << "round " << round;
+  }
+}
+
+TEST(TwoScalarLadder, OppositePointsGiveZero) {
+  // u(1 * A + h * G) is 0 exactly when A = -h * G; the key generation relies on it.
+  const Bytes h = clamped(random_bytes());
+  const Bytes a_u = x25519(h, NINE);
+  const Bytes one = {1};
+  const Bytes with_a = ladder(one, h, a_u);
+  Bytes minus_h{};  // the scalar l - h, whose point is -h * G
+  {
+    BN_CTX* context = BN_CTX_new();
+    BIGNUM *order = nullptr, *value = BN_new();
+    BN_dec2bn(&order,
+              "7237005577332262213973186563042994240857116359379907606001950938285454250989");
+    BN_lebin2bn(h.data(), 32, value);
+    BN_nnmod(value, value, order, context);
+    BN_sub(value, order, value);
+    BN_bn2lebinpad(value, minus_h.data(), 32);
+    for (BIGNUM* n : {order, value}) BN_free(n);
+    BN_CTX_free(context);
+  }
+  const Bytes with_minus = ladder(one, minus_h, a_u);
+  // A has the even v, so exactly one of h * G and -h * G is its opposite.
+  EXPECT_NE(with_a == ZERO, with_minus == ZERO);
+}
+
+}  // namespace
