@@ -14,16 +14,6 @@ namespace {
 
 const std::string P_DIR = "/flash/var/pdb/p/";
 
-TEST(MessageName, PrefersTheBundleRequirement) {
-  Package package("p");
-  package.version = make_version(1, 0, KIND_FINAL, 0);
-  EXPECT_EQ(message_name(package), "p-1.0");
-  package.bundle.name = "suite";
-  EXPECT_EQ(message_name(package), "suite");
-  package.bundle.min = make_version(2, 1, KIND_FINAL, 0);
-  EXPECT_EQ(message_name(package), "suite-2.1");
-}
-
 class DatabaseWriterTest : public RootFixture {
  protected:
   // "name=contents" for each file of the entry, "|"-separated, in name order.
@@ -198,22 +188,6 @@ TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
             "ERROR: installation of p-1.0 failed: disk error\n"
             "ERROR: installation of p-1.0 failed: could not create etc/x: Permission denied\n"
             "ERROR: installation of p-1.0 failed: broken package\n");
-}
-
-TEST_F(DatabaseWriterTest, RewriteNeedsTheDirectoryFreeOfOtherOperations) {
-  make_dirs(P_DIR);
-  const RunResult run = run_in_root([] {
-    Package package("p");
-    Manifest removing;
-    removing.remove_path(P_DIR);
-    std::cout << rewrite_database_record(package, removing) << removing.operations().count(P_DIR)
-              << removing.operations().count(P_DIR + "deps");
-    Manifest linking;
-    linking.add_link("/elsewhere", P_DIR);
-    std::cout << rewrite_database_record(package, linking) << linking.operations().size();
-    return 0;
-  });
-  EXPECT_EQ(run.out, "10101");
 }
 
 }  // namespace

@@ -44,17 +44,6 @@ TEST(Ticks, CountHundredthsOfASecond) {
 
 class FileOpsTest : public RootFixture {};
 
-TEST_F(FileOpsTest, MakeDirsCreatesEveryMissingAncestor) {
-  make_dirs("/flash/a");
-  const RunResult run = run_in_root([] {
-    ::make_dirs("/flash/a/b/c");
-    ::make_dirs("/flash/a/b/c/");  // already there
-    return 0;
-  });
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(exists("/flash/a/b/c"));
-}
-
 TEST_F(FileOpsTest, CopyFileCopiesRegularFilesOnly) {
   std::string big;
   for (int i = 0; big.size() < 40000; ++i) big += std::to_string(i) + ",";
@@ -77,15 +66,6 @@ TEST_F(FileOpsTest, CopyFileCopiesRegularFilesOnly) {
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   EXPECT_FALSE(exists("/flash/dir"));
   EXPECT_FALSE(exists("/flash/missing"));
-}
-
-TEST_F(FileOpsTest, CopyFileWithProgressStartsTheSpinner) {
-  write_file("/ram/src", std::string(100000, 'v'));
-  const RunResult run =
-      run_in_root([] { return copy_file("/ram/src", "/flash/dst", true) ? 0 : 1; });
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "|");  // a quick copy never turns it
-  EXPECT_EQ(read_file("/flash/dst"), std::string(100000, 'v'));
 }
 
 }  // namespace
