@@ -1,0 +1,347 @@
+#include "format/part_stream.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <sstream>
+
+#include "format/package_writer.h"
+#include "installer/repository.h"
+
+namespace {
+
+std::string written(PackageWriter& writer) {
+  std::ostringstream out;
+  EXPECT_TRUE(writer.write(out)) << writer.error();
+  return out.str();
+}
+
+std::string pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = char(i * 7 + i / 251);
+  return bytes;
+}
+
+// Digest as the stream keeps it: 32 bytes, a SHA-1 padded with zeros.
+std::string openssl_digest(const EVP_MD* algorithm, const std::string& bytes) {
+  unsigned char out[32] = {};
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), out, &length, algorithm, nullptr);
+  return std::string(reinterpret_cast<char*>(out), 32);
+}
+
+int byte_at(const std::string& bytes, size_t index) { return (unsigned char)bytes[index]; }
+
+std::string digest_of(const PartStream& stream) {
+  return std::string(reinterpret_cast<const char*>(stream.part_buf().digest()), 32);
+}
+
+// Parts 7 (foreign, 5 bytes), [25], 1 (32), 16 ("ppc"), 4 (300), 9 (132), 16 ("x").
+struct Sample {
+  std::string bytes;
+  size_t header_at;     // offset of the type-1 part header
+  size_t signature_at;  // offset of the signature payload
+};
+
+Sample sample(bool selector) {
+  PackageWriter writer;
+  writer.add_part(7, "fores");
+  if (selector) writer.add_digest_selector();
+  writer.add_part(PART_PACKAGE_HEADER, encode_header("pkg", 1, 2));
+  writer.add_part(PART_ARCHITECTURE, "ppc");
+  writer.add_part(PART_ARCHIVE, pattern(300));
+  writer.add_signature(std::string(132, 's'));
+  writer.add_part(PART_ARCHITECTURE, "x");
+  const size_t header_at = 8 + 11 + (selector ? 6 : 0);
+  return {written(writer), header_at, header_at + 38 + 9 + 306 + 6};
+}
+
+// A source that counts the bytes it hands over and, like a pipe, may refuse to seek.
+class CountingSource : public std::streambuf {
+ public:
+  CountingSource(const std::string& bytes, bool seekable) : inner_(bytes), seekable_(seekable) {}
+  size_t taken = 0;
+
+ protected:
+  int_type underflow() override { return inner_.sgetc(); }
+  int_type uflow() override {
+    const int_type c = inner_.sbumpc();
+    if (c != traits_type::eof()) ++taken;
+    return c;
+  }
+  std::streamsize xsgetn(char* out, std::streamsize n) override {
+    const std::streamsize got = inner_.sgetn(out, n);
+    taken += size_t(got);
+    return got;
+  }
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override {
+    return seekable_ ? inner_.pubseekoff(offset, direction, which) : pos_type(off_type(-1));
+  }
+
+ private:
+  std::stringbuf inner_;
+  bool seekable_;
+};
+
+}  // namespace
+
+TEST(PartStreamTest, WalksAcceptedPartsAndStopsAtTheEnd) {
+  PackageWriter writer(UNRECORDED_MAGIC);
+  writer.set_declared_length(1000);
+  writer.add_part(7, "abc");
+  writer.add_part(5, "");
+  writer.add_part(6, "zz");
+  writer.add_part(7, "defgh");
+  std::istringstream in(written(writer));
+  PartStream stream(in, false);
+  EXPECT_EQ(stream.magic, UNRECORDED_MAGIC);
+  EXPECT_TRUE(stream.is_unrecorded());
+  EXPECT_EQ(stream.total_length, 1008u);
+  char bytes[8];
+  EXPECT_EQ(stream.readsome(bytes, 8), 0);  // before the first part
+  EXPECT_EQ(stream.type, -1);
+
+  stream.accepted_types = {5, 7};
+  EXPECT_EQ(stream.next_part(), 7);
+  EXPECT_EQ(stream.part_offset(), 14u);
+  EXPECT_EQ(stream.part_length(), 3u);
+  EXPECT_TRUE(stream.read(bytes, 2));
+  EXPECT_EQ(stream.next_part(), 5);  // empty, and the rest of the previous part skipped
+  EXPECT_EQ(stream.part_offset(), 23u);
+  EXPECT_EQ(stream.peek(), EOF);
+  EXPECT_EQ(stream.next_part(), 7);  // type 6 passed over
+  EXPECT_EQ(stream.part_offset(), 37u);
+  EXPECT_TRUE(stream.read(bytes, 5));
+  EXPECT_EQ(stream.readsome(bytes, 8), 0);
+  EXPECT_FALSE(stream.fail());
+  EXPECT_EQ(std::string(bytes, 5), "defgh");
+  EXPECT_EQ(stream.next_part(), -1);
+  EXPECT_TRUE(stream.eof() && stream.fail());
+  EXPECT_EQ(stream.type, -1);
+  EXPECT_EQ(stream.next_part(), -1);
+}
+
+TEST(PartStreamTest, BrokenContainerHeaders) {
+  std::istringstream short_header(std::string("\x1e\xf1\xd0\xba\x01", 5));
+  std::stringbuf tee;
+  PartStream cut(short_header, true, &tee);
+  EXPECT_EQ(cut.magic, 0xFFFFFFFFu);
+  EXPECT_EQ(cut.total_length, 0u);
+  EXPECT_TRUE(cut.bad());
+  EXPECT_EQ(cut.next_part(), -1);
+  EXPECT_EQ(tee.str(), "");
+
+  PackageWriter foreign(0x12345678);
+  foreign.add_part(1, "abc");
+  std::istringstream foreign_in(written(foreign));
+  PartStream unknown(foreign_in, false);
+  unknown.accepted_types = {1};
+  EXPECT_TRUE(unknown.bad());
+  EXPECT_EQ(unknown.next_part(), -1);
+
+  // Length fields near 2^32 are summed in 64 bits.
+  PackageWriter huge;
+  huge.set_declared_length(0xFFFFFFF9);
+  huge.add_part(4, "abc", 0xFFFFFFFF);
+  std::istringstream huge_in(written(huge));
+  PartStream stream(huge_in, false);
+  stream.accepted_types = {4};
+  EXPECT_EQ(stream.total_length, 0x100000001u);
+  EXPECT_EQ(stream.next_part(), 4);
+  EXPECT_EQ(stream.part_length(), 0xFFFFFFFFu);
+  stream.seekg(0xFFFFFFFFu);
+  EXPECT_EQ(stream.next_part(), -1);
+  EXPECT_GE(stream.part_offset(), 14u);
+}
+
+TEST(PartStreamTest, TruncationAtEveryOffsetEndsCleanly) {
+  const std::string full = sample(true).bytes;
+  for (size_t cut = 0; cut <= full.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    std::istringstream in(full.substr(0, cut));
+    std::stringbuf tee;
+    PartStream stream(in, true, &tee);
+    stream.accepted_types = {1, 4, 7, 9, 16, 25};
+    int parts = 0;
+    while (stream.next_part() != -1) {
+      std::string payload(stream.part_length(), '\0');
+      stream.read(&payload[0], std::streamsize(payload.size()));
+      ++parts;
+    }
+    EXPECT_LE(parts, 7);
+    const std::string copy = tee.str();
+    EXPECT_EQ(copy, full.substr(0, copy.size()));
+    // Only the bytes of a header cut short are not copied.
+    EXPECT_GE(copy.size() + (cut < 8 ? 7 : 5), cut);
+    if (cut == full.size()) {
+      EXPECT_EQ(parts, 7);
+    }
+  }
+}
+
+TEST(PartStreamTest, TeeCopiesEveryByteWhateverIsReadOrSkipped) {
+  const std::string full = sample(false).bytes;
+  for (bool verify : {false, true}) {
+    std::istringstream in(full);
+    std::stringbuf tee;
+    PartStream stream(in, verify, &tee);
+    stream.accepted_types = {4, 9};
+    EXPECT_EQ(stream.next_part(), 4);
+    char bytes[16];
+    EXPECT_GT(stream.readsome(bytes, 16), 0);
+    EXPECT_NE(stream.get(), EOF);
+    stream.seekg(200);
+    EXPECT_EQ(stream.next_part(), 9);
+    EXPECT_EQ(stream.next_part(), -1);
+    EXPECT_EQ(tee.str(), full);
+  }
+}
+
+TEST(PartStreamTest, DigestCoversTypeOneHeaderThroughSignatureHeader) {
+  for (bool selector : {false, true}) {
+    const Sample package = sample(selector);
+    const EVP_MD* algorithm = selector ? EVP_sha256() : EVP_sha1();
+    const std::string signed_bytes =
+        package.bytes.substr(package.header_at, package.signature_at - package.header_at);
+    // Cut 3 bytes into the trailer's part header.
+    std::istringstream in(package.bytes.substr(0, package.bytes.size() - 4));
+    PartStream stream(in, true);
+    stream.accepted_types = {PART_SIGNATURE};
+    EXPECT_EQ(stream.next_part(), PART_SIGNATURE);
+    stream.part_buf().finish_digest();
+    EXPECT_EQ(digest_of(stream), openssl_digest(algorithm, signed_bytes));
+    // The end of the parts finishes what followed: the signature payload.
+    EXPECT_EQ(stream.next_part(), -1);
+    EXPECT_EQ(digest_of(stream),
+              openssl_digest(algorithm, package.bytes.substr(package.signature_at, 132)));
+
+    // Without verify nothing is hashed and type 25 selects nothing.
+    std::istringstream again(package.bytes);
+    PartStream unverified(again, false);
+    unverified.accepted_types = {PART_SIGNATURE};
+    EXPECT_EQ(unverified.next_part(), PART_SIGNATURE);
+    unverified.part_buf().finish_digest();
+    EXPECT_EQ(digest_of(unverified), openssl_digest(EVP_sha1(), ""));
+  }
+}
+
+TEST(PartStreamTest, PutBackBytesAreHashedAndCopiedOnce) {
+  const Sample package = sample(false);
+  std::istringstream in(package.bytes);
+  std::stringbuf tee;
+  PartStream stream(in, true, &tee);
+  stream.accepted_types = {PART_ARCHIVE, PART_SIGNATURE};
+  EXPECT_EQ(stream.next_part(), PART_ARCHIVE);
+  EXPECT_FALSE(stream.unget());  // nothing to hand back at the start of a payload
+  stream.clear();
+  const std::string payload = pattern(300);
+  EXPECT_EQ(stream.get(), byte_at(payload, 0));
+  EXPECT_EQ(stream.get(), byte_at(payload, 1));
+  EXPECT_TRUE(stream.unget());
+  EXPECT_EQ(stream.part_buf().putback_count(), 1u);
+  EXPECT_EQ(stream.get(), byte_at(payload, 1));
+  EXPECT_EQ(stream.part_buf().putback_count(), 0u);
+  char bytes[8];
+  EXPECT_TRUE(stream.read(bytes, 4));
+  EXPECT_TRUE(stream.unget() && stream.unget());
+  EXPECT_EQ(stream.tellg(), 4);
+  EXPECT_TRUE(stream.read(bytes, 1));  // fewer than were put back
+  EXPECT_EQ(stream.part_buf().putback_count(), 1u);
+  EXPECT_TRUE(stream.read(bytes, 8));
+  EXPECT_EQ(std::string(bytes, 8), payload.substr(5, 8));
+  EXPECT_EQ(stream.next_part(), PART_SIGNATURE);
+  stream.part_buf().finish_digest();
+  const size_t length = package.signature_at - package.header_at;
+  EXPECT_EQ(digest_of(stream),
+            openssl_digest(EVP_sha1(), package.bytes.substr(package.header_at, length)));
+  EXPECT_EQ(stream.next_part(), -1);
+  EXPECT_EQ(tee.str(), package.bytes);
+
+  // Without verify or tee there is nothing to protect.
+  std::istringstream plain_in(package.bytes);
+  PartStream plain(plain_in, false);
+  plain.accepted_types = {PART_ARCHIVE};
+  EXPECT_EQ(plain.next_part(), PART_ARCHIVE);
+  EXPECT_NE(plain.get(), EOF);
+  EXPECT_TRUE(plain.unget());
+  EXPECT_EQ(plain.part_buf().putback_count(), 0u);
+}
+
+TEST(PartStreamTest, SeeksStayInsideThePart) {
+  const Sample package = sample(false);
+  const std::string payload = pattern(300);
+  std::istringstream in(package.bytes);
+  PartStream stream(in, false);
+  stream.accepted_types = {PART_ARCHIVE};
+  EXPECT_EQ(stream.next_part(), PART_ARCHIVE);
+  EXPECT_TRUE(stream.seekg(100));
+  EXPECT_EQ(stream.get(), byte_at(payload, 100));
+  EXPECT_TRUE(stream.seekg(10));
+  EXPECT_TRUE(stream.seekg(-5, std::ios::cur));
+  EXPECT_EQ(stream.tellg(), 5);
+  EXPECT_EQ(stream.get(), byte_at(payload, 5));
+  EXPECT_TRUE(stream.seekg(0, std::ios::end));
+  EXPECT_EQ(stream.tellg(), 300);
+  EXPECT_FALSE(stream.seekg(301));
+  stream.clear();
+  EXPECT_FALSE(stream.seekg(-1));
+  stream.clear();
+  EXPECT_TRUE(stream.seekg(299));
+  EXPECT_EQ(stream.get(), byte_at(payload, 299));
+
+  // Hashed or copied bytes only go forward, however seekable the source.
+  for (bool verify : {false, true}) {
+    std::istringstream again(package.bytes);
+    std::stringbuf tee;
+    PartStream forward(again, verify, verify ? nullptr : &tee);
+    forward.accepted_types = {PART_ARCHIVE};
+    EXPECT_EQ(forward.next_part(), PART_ARCHIVE);
+    EXPECT_TRUE(forward.seekg(100));
+    EXPECT_EQ(forward.get(), byte_at(payload, 100));
+    EXPECT_FALSE(forward.seekg(50));
+  }
+}
+
+TEST(PartStreamTest, SkippingSeeksTheSourceUnlessBytesMustBeSeen) {
+  PackageWriter writer;
+  writer.add_part(PART_ARCHIVE, pattern(200000));
+  writer.add_part(PART_SIGNATURE, "sig");
+  const std::string bytes = written(writer);
+  for (bool seekable : {true, false}) {
+    for (bool verify : {false, true}) {
+      CountingSource source(bytes, seekable);
+      std::istream in(&source);
+      PartStream stream(in, verify);
+      stream.accepted_types = {PART_ARCHIVE, PART_SIGNATURE};
+      EXPECT_EQ(stream.next_part(), PART_ARCHIVE);
+      EXPECT_TRUE(stream.seekg(150000));
+      EXPECT_EQ(stream.get(), byte_at(pattern(150001), 150000));
+      const bool read_through = verify || !seekable;
+      EXPECT_EQ(bool(stream.seekg(10)), !read_through);
+      stream.clear();
+      EXPECT_EQ(stream.next_part(), PART_SIGNATURE);
+      EXPECT_EQ(source.taken > 100000, read_through) << seekable << verify;
+    }
+  }
+}
+
+TEST(PartStreamTest, ProgressBarFollowsTheStream) {
+  PackageWriter writer;
+  writer.add_part(PART_ARCHIVE, pattern(114));  // 128 bytes in all
+  std::istringstream in(written(writer));
+  PartStream stream(in, false);
+  stream.accepted_types = {PART_ARCHIVE};
+  std::ostringstream screen;
+  Repository repository(screen);
+  EXPECT_EQ(stream.next_part(), PART_ARCHIVE);
+  stream.seekg(50);
+  repository.show_progress("0123456789", stream);
+  EXPECT_EQ(repository.status_line,
+            "0123456789 [" + std::string(32, '#') + std::string(32, ' ') + "]");
+
+  std::istringstream empty;
+  PartStream nothing(empty, false);
+  repository.show_progress("0123456789", nothing);
+  EXPECT_EQ(repository.status_line, "0123456789 [" + std::string(64, ' ') + "]");
+}
