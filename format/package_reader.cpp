@@ -1,0 +1,159 @@
+#include "format/package_reader.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <limits>
+#include <memory>
+
+#include "format/little_endian.h"
+
+namespace {
+
+constexpr size_t HEADER_SIZE = 32;
+constexpr size_t FLAGS_END = 36;
+constexpr size_t NAME_SIZE = 16;
+constexpr size_t ENTRY_SIZE = 32;
+
+bool read_bytes(PartStream& stream, unsigned char* out, size_t count) {
+  stream.read(reinterpret_cast<char*>(out), std::streamsize(count));
+  return size_t(stream.gcount()) == count;
+}
+
+std::string field_name(const unsigned char* field) {
+  size_t length = 0;
+  while (length < NAME_SIZE && field[length] != 0) ++length;
+  return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+// Names travel as blank-separated tokens in the database's text files.
+bool is_token(const std::string& name) {
+  if (name.empty()) return false;
+  for (unsigned char c : name) {
+    if (c <= ' ' || c == 0x7F) return false;
+  }
+  return true;
+}
+
+// A package name also becomes a directory of the database.
+bool is_path_component(const std::string& name) {
+  return is_token(name) && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+bool read_text(PartStream& stream, std::string& text) {
+  const uint32_t length = stream.part_length();
+  if (length > MAX_TEXT_PART) return false;
+  text.assign(length, '\0');
+  if (length == 0) return true;
+  stream.read(&text[0], std::streamsize(length));
+  return size_t(stream.gcount()) == length;
+}
+
+// Reads the text of the current part into `text` when the part is of type `type`.
+bool read_optional_text(PartStream& stream, int32_t type, std::string& text) {
+  if (stream.type != type) return true;
+  if (!read_text(stream, text)) return false;
+  stream.next_part();
+  return true;
+}
+
+bool read_optional_list(PartStream& stream, int32_t type, std::vector<Dependency>& list) {
+  if (stream.type != type) return true;
+  if (!read_list(stream, list)) return false;
+  stream.next_part();
+  return true;
+}
+
+bool read_header_part(PackageInfo& info, PartStream& stream) {
+  if (stream.type != PART_PACKAGE_HEADER && stream.type != PART_BUNDLE_HEADER) return false;
+  info.is_bundle = stream.type == PART_BUNDLE_HEADER;
+  unsigned char header[HEADER_SIZE];
+  if (!read_bytes(stream, header, sizeof header)) return false;
+  info.name = field_name(header);
+  info.version = load_u32(header + 16);
+  info.build_time = load_u32(header + 20);
+  if (stream.part_length() >= FLAGS_END) {
+    unsigned char flags[4];
+    if (!read_bytes(stream, flags, sizeof flags)) return false;
+    info.header_flags = load_u32(flags);
+  }
+  return is_path_component(info.name);
+}
+
+// The size test of an offered file; a file whose status is unavailable is not compared.
+bool size_matches(const std::string& path, uint64_t total_length) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return true;
+  return uint64_t(status.st_size) == total_length;
+}
+
+bool read_members(PackageFile& bundle, PartStream& stream) {
+  if (stream.type == PART_IMAGE) stream.next_part();
+  while (stream.type == PART_PACKAGE_HEADER) {
+    auto member = std::make_unique<PackageInfo>();
+    if (!read_header(*member, stream)) return false;
+    bundle.members.push_back(std::move(member));
+    if (stream.type == PART_IMAGE) stream.next_part();
+  }
+  return !bundle.members.empty();
+}
+
+}  // namespace
+
+bool read_header(PackageInfo& info, PartStream& stream) {
+  if (!read_header_part(info, stream)) return false;
+  stream.next_part();
+  if (!read_optional_text(stream, PART_TEXT24, info.text_part24)) return false;
+  if (stream.type == PART_ARCHITECTURE) {
+    if (!read_optional_text(stream, PART_ARCHITECTURE, info.architecture)) return false;
+  } else {
+    info.architecture = DEFAULT_ARCHITECTURE;
+  }
+  if (!read_optional_text(stream, PART_TEXT2, info.text_part2) ||
+      !read_optional_text(stream, PART_NOTE, info.text_part23) ||
+      !read_optional_list(stream, PART_DEPENDS, info.depends) ||
+      !read_optional_list(stream, PART_PROVIDES, info.provides) ||
+      !read_optional_list(stream, PART_CONFLICTS, info.conflicts)) {
+    return false;
+  }
+  if (stream.type == PART_IMAGE) info.has_part21 = true;
+  return true;
+}
+
+bool read_list(PartStream& stream, std::vector<Dependency>& list) {
+  unsigned char count_field[2];
+  if (!read_bytes(stream, count_field, sizeof count_field)) return false;
+  const uint16_t count = load_u16(count_field);
+  // Refused before reading when the part cannot hold the entries it counts.
+  if (uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) return false;
+  for (uint16_t i = 0; i < count; ++i) {
+    unsigned char entry[ENTRY_SIZE];
+    if (!read_bytes(stream, entry, sizeof entry)) return false;
+    Dependency dependency;
+    dependency.name = field_name(entry);
+    if (!is_token(dependency.name)) return false;
+    dependency.min = load_u32(entry + 16);
+    dependency.max = load_u32(entry + 24);
+    dependency.weight = load_i32(entry + 28);
+    list.push_back(std::move(dependency));
+  }
+  return true;
+}
+
+bool open_package_file(PackageFile& file, const std::string& path) {
+  file.path = path;
+  std::ifstream source(path, std::ios::binary);
+  PartStream stream(source, true);
+  // PackageFile::size is 32 bits; a container that long is no real package.
+  if (stream.total_length > std::numeric_limits<uint32_t>::max()) return false;
+  file.size = uint32_t(stream.total_length);
+  if (!size_matches(path, stream.total_length)) return false;
+  file.is_unrecorded = stream.is_unrecorded();
+  stream.accepted_types = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,  PART_ARCHITECTURE,
+                           PART_TEXT2,         PART_NOTE,           PART_DEPENDS, PART_PROVIDES,
+                           PART_CONFLICTS,     PART_IMAGE};
+  file.is_bundle = stream.next_part() == PART_BUNDLE_HEADER;
+  if (!read_header(file, stream)) return false;
+  if (!file.is_bundle) return true;
+  return read_members(file, stream);
+}
