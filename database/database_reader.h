@@ -1,17 +1,36 @@
-// Loading the installed packages from the database under "/flash/var/pdb/".
+// Loading the installed packages from the database under "/flash/var/pdb/": one directory
+// per package, holding the package file as "image", or text files, or both; plus the
+// "disabled"/"enabled" markers and the schedule files other programs leave in "/ram/pdb/".
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "package/package.h"
 
 class Repository;
 
 constexpr const char* DATABASE_ROOT = "/flash/var/pdb/";
+constexpr const char* SECOND_IMAGE_DIR = "/rw/pckg/.images/";
+constexpr const char* SCHEDULE_ROOT = "/ram/pdb/";
 
 // "/flash/var/pdb/" + name + "/".
 std::string database_dir(const PackageInfo& package);
 
-// Stores the quiet switch and the architecture in the repository, then loads one record
-// per installed package. Loading is not yet implemented: the package list stays empty.
+// The package's name without the characters that are not ASCII letters, digits or "-":
+// the name of its directory under "/ram/pdb/".
+std::string schedule_key(const std::string& name);
+
+// Stores the quiet switch and the architecture in the repository, then appends one
+// record per installed package to its `packages`. An unreadable database root gives the
+// warning "could not open repo" and no records.
 void open_repository(Repository& repository, bool quiet, const std::string& architecture);
+
+// Completes a record from its text form (only when no image gave it a version), its
+// markers and its schedule. A broken text form schedules the package for uninstall.
+void read_database_record(Package& package);
+
+// Appends the entries of a list file ("name min max" or "name min max weight" per
+// record, whitespace-separated). A missing file is an empty list. False when a record
+// breaks off; the complete records before it stay.
+bool read_list_file(const std::string& path, std::vector<Dependency>& list, bool with_weight);

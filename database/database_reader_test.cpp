@@ -1,0 +1,264 @@
+#include "database/database_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+
+#include "format/package_writer.h"
+#include "installer/repository.h"
+#include "testing/root_fixture.h"
+
+namespace {
+
+std::string list_text(const std::vector<Dependency>& list) {
+  std::string text;
+  for (const Dependency& entry : list) {
+    text += " " + entry.name + ":" + std::to_string(entry.min) + ":" + std::to_string(entry.max) +
+            ":" + std::to_string(entry.weight);
+  }
+  return text;
+}
+
+// One line per loaded record, printed by the child that loaded them.
+int print_loaded_records() {
+  Repository& repository = Repository::instance();
+  open_repository(repository, false, "ppc");
+  for (const auto& package : repository.packages) {
+    std::cout << package->name << " v=" << package->version << " t=" << package->build_time
+              << " action=" << package->action << " disabled=" << package->disabled
+              << " forced=" << package->user_forced << " is_bundle=" << package->is_bundle
+              << " arch=" << package->architecture;
+    if (!package->bundle.name.empty()) {
+      std::cout << " bundle=" << package->bundle.name << ":" << package->bundle.min << ":"
+                << package->bundle.max;
+    }
+    if (!package->depends.empty()) std::cout << " deps" << list_text(package->depends);
+    if (!package->provides.empty()) std::cout << " provides" << list_text(package->provides);
+    if (!package->conflicts.empty()) std::cout << " conflicts" << list_text(package->conflicts);
+    for (const std::string& file : package->files) std::cout << " " << file;
+    std::cout << "\n";
+  }
+  return repository.architecture == "ppc" ? 0 : 1;
+}
+
+class DatabaseLoading : public RootFixture {
+ protected:
+  RunResult load() { return run_in_root(print_loaded_records); }
+  void text_entry(const std::string& name, const std::string& version) {
+    write_file("/flash/var/pdb/" + name + "/version", version);
+  }
+};
+
+}  // namespace
+
+TEST_F(DatabaseLoading, MissingRootWarnsAndLoadsNothing) {
+  const RunResult run = load();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "WARNING: could not open repo\n");
+}
+
+TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
+  text_entry("plain", "100 200\n");
+  text_entry("full", "16909824  7\n");
+  write_file("/flash/var/pdb/full/deps", "system 1 0\nlib\n5   9\n");
+  write_file("/flash/var/pdb/full/provides", "dns 1 2 -3\n");
+  write_file("/flash/var/pdb/full/conflicts", "");
+  write_file("/flash/var/pdb/full/files", "bin/x\n\n/etc/y\nbin/x\n");
+  text_entry("halfdeps", "1 1");
+  write_file("/flash/var/pdb/halfdeps/deps", "a 1 2\nb 3\n");
+  write_file("/flash/var/pdb/halfdeps/files", "");
+  text_entry("member", "1 1");
+  write_file("/flash/var/pdb/member/bundle", "suite\n");
+  write_file("/flash/var/pdb/member/files", "");
+  text_entry("noversion", "abc");
+  write_file("/flash/var/pdb/noversion/files", "");
+
+  const RunResult run = load();
+  ASSERT_EQ(run.status, 0);
+  std::istringstream lines(run.out);
+  std::vector<std::string> loaded;
+  for (std::string line; std::getline(lines, line);) loaded.push_back(line);
+  std::sort(loaded.begin(), loaded.end());
+  EXPECT_EQ(loaded, (std::vector<std::string>{
+                        "full v=16909824 t=7 action=0 disabled=0 forced=0 is_bundle=0 arch= "
+                        "deps system:1:0:0 lib:5:9:0 provides dns:1:2:-3 /bin/x /etc/y",
+                        "halfdeps v=1 t=1 action=1 disabled=0 forced=0 is_bundle=0 arch= "
+                        "deps a:1:2:0",
+                        "member v=1 t=1 action=1 disabled=0 forced=0 is_bundle=0 arch= "
+                        "bundle=suite:0:0",
+                        "noversion v=0 t=0 action=1 disabled=0 forced=0 is_bundle=0 arch=",
+                        "plain v=100 t=200 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                    }));
+}
+
+TEST_F(DatabaseLoading, MarkersAndSchedules) {
+  for (const char* name : {"auto", "user", "other", "empty", "both", "enabled", "my_pkg.2",
+                           "enable-me", "odd"}) {
+    text_entry(name, "1 2\n");
+    write_file(std::string("/flash/var/pdb/") + name + "/files", "");
+  }
+  write_file("/flash/var/pdb/auto/disabled", "auto\n");
+  write_file("/flash/var/pdb/user/disabled", "user\n");
+  write_file("/flash/var/pdb/other/disabled", "automatic\n");
+  write_file("/flash/var/pdb/empty/disabled", "");
+  write_file("/flash/var/pdb/both/disabled", "auto\n");
+  write_file("/flash/var/pdb/both/enabled", "user\n");
+  write_file("/flash/var/pdb/enabled/enabled", "");
+  write_file("/ram/pdb/mypkg2/schedule", "  disable\n");
+  write_file("/ram/pdb/enable-me/schedule", "enable");
+  write_file("/ram/pdb/odd/schedule", "reinstall");
+  write_file("/ram/pdb/auto/schedule", "uninstall extra words");
+
+  const RunResult run = load();
+  ASSERT_EQ(run.status, 0);
+  auto line_of = [&run](const std::string& name) {
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind(name + " ", 0) == 0) return line.substr(line.find(" action="));
+    }
+    return std::string("missing");
+  };
+  const std::string tail = " is_bundle=0 arch=";
+  EXPECT_EQ(line_of("auto"), " action=1 disabled=1 forced=0" + tail);
+  EXPECT_EQ(line_of("user"), " action=0 disabled=1 forced=1" + tail);
+  EXPECT_EQ(line_of("other"), " action=0 disabled=1 forced=1" + tail);
+  EXPECT_EQ(line_of("empty"), " action=0 disabled=1 forced=1" + tail);
+  EXPECT_EQ(line_of("both"), " action=0 disabled=1 forced=0" + tail);
+  EXPECT_EQ(line_of("enabled"), " action=0 disabled=0 forced=1" + tail);
+  EXPECT_EQ(line_of("my_pkg.2"), " action=3 disabled=0 forced=1" + tail);
+  EXPECT_EQ(line_of("enable-me"), " action=2 disabled=0 forced=1" + tail);
+  EXPECT_EQ(line_of("odd"), " action=0 disabled=0 forced=0" + tail);
+}
+
+TEST_F(DatabaseLoading, DotEntriesAndPlainFilesAreNotPackages) {
+  text_entry(".hidden", "1 1");
+  write_file("/flash/var/pdb/image", "left over by an interrupted stream install");
+  write_file("/flash/var/pdb/stray", "");
+  const RunResult run = load();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(ScheduleKey, KeepsLettersDigitsAndDashes) {
+  EXPECT_EQ(schedule_key("my_pkg.2"), "mypkg2");
+  EXPECT_EQ(schedule_key("Wifi-Ext 5"), "Wifi-Ext5");
+  EXPECT_EQ(schedule_key("\xc3\xa9t\xc3\xa9"), "t");
+}
+
+namespace {
+
+HeaderGroup header(const std::string& name, Version version, uint32_t build_time) {
+  HeaderGroup group;
+  group.name = name;
+  group.version = version;
+  group.build_time = build_time;
+  return group;
+}
+
+// A container of header groups (a bundle's members after its own group), each signed
+// with dummy bytes: the loader reads headers only.
+std::string image_of(const std::vector<HeaderGroup>& groups) {
+  PackageWriter writer;
+  for (const HeaderGroup& group : groups) {
+    writer.add_header_group(group);
+    if (group.is_bundle) writer.add_bundle_list({});
+    if (!group.is_bundle) writer.add_signature(std::string(68, '\0'));
+  }
+  std::ostringstream out;
+  EXPECT_TRUE(writer.write(out)) << writer.error();
+  return out.str();
+}
+
+}  // namespace
+
+TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
+  HeaderGroup x = header("x", 0x01026600, 50);
+  x.depends = std::vector<Dependency>{{"system", 3, 0, 0}};
+  x.provides = std::vector<Dependency>{{"dns", 1, 2, 7}};
+  x.architecture = "mipsbe";  // not read from images
+  write_file("/flash/var/pdb/x/image", image_of({x}));
+  write_file("/flash/var/pdb/x/version", "9 9\n");  // text form is not read beside an image
+  write_file("/flash/var/pdb/x/disabled", "auto\n");
+
+  write_file("/flash/var/pdb/old/image", image_of({header("new", 0x02006600, 60)}));
+  write_file("/flash/var/pdb/old/version", "5 6\n");
+  write_file("/flash/var/pdb/old/files", "bin/old\n");
+  write_file("/flash/var/pdb/new/enabled", "user\n");
+
+  const RunResult run = load();
+  ASSERT_EQ(run.status, 0);
+  std::istringstream lines(run.out);
+  std::vector<std::string> loaded;
+  for (std::string line; std::getline(lines, line);) loaded.push_back(line);
+  std::sort(loaded.begin(), loaded.end());
+  EXPECT_EQ(loaded, (std::vector<std::string>{
+                        "new v=33580544 t=60 action=0 disabled=0 forced=1 is_bundle=0 arch=i386",
+                        "old v=5 t=6 action=0 disabled=0 forced=0 is_bundle=0 arch= /bin/old",
+                        "x v=16934400 t=50 action=0 disabled=1 forced=0 is_bundle=0 arch=i386 "
+                        "deps system:3:0:0 provides dns:1:2:7",
+                    }));
+}
+
+TEST_F(DatabaseLoading, BundleImageGivesMembersThenBundleAndSecondPlaceImages) {
+  HeaderGroup suite = header("suite", 0x03006600, 70);
+  suite.is_bundle = true;
+  write_file("/flash/var/pdb/suite/image",
+             image_of({suite, header("m1", 0x01006600, 1), header("m2", 0x02006600, 2)}));
+  write_file("/flash/var/pdb/m2/disabled", "user\n");
+  make_dirs("/flash/var/pdb/extra");
+  write_file("/rw/pckg/.images/extra", image_of({header("extra", 0x05006600, 5)}));
+
+  const RunResult run = load();
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "m1 v=16803328 t=1 action=0 disabled=0 forced=0 is_bundle=0 arch=i386 "
+            "bundle=suite:50357760:50357760\n"
+            "m2 v=33580544 t=2 action=0 disabled=1 forced=1 is_bundle=0 arch=i386 "
+            "bundle=suite:50357760:50357760\n"
+            "suite v=50357760 t=70 action=0 disabled=0 forced=0 is_bundle=1 arch=i386\n"
+            "extra v=83912192 t=5 action=0 disabled=0 forced=0 is_bundle=0 arch=i386\n");
+}
+
+TEST_F(DatabaseLoading, UnreadableOrHostileImagesFallBackToTheTextForm) {
+  write_file("/flash/var/pdb/empty/image", "");
+  write_file("/flash/var/pdb/empty/version", "1 2\n");
+  const std::string good = image_of({header("cut", 0x01006600, 3)});
+  write_file("/flash/var/pdb/cut/image", good.substr(0, 20));
+  write_file("/flash/var/pdb/cut/version", "3 4\n");
+  // A header naming a path outside the database must not be trusted.
+  PackageWriter hostile;
+  hostile.add_part(PART_PACKAGE_HEADER, encode_header("..", 0x01006600, 0));
+  std::ostringstream hostile_bytes;
+  ASSERT_TRUE(hostile.write(hostile_bytes));
+  write_file("/flash/var/pdb/evil/image", hostile_bytes.str());
+  write_file("/flash/var/pdb/evil/version", "5 6\n");
+
+  const RunResult run = load();
+  ASSERT_EQ(run.status, 0);
+  std::istringstream lines(run.out);
+  std::vector<std::string> loaded;
+  for (std::string line; std::getline(lines, line);) loaded.push_back(line);
+  std::sort(loaded.begin(), loaded.end());
+  EXPECT_EQ(loaded, (std::vector<std::string>{
+                        "cut v=3 t=4 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                        "empty v=1 t=2 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                        "evil v=5 t=6 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                    }));
+}
+
+TEST_F(DatabaseLoading, ShowModePrintsTheLoadedTable) {
+  write_file("/flash/var/pdb/x/image", image_of({header("x", 0x01026600, 0)}));
+  const RunResult run = run_installer({"-q", "--show"});
+  EXPECT_EQ(run.status, 0);
+  const std::string row = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+  EXPECT_EQ(row.substr(0, 37), "x                   1.2           Jan");
+}
+
+TEST_F(DatabaseLoading, ShowWithoutDatabaseWarnsAndPrintsAnEmptyTable) {
+  const RunResult run = run_installer({"--show"});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.out.rfind("WARNING: could not open repo\nName ", 0), 0u) << run.out;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
+}
