@@ -2,9 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
+#include <memory>
 
+#include "database/database_reader.h"
+#include "installer/repository.h"
 #include "testing/root_fixture.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
@@ -188,6 +192,89 @@ TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
             "ERROR: installation of p-1.0 failed: disk error\n"
             "ERROR: installation of p-1.0 failed: could not create etc/x: Permission denied\n"
             "ERROR: installation of p-1.0 failed: broken package\n");
+}
+
+std::string list_text(const std::vector<Dependency>& list) {
+  std::string text;
+  for (const Dependency& entry : list) {
+    text += " " + entry.name + ":" + std::to_string(entry.min) + ":" + std::to_string(entry.max) +
+            ":" + std::to_string(entry.weight);
+  }
+  return text;
+}
+
+// Every field the database keeps, one line per record.
+std::string record_text(const Package& package) {
+  std::string text =
+      package.name + " " + std::to_string(package.version) + " " +
+      std::to_string(package.build_time) + " action=" + std::to_string(package.action) +
+      " disabled=" + std::to_string(package.disabled) +
+      " forced=" + std::to_string(package.user_forced) +
+      " is_bundle=" + std::to_string(package.is_bundle) + " bundle=" + package.bundle.name + ":" +
+      std::to_string(package.bundle.min) + " deps" + list_text(package.depends) + " provides" +
+      list_text(package.provides) + " conflicts" + list_text(package.conflicts) + " files";
+  for (const std::string& file : package.files) text += " " + file;
+  return text + "\n";
+}
+
+std::vector<std::unique_ptr<Package>> sample_records() {
+  std::vector<std::unique_ptr<Package>> records;
+  auto full = std::make_unique<Package>("full");
+  full->version = make_version(3, 20, KIND_RC, 2);
+  full->build_time = 4294967294u;
+  full->depends = {{"libc", 1, 4294967295u, 0}, {"zlib", 0, 0, 0}};
+  full->provides = {{"net", 5, 6, -3}};
+  full->conflicts = {{"old", 7, 0, 0}};
+  full->files = {"/flash/lib/x.so", "/flash/bin/full"};
+  full->disabled = true;
+  records.push_back(std::move(full));
+  auto bare = std::make_unique<Package>("bare");
+  bare->version = 1;
+  bare->is_bundle = true;
+  bare->user_forced = true;
+  records.push_back(std::move(bare));
+  auto forced_off = std::make_unique<Package>("forced-off");
+  forced_off->version = 2;
+  forced_off->disabled = true;
+  forced_off->user_forced = true;
+  records.push_back(std::move(forced_off));
+  auto member = std::make_unique<Package>("member");
+  member->version = 3;
+  member->bundle = {"suite", 9, 9, 0};
+  records.push_back(std::move(member));
+  return records;
+}
+
+TEST_F(DatabaseWriterTest, TheLoaderReadsBackTheWrittenRecords) {
+  std::vector<std::string> expected;
+  for (const auto& record : sample_records()) {
+    // A bundle's member in text form keeps only the bundle's name, and is scheduled for
+    // uninstall on loading.
+    if (!record->bundle.name.empty()) {
+      record->bundle.min = 0;
+      record->action = ACTION_UNINSTALL;
+    }
+    expected.push_back(record_text(*record));
+  }
+  std::sort(expected.begin(), expected.end());
+  const RunResult run = run_in_root([] {
+    Manifest manifest;
+    for (const auto& record : sample_records()) {
+      if (!write_database_record(*record, manifest)) return 1;
+    }
+    commit(manifest, false);
+    Repository& repository = Repository::instance();
+    open_repository(repository, true, "i386");
+    std::vector<std::string> lines;
+    for (const auto& package : repository.packages) lines.push_back(record_text(*package));
+    std::sort(lines.begin(), lines.end());
+    for (const std::string& line : lines) std::cout << line;
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
+  std::string expected_text;
+  for (const std::string& line : expected) expected_text += line;
+  EXPECT_EQ(run.out, expected_text);
 }
 
 }  // namespace
