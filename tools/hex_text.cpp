@@ -9,9 +9,7 @@ int digit_value(char c) {
   return -1;
 }
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 }  // namespace
 
