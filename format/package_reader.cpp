@@ -14,6 +14,9 @@ constexpr size_t HEADER_SIZE = 32;
 constexpr size_t FLAGS_END = 36;
 constexpr size_t NAME_SIZE = 16;
 constexpr size_t ENTRY_SIZE = 32;
+// Each member costs a record; a 38-byte header part must not buy hundreds of bytes without
+// end. Real bundles hold a handful.
+constexpr size_t MAX_BUNDLE_MEMBERS = 4096;
 
 bool read_bytes(PartStream& stream, unsigned char* out, size_t count) {
   stream.read(reinterpret_cast<char*>(out), std::streamsize(count));
@@ -90,6 +93,7 @@ bool size_matches(const std::string& path, uint64_t total_length) {
 bool read_members(PackageFile& bundle, PartStream& stream) {
   if (stream.type == PART_IMAGE) stream.next_part();
   while (stream.type == PART_PACKAGE_HEADER) {
+    if (bundle.members.size() == MAX_BUNDLE_MEMBERS) return false;
     auto member = std::make_unique<PackageInfo>();
     if (!read_header(*member, stream)) return false;
     bundle.members.push_back(std::move(member));

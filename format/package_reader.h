@@ -33,5 +33,5 @@ constexpr const char* DEFAULT_ARCHITECTURE = "i386";
 // Describes the package file at `path` in the fresh record `file`: its headers, size and
 // magic, and for a bundle every member's header group. No signature is checked. False when
 // the file is broken: it does not open, its size differs from the container length, a
-// header group fails, or a bundle has no member.
+// header group fails, or a bundle has no member or more than 4096.
 [[nodiscard]] bool open_package_file(PackageFile& file, const std::string& path);

@@ -256,6 +256,13 @@ TEST_F(PackageReaderTest, BundlesListTheirMembers) {
   empty.add_header_group(bundle);
   empty.add_bundle_list({});
   EXPECT_FALSE(opens(written(empty)));
+
+  for (size_t count : {4096, 4097}) {
+    PackageWriter many;
+    many.add_header_group(bundle);
+    for (size_t i = 0; i < count; ++i) many.add_part(PART_PACKAGE_HEADER, encode_header("m", 1, 2));
+    EXPECT_EQ(opens(written(many)), count == 4096);
+  }
 }
 
 TEST_F(PackageReaderTest, TruncatedPackagesAndBundlesNeverOpenWrongly) {
