@@ -13,8 +13,8 @@
 //              not written for a bundle record
 //   disabled   "user" or "auto" (not forced by the user); removed when enabled
 //   enabled    "user"; only when enabled by the user, else removed
-// A package whose own file serves as its database image (part 21, or header flag
-// HEADER_NO_TEXT_DB) gets only the markers; text files already there stay.
+// A package whose own file serves as its database image (it has an image part, type 21, or
+// the header flag HEADER_NO_TEXT_DB) gets only the markers; text files already there stay.
 #pragma once
 
 #include <string>
