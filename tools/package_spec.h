@@ -1,0 +1,27 @@
+// The text forms the package tool reads and prints for package fields: list entries
+// ("name,min=6.48,max=7.1beta4,weight=10"), versions with 0 for an open bound, numbers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "package/package.h"
+
+// "NAME[,min=VERSION][,max=VERSION][,weight=N]", each key at most once; VERSION is a
+// version text or 0 (no bound). False with a message in `error` otherwise.
+[[nodiscard]] bool parse_dependency(const std::string& text, Dependency& entry, std::string& error);
+
+// "name min=6.48 max=0 weight=0": the form inspect prints, 0 standing for an open bound.
+std::string format_dependency(const Dependency& entry);
+
+// A version text, or 0 for none.
+std::string bound_text(Version version);
+
+// Decimal, or hexadecimal after "0x"; false unless the whole text is a number below 2^32.
+[[nodiscard]] bool parse_u32(const std::string& text, uint32_t& value);
+// Same for a signed 32-bit number with an optional "-".
+[[nodiscard]] bool parse_i32(const std::string& text, int32_t& value);
+
+// False with a message when `name` cannot stand in a 16-byte name field or would be
+// refused by the readers (empty, too long, white space or control characters).
+[[nodiscard]] bool check_package_name(const std::string& name, std::string& error);

@@ -1,0 +1,343 @@
+// vmpkg build and vmpkg bundle: packages and bundles written with PackageWriter and signed
+// with a key set.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "format/package_writer.h"
+#include "format/part_stream.h"
+#include "format/signature_signing.h"
+#include "tools/key_files.h"
+#include "tools/package_spec.h"
+#include "tools/version_parse.h"
+#include "tools/vmpkg.h"
+
+namespace {
+
+const std::vector<OptionSpec> HEADER_OPTIONS = {
+    {"name", "NAME", false, "package name, 1 to 16 bytes (required)"},
+    {"version", "VERSION", false, "version text such as 6.48, 1.2.3, 3.20rc2 (required)"},
+    {"build-time", "SECONDS", false, "seconds since 1970-01-01 UTC (default: now)"},
+    {"arch", "ARCH", false, "architecture part (readers take i386 without one)"},
+    {"note", "TEXT", false, "note shown in the package table (part 23)"},
+    {"flags", "N", false, "header flags: 1 boot image, 2 no text database"},
+};
+const std::vector<OptionSpec> OUTPUT_OPTIONS = {
+    {"image", "FILE", false, "contents of an image part (type 21)"},
+    {"level", "1|2", false, "signature level (default 2: Ed25519 and level 1)"},
+    {"unrecorded", nullptr, false, "write the magic of an unrecorded package"},
+    {"keys", "DIR", false, "key set to sign with (default: the one the tool was built with)"},
+    {"output", "FILE", false, "file to write (required)"},
+};
+const std::vector<OptionSpec> LIST_OPTIONS = {
+    {"depends", "ENTRY", true, "dependency: NAME[,min=VERSION][,max=VERSION][,weight=N]"},
+    {"provides", "ENTRY", true, "provided name, same form"},
+    {"conflicts", "ENTRY", true, "conflicting package, same form"},
+    {"files", "DIR", false, "tree whose regular files are packed with their permission bits"},
+    {"processor", "PATH=N", true, "processor selector 1-255 for file PATH of the tree"},
+};
+
+std::vector<OptionSpec> joined(std::initializer_list<const std::vector<OptionSpec>*> parts) {
+  std::vector<OptionSpec> all;
+  for (const auto* part : parts) all.insert(all.end(), part->begin(), part->end());
+  return all;
+}
+
+// What the commands share once the command line is read.
+struct Output {
+  std::string image;
+  bool has_image = false;
+  int level = 2;
+  uint32_t magic = PACKAGE_MAGIC;
+  SigningKeys keys;
+  std::string path;
+};
+
+bool read_file(const std::string& path, std::string& contents) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();  // fails harmlessly on an empty file
+  contents = text.str();
+  return !in.bad();
+}
+
+bool read_header_options(const CommandLine& line, HeaderGroup& group, std::string& error) {
+  if (!line.has("name") || !line.has("version")) {
+    error = "--name and --version are required";
+    return false;
+  }
+  group.name = line.value("name");
+  if (!check_package_name(group.name, error)) return false;
+  if (!parse_version_text(line.value("version"), group.version)) {
+    error = "bad version \"" + line.value("version") +
+            "\" (expected such as 6.48, 1.2.3, 3.20rc2, 4.0beta7)";
+    return false;
+  }
+  group.build_time = static_cast<uint32_t>(std::time(nullptr));
+  if (line.has("build-time") && !parse_u32(line.value("build-time"), group.build_time)) {
+    error = "bad --build-time \"" + line.value("build-time") + "\"";
+    return false;
+  }
+  if (line.has("arch")) group.architecture = line.value("arch");
+  if (line.has("note")) group.text_part23 = line.value("note");
+  if (line.has("flags")) {
+    uint32_t flags = 0;
+    if (!parse_u32(line.value("flags"), flags)) {
+      error = "bad --flags \"" + line.value("flags") + "\"";
+      return false;
+    }
+    group.header_flags = flags;
+  }
+  return true;
+}
+
+// Answers VMPKG_OK, or a status with a message in `error`.
+int read_output_options(const CommandLine& line, const VmpkgContext& context, Output& output,
+                        std::string& error) {
+  if (!line.has("output")) {
+    error = "--output is required";
+    return VMPKG_BAD_USAGE;
+  }
+  output.path = line.value("output");
+  if (line.has("level")) {
+    const std::string level = line.value("level");
+    if (level != "1" && level != "2") {
+      error = "--level must be 1 or 2";
+      return VMPKG_BAD_USAGE;
+    }
+    output.level = level[0] - '0';
+  }
+  if (line.has("unrecorded")) output.magic = UNRECORDED_MAGIC;
+  if (line.has("image")) {
+    output.has_image = true;
+    if (!read_file(line.value("image"), output.image)) {
+      error = line.value("image") + ": cannot be read";
+      return VMPKG_FAILED;
+    }
+  }
+  const std::string keys = line.has("keys") ? line.value("keys") : context.default_keys;
+  return read_signing_keys(keys, output.keys, error) ? VMPKG_OK : VMPKG_FAILED;
+}
+
+bool read_list_option(const CommandLine& line, const char* name,
+                      std::optional<std::vector<Dependency>>& list, std::string& error) {
+  if (!line.has(name)) return true;
+  list.emplace();
+  for (const std::string& text : line.values(name)) {
+    Dependency entry;
+    if (!parse_dependency(text, entry, error)) return false;
+    list->push_back(entry);
+  }
+  return true;
+}
+
+// The regular files of `root` in path order, named relative to it; symbolic links and other
+// special files are left out.
+bool collect_files(const std::string& root, std::vector<ArchiveEntry>& entries,
+                   std::string& error) {
+  namespace fs = std::filesystem;
+  std::error_code code;
+  if (!fs::is_directory(root, code)) {
+    error = root + ": not a directory";
+    return false;
+  }
+  std::map<std::string, ArchiveEntry> sorted;
+  for (fs::recursive_directory_iterator it(root, code), end; !code && it != end;
+       it.increment(code)) {
+    struct stat status;
+    if (lstat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    ArchiveEntry entry;
+    entry.mode = static_cast<uint16_t>(MODE_REGULAR_FILE | (status.st_mode & 07777));
+    entry.name = it->path().lexically_relative(root).generic_string();
+    entry.data_path = it->path().string();
+    sorted[entry.name] = entry;
+  }
+  if (code) {
+    error = root + ": " + code.message();
+    return false;
+  }
+  for (auto& [name, entry] : sorted) entries.push_back(std::move(entry));
+  return true;
+}
+
+bool apply_processors(const CommandLine& line, std::vector<ArchiveEntry>& entries,
+                      std::string& error) {
+  for (const std::string& text : line.values("processor")) {
+    const size_t equals = text.rfind('=');
+    uint32_t selector = 0;
+    if (equals == std::string::npos || !parse_u32(text.substr(equals + 1), selector) ||
+        selector == 0 || selector > 255) {
+      error = "bad --processor \"" + text + "\" (expected PATH=N, N from 1 to 255)";
+      return false;
+    }
+    const std::string path = text.substr(0, equals);
+    bool found = false;
+    for (ArchiveEntry& entry : entries) {
+      if (entry.name != path) continue;
+      entry.processor = static_cast<uint8_t>(selector);
+      found = true;
+    }
+    if (!found) {
+      error = "--processor names " + path + ", which is not a regular file of the tree";
+      return false;
+    }
+  }
+  return true;
+}
+
+int write_package(PackageWriter& writer, const Output& output, const VmpkgContext& context) {
+  std::ofstream out(output.path, std::ios::binary | std::ios::trunc);
+  if (!out) return context.fail(VMPKG_FAILED, output.path + ": cannot be created");
+  if (!writer.write(out) || !out.flush()) {
+    out.close();
+    std::remove(output.path.c_str());
+    const std::string why = writer.error().empty() ? "cannot be written" : writer.error();
+    return context.fail(VMPKG_FAILED, output.path + ": " + why);
+  }
+  return VMPKG_OK;
+}
+
+// A member's parts from its type-1 header up to, not including, its signature.
+struct MemberParts {
+  std::string name;
+  std::vector<std::pair<uint16_t, std::string>> parts;
+};
+
+bool read_member(const std::string& path, MemberParts& member, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  PartStream stream(in, false);
+  stream.accepted_types = {1, 2, 3, 4, 9, 16, 17, 18, 19, 21, 23, 24};
+  for (int32_t type = stream.next_part(); type != -1 && type != PART_SIGNATURE;
+       type = stream.next_part()) {
+    if (member.parts.empty() && type != PART_PACKAGE_HEADER) {
+      error = path + (type == PART_BUNDLE_HEADER ? ": is a bundle" : ": not a package");
+      return false;
+    }
+    std::string payload(stream.part_length(), '\0');
+    if (!stream.read(&payload[0], std::streamsize(payload.size()))) {
+      error = path + ": ends inside a part";
+      return false;
+    }
+    member.parts.emplace_back(static_cast<uint16_t>(type), std::move(payload));
+  }
+  if (member.parts.empty() || stream.type != PART_SIGNATURE) {
+    error = path + ": not a signed package";
+    return false;
+  }
+  const std::string& header = member.parts[0].second;
+  member.name = header.substr(0, std::min(header.find('\0'), NAME_FIELD_SIZE));
+  return true;
+}
+
+void print_help(const VmpkgContext& context, const char* usage, const char* text,
+                const std::vector<OptionSpec>& specs) {
+  context.out << usage << "\n\n" << text << "\nOptions:\n" << describe_options(specs);
+}
+
+}  // namespace
+
+int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& context) {
+  const std::vector<OptionSpec> specs = joined({&HEADER_OPTIONS, &LIST_OPTIONS, &OUTPUT_OPTIONS});
+  CommandLine line;
+  std::string error;
+  if (!line.parse(args, specs, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (line.help) {
+    print_help(context, "usage: vmpkg build --name NAME --version VERSION --output FILE [options]",
+               "Builds one signed package. Level 2 puts a digest selector before the header\n"
+               "and signs with Ed25519 and the level-1 scheme; level 1 signs with the level-1\n"
+               "scheme only. Bounds of 0 are open; the weight counts in provides lists.\n",
+               specs);
+    return VMPKG_OK;
+  }
+  if (!line.positional.empty()) {
+    return context.fail(VMPKG_BAD_USAGE, "unexpected argument " + line.positional[0]);
+  }
+  HeaderGroup group;
+  std::vector<ArchiveEntry> entries;
+  if (!read_header_options(line, group, error) ||
+      !read_list_option(line, "depends", group.depends, error) ||
+      !read_list_option(line, "provides", group.provides, error) ||
+      !read_list_option(line, "conflicts", group.conflicts, error)) {
+    return context.fail(VMPKG_BAD_USAGE, error);
+  }
+  if (line.has("processor") && !line.has("files")) {
+    return context.fail(VMPKG_BAD_USAGE, "--processor needs --files");
+  }
+  Output output;
+  const int status = read_output_options(line, context, output, error);
+  if (status != VMPKG_OK) return context.fail(status, error);
+  if (line.has("files") && (!collect_files(line.value("files"), entries, error) ||
+                            !apply_processors(line, entries, error))) {
+    return context.fail(VMPKG_FAILED, error);
+  }
+
+  KeySigner signer(output.keys, output.level);
+  PackageWriter writer(output.magic);
+  if (output.level == 2) writer.add_digest_selector();
+  writer.add_header_group(group);
+  if (output.has_image) writer.add_image(output.image);
+  if (line.has("files")) writer.add_archive(entries);
+  writer.add_signature(signer);
+  return write_package(writer, output, context);
+}
+
+int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& context) {
+  const std::vector<OptionSpec> disable = {
+      {"disable", "MEMBER", true, "member to install disabled (bundle list, part 20)"}};
+  const std::vector<OptionSpec> specs = joined({&HEADER_OPTIONS, &disable, &OUTPUT_OPTIONS});
+  CommandLine line;
+  std::string error;
+  if (!line.parse(args, specs, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (line.help) {
+    print_help(context,
+               "usage: vmpkg bundle --name NAME --version VERSION --output FILE [options] "
+               "MEMBER.vmp...",
+               "Builds a bundle of the given packages. Each member keeps its header group,\n"
+               "image part and files, and is signed again with the bundle's keys and level.\n",
+               specs);
+    return VMPKG_OK;
+  }
+  HeaderGroup group;
+  group.is_bundle = true;
+  if (!read_header_options(line, group, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (line.positional.empty()) return context.fail(VMPKG_BAD_USAGE, "no member packages given");
+  std::vector<Dependency> disabled;
+  for (const std::string& name : line.values("disable")) {
+    if (!check_package_name(name, error)) return context.fail(VMPKG_BAD_USAGE, error);
+    disabled.push_back(Dependency{name});
+  }
+  Output output;
+  const int status = read_output_options(line, context, output, error);
+  if (status != VMPKG_OK) return context.fail(status, error);
+  std::vector<MemberParts> members(line.positional.size());
+  for (size_t i = 0; i < members.size(); ++i) {
+    if (!read_member(line.positional[i], members[i], error)) {
+      return context.fail(VMPKG_FAILED, error);
+    }
+    if (members[i].name == group.name) {
+      return context.fail(VMPKG_FAILED, line.positional[i] + ": has the bundle's own name");
+    }
+  }
+
+  KeySigner signer(output.keys, output.level);
+  PackageWriter writer(output.magic);
+  if (output.level == 2) writer.add_digest_selector();
+  writer.add_header_group(group);
+  if (output.has_image) writer.add_image(output.image);
+  if (!disabled.empty()) writer.add_bundle_list(disabled);
+  for (MemberParts& member : members) {
+    for (auto& [type, payload] : member.parts) writer.add_part(type, std::move(payload));
+    writer.add_signature(signer);
+  }
+  return write_package(writer, output, context);
+}
