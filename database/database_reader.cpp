@@ -33,6 +33,10 @@ bool for_each_entry(const std::function<void(const std::string&)>& visit) {
   return true;
 }
 
+void skip_package_body(PartStream& stream) {
+  while (stream.type == PART_ARCHIVE || stream.type == PART_SIGNATURE) stream.next_part();
+}
+
 // Reads the header group of the image at `image_path` into records appended to
 // `packages`: a bundle's members first, then the bundle. A header that cannot be read
 // leaves a record under the directory's own name and version 0, so that its text form
@@ -42,8 +46,11 @@ void load_image(const std::string& entry_name, const std::string& image_path,
   std::ifstream file(image_path, std::ios::binary);
   if (!file.is_open()) return;
   PartStream stream(file, false, nullptr);
-  stream.accepted_types = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24, PART_NOTE,
-                           PART_DEPENDS,       PART_PROVIDES,       PART_CONFLICTS};
+  // The archive and the signature end a header group: without them an empty list part in
+  // the trailer would be read into a group that has no dependency list, and break it.
+  stream.accepted_types = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,
+                           PART_NOTE,          PART_DEPENDS,        PART_PROVIDES,
+                           PART_CONFLICTS,     PART_ARCHIVE,        PART_SIGNATURE};
   stream.next_part();
 
   auto record = std::make_unique<Package>(entry_name);
@@ -54,12 +61,14 @@ void load_image(const std::string& entry_name, const std::string& image_path,
   }
   if (bundle) {
     const Dependency reference{record->name, record->version, record->version, 0};
+    skip_package_body(stream);
     while (stream.type == PART_PACKAGE_HEADER) {
       auto member = std::make_unique<Package>();
       // A member that cannot be read ends the list; its partial name is not trusted.
       if (!read_header(*member, stream)) break;
       member->bundle = reference;
       packages.push_back(std::move(member));
+      skip_package_body(stream);
     }
   }
   packages.push_back(std::move(record));

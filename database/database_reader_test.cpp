@@ -163,8 +163,13 @@ std::string image_of(const std::vector<HeaderGroup>& groups) {
   PackageWriter writer;
   for (const HeaderGroup& group : groups) {
     writer.add_header_group(group);
-    if (group.is_bundle) writer.add_bundle_list({});
-    if (!group.is_bundle) writer.add_signature(std::string(68, '\0'));
+    if (group.is_bundle) {
+      writer.add_image();
+      writer.add_bundle_list({});
+    } else {
+      writer.add_archive({});
+      writer.add_signature(std::string(68, '\0'));
+    }
   }
   std::ostringstream out;
   EXPECT_TRUE(writer.write(out)) << writer.error();
@@ -175,10 +180,23 @@ std::string image_of(const std::vector<HeaderGroup>& groups) {
 
 TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
   HeaderGroup x = header("x", 0x01026600, 50);
-  x.depends = std::vector<Dependency>{{"system", 3, 0, 0}};
   x.provides = std::vector<Dependency>{{"dns", 1, 2, 7}};
   x.architecture = "mipsbe";  // not read from images
-  write_file("/flash/var/pdb/x/image", image_of({x}));
+  {
+    // A full package with its trailer; the empty list part after the signature is not
+    // the dependency list the group lacks.
+    PackageWriter writer;
+    writer.add_digest_selector();
+    writer.add_header_group(x);
+    writer.add_image("kernel");
+    writer.add_archive({{MODE_REGULAR_FILE | 0644, 0, "etc/x", "contents", ""}});
+    writer.add_signature(std::string(132, '\0'));
+    writer.add_part(PART_ARCHITECTURE, "mipsbe");
+    writer.add_part(PART_DEPENDS, "");
+    std::ostringstream bytes;
+    ASSERT_TRUE(writer.write(bytes)) << writer.error();
+    write_file("/flash/var/pdb/x/image", bytes.str());
+  }
   write_file("/flash/var/pdb/x/version", "9 9\n");  // text form is not read beside an image
   write_file("/flash/var/pdb/x/disabled", "auto\n");
 
@@ -197,7 +215,7 @@ TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
                         "new v=33580544 t=60 action=0 disabled=0 forced=1 is_bundle=0 arch=i386",
                         "old v=5 t=6 action=0 disabled=0 forced=0 is_bundle=0 arch= /bin/old",
                         "x v=16934400 t=50 action=0 disabled=1 forced=0 is_bundle=0 arch=i386 "
-                        "deps system:3:0:0 provides dns:1:2:7",
+                        "provides dns:1:2:7",
                     }));
 }
 

@@ -90,14 +90,22 @@ bool size_matches(const std::string& path, uint64_t total_length) {
   return uint64_t(status.st_size) == total_length;
 }
 
+// Passes the image, archive and signature that follow a header group.
+void skip_package_body(PartStream& stream) {
+  while (stream.type == PART_IMAGE || stream.type == PART_ARCHIVE ||
+         stream.type == PART_SIGNATURE) {
+    stream.next_part();
+  }
+}
+
 bool read_members(PackageFile& bundle, PartStream& stream) {
-  if (stream.type == PART_IMAGE) stream.next_part();
+  skip_package_body(stream);
   while (stream.type == PART_PACKAGE_HEADER) {
     if (bundle.members.size() == MAX_BUNDLE_MEMBERS) return false;
     auto member = std::make_unique<PackageInfo>();
     if (!read_header(*member, stream)) return false;
     bundle.members.push_back(std::move(member));
-    if (stream.type == PART_IMAGE) stream.next_part();
+    skip_package_body(stream);
   }
   return !bundle.members.empty();
 }
@@ -153,9 +161,11 @@ bool open_package_file(PackageFile& file, const std::string& path) {
   file.size = uint32_t(stream.total_length);
   if (!size_matches(path, stream.total_length)) return false;
   file.is_unrecorded = stream.is_unrecorded();
+  // The archive and the signature end a header group: without them the trailer after the
+  // signature (an architecture part and an empty list part) would be read into the group.
   stream.accepted_types = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,  PART_ARCHITECTURE,
                            PART_TEXT2,         PART_NOTE,           PART_DEPENDS, PART_PROVIDES,
-                           PART_CONFLICTS,     PART_IMAGE};
+                           PART_CONFLICTS,     PART_IMAGE,          PART_ARCHIVE, PART_SIGNATURE};
   file.is_bundle = stream.next_part() == PART_BUNDLE_HEADER;
   if (!read_header(file, stream)) return false;
   if (!file.is_bundle) return true;

@@ -125,6 +125,19 @@ TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
   PackageFile bare;
   ASSERT_TRUE(open(package_with_header(encode_header("pkg", 1, 2)), bare));
   EXPECT_EQ(bare.architecture, "i386");
+
+  // The trailer after the signature belongs to no header group.
+  for (bool with_archive : {false, true}) {
+    PackageWriter trailed;
+    trailed.add_part(PART_PACKAGE_HEADER, encode_header("pkg", 1, 2));
+    if (with_archive) trailed.add_archive({});
+    trailed.add_signature(std::string(68, 's'));
+    trailed.add_part(PART_ARCHITECTURE, "trailer");
+    trailed.add_part(PART_DEPENDS, "");
+    PackageFile file;
+    ASSERT_TRUE(open(written(trailed), file)) << with_archive;
+    EXPECT_EQ(file.architecture, "i386");
+  }
 }
 
 TEST_F(PackageReaderTest, HeaderFlagsNeedAllFourBytes) {
