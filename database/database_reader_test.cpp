@@ -180,7 +180,6 @@ std::string image_of(const std::vector<HeaderGroup>& groups) {
 
 TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
   HeaderGroup x = header("x", 0x01026600, 50);
-  x.provides = std::vector<Dependency>{{"dns", 1, 2, 7}};
   x.architecture = "mipsbe";  // not read from images
   {
     // A full package with its trailer; the empty list part after the signature is not
@@ -200,7 +199,9 @@ TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
   write_file("/flash/var/pdb/x/version", "9 9\n");  // text form is not read beside an image
   write_file("/flash/var/pdb/x/disabled", "auto\n");
 
-  write_file("/flash/var/pdb/old/image", image_of({header("new", 0x02006600, 60)}));
+  HeaderGroup renamed = header("new", 0x02006600, 60);
+  renamed.provides = std::vector<Dependency>{{"dns", 1, 2, 7}};
+  write_file("/flash/var/pdb/old/image", image_of({renamed}));
   write_file("/flash/var/pdb/old/version", "5 6\n");
   write_file("/flash/var/pdb/old/files", "bin/old\n");
   write_file("/flash/var/pdb/new/enabled", "user\n");
@@ -212,10 +213,10 @@ TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
   for (std::string line; std::getline(lines, line);) loaded.push_back(line);
   std::sort(loaded.begin(), loaded.end());
   EXPECT_EQ(loaded, (std::vector<std::string>{
-                        "new v=33580544 t=60 action=0 disabled=0 forced=1 is_bundle=0 arch=i386",
-                        "old v=5 t=6 action=0 disabled=0 forced=0 is_bundle=0 arch= /bin/old",
-                        "x v=16934400 t=50 action=0 disabled=1 forced=0 is_bundle=0 arch=i386 "
+                        "new v=33580544 t=60 action=0 disabled=0 forced=1 is_bundle=0 arch=i386 "
                         "provides dns:1:2:7",
+                        "old v=5 t=6 action=0 disabled=0 forced=0 is_bundle=0 arch= /bin/old",
+                        "x v=16934400 t=50 action=0 disabled=1 forced=0 is_bundle=0 arch=i386",
                     }));
 }
 
