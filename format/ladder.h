@@ -21,7 +21,7 @@ void ladder_add(LadderPoint& out, const FieldElement& p_sum, const FieldElement&
 // Writes to `y` the 32 little-endian bytes of u(s*A + h*G), 0 for the point at infinity.
 // s and h are 256-bit little-endian integers used as they are; A is the point whose u is `p`
 // (all 256 bits, reduced modulo p) with the even v, G the base point (u = 9, even v).
-// All four arguments are 32 bytes; the result is meaningful only when `p` is the u of a
-// point of the curve other than G (for s = 0 any such point serves). Uses only the stack.
+// All four arguments are 32 bytes. The result is meaningful when `p` is the u of a point of
+// the curve other than G; with s = 0 it does not depend on `p` at all. Uses only the stack.
 void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned char* h,
                        const unsigned char* p);

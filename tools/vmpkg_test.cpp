@@ -48,35 +48,14 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
   write_file("/tree/etc/tool.conf", "x=1\n", 0600);
   write_file("/image", "IMAGE");
   const std::string package = host_path("/demo.vmp");
-  const ToolRun built = vmpkg({"build",
-                               "--name",
-                               "demo",
-                               "--version",
-                               "3.20rc2",
-                               "--build-time",
-                               "1700000000",
-                               "--arch",
-                               "powerpc",
-                               "--note",
-                               "a note",
-                               "--flags",
-                               "0x3",
-                               "--depends",
-                               "system,min=6.48,max=7.1beta4",
-                               "--depends",
-                               "libc",
-                               "--provides",
-                               "demo-api,min=1.0alpha,weight=-7",
-                               "--conflicts",
-                               "old-demo,max=2.0.1",
-                               "--files",
-                               host_path("/tree"),
-                               "--processor",
-                               "bin/tool=9",
-                               "--image",
-                               host_path("/image"),
-                               "--output",
-                               package});
+  // clang-format off
+  const ToolRun built = vmpkg({"build", "--name", "demo", "--version", "3.20rc2",
+      "--build-time", "1700000000", "--arch", "powerpc", "--note", "a note", "--flags", "0x3",
+      "--depends", "system,min=6.48,max=7.1beta4", "--depends", "libc",
+      "--provides", "demo-api,min=1.0alpha,weight=-7", "--conflicts", "old-demo,max=2.0.1",
+      "--files", host_path("/tree"), "--processor", "bin/tool=9", "--image", host_path("/image"),
+      "--output", package});
+  // clang-format on
   ASSERT_EQ(built.status, VMPKG_OK) << built.err;
 
   const ToolRun shown = vmpkg({"inspect", package});
