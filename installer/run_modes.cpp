@@ -93,8 +93,9 @@ int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, b
   if (commit_now) {
     commit(manifest, false);
   } else {
-    // Nothing is reported: a transaction that cannot be saved faithfully is saved empty.
-    (void)manifest.save(SAVED_MANIFEST_PATH);
+    // A transaction that cannot be saved faithfully is saved empty; its staged files
+    // would otherwise be left behind with nothing to commit or cancel them.
+    if (!manifest.save(SAVED_MANIFEST_PATH)) cancel(manifest);
   }
   return status;
 }

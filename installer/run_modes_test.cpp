@@ -49,6 +49,16 @@ TEST_F(UpgradeTail, CommitsOrSavesWhatIsStagedWithTheChangedMarker) {
   EXPECT_FALSE(exists("/flash/b"));
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
 
+  ::unlink(host_path(b_temp).c_str());
+  const RunResult unsaveable = run_in_root([] {
+    Manifest manifest;
+    manifest.create_file("/flash/two words", 0, 0) << "x";
+    return finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, false);
+  });
+  EXPECT_EQ(unsaveable.status, 0);
+  EXPECT_EQ(read_file("/ram/MANIFEST"), "");
+  EXPECT_EQ(dir_entries(host_path("/ram")), "MANIFEST") << "staged files are deleted";
+
   write_file("/ram/MANIFEST", "U /flash/from-an-earlier-run\n");
   const RunResult idle = run_in_root([] {
     Manifest manifest;
