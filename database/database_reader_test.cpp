@@ -43,21 +43,29 @@ int print_loaded_records() {
   return repository.architecture == "ppc" ? 0 : 1;
 }
 
+std::vector<std::string> sorted_lines(const std::string& text) {
+  std::istringstream lines(text);
+  std::vector<std::string> sorted;
+  for (std::string line; std::getline(lines, line);) sorted.push_back(line);
+  std::sort(sorted.begin(), sorted.end());
+  return sorted;
+}
+
 class DatabaseLoading : public RootFixture {
  protected:
   RunResult load() { return run_in_root(print_loaded_records); }
+  // The records in name order: the directory listing's order is the file system's.
+  std::vector<std::string> load_sorted() {
+    const RunResult run = load();
+    EXPECT_EQ(run.status, 0);
+    return sorted_lines(run.out);
+  }
   void text_entry(const std::string& name, const std::string& version) {
     write_file("/flash/var/pdb/" + name + "/version", version);
   }
 };
 
 }  // namespace
-
-TEST_F(DatabaseLoading, MissingRootWarnsAndLoadsNothing) {
-  const RunResult run = load();
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "WARNING: could not open repo\n");
-}
 
 TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
   text_entry("plain", "100 200\n");
@@ -75,27 +83,21 @@ TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
   text_entry("noversion", "abc");
   write_file("/flash/var/pdb/noversion/files", "");
 
-  const RunResult run = load();
-  ASSERT_EQ(run.status, 0);
-  std::istringstream lines(run.out);
-  std::vector<std::string> loaded;
-  for (std::string line; std::getline(lines, line);) loaded.push_back(line);
-  std::sort(loaded.begin(), loaded.end());
-  EXPECT_EQ(loaded, (std::vector<std::string>{
-                        "full v=16909824 t=7 action=0 disabled=0 forced=0 is_bundle=0 arch= "
-                        "deps system:1:0:0 lib:5:9:0 provides dns:1:2:-3 /bin/x /etc/y",
-                        "halfdeps v=1 t=1 action=1 disabled=0 forced=0 is_bundle=0 arch= "
-                        "deps a:1:2:0",
-                        "member v=1 t=1 action=1 disabled=0 forced=0 is_bundle=0 arch= "
-                        "bundle=suite:0:0",
-                        "noversion v=0 t=0 action=1 disabled=0 forced=0 is_bundle=0 arch=",
-                        "plain v=100 t=200 action=0 disabled=0 forced=0 is_bundle=1 arch=",
-                    }));
+  EXPECT_EQ(load_sorted(), (std::vector<std::string>{
+                               "full v=16909824 t=7 action=0 disabled=0 forced=0 is_bundle=0 arch= "
+                               "deps system:1:0:0 lib:5:9:0 provides dns:1:2:-3 /bin/x /etc/y",
+                               "halfdeps v=1 t=1 action=1 disabled=0 forced=0 is_bundle=0 arch= "
+                               "deps a:1:2:0",
+                               "member v=1 t=1 action=1 disabled=0 forced=0 is_bundle=0 arch= "
+                               "bundle=suite:0:0",
+                               "noversion v=0 t=0 action=1 disabled=0 forced=0 is_bundle=0 arch=",
+                               "plain v=100 t=200 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                           }));
 }
 
 TEST_F(DatabaseLoading, MarkersAndSchedules) {
-  for (const char* name : {"auto", "user", "other", "empty", "both", "enabled", "my_pkg.2",
-                           "enable-me", "odd"}) {
+  for (const char* name :
+       {"auto", "user", "other", "empty", "both", "enabled", "my_pkg.2", "enable-me", "odd"}) {
     text_entry(name, "1 2\n");
     write_file(std::string("/flash/var/pdb/") + name + "/files", "");
   }
@@ -111,34 +113,25 @@ TEST_F(DatabaseLoading, MarkersAndSchedules) {
   write_file("/ram/pdb/odd/schedule", "reinstall");
   write_file("/ram/pdb/auto/schedule", "uninstall extra words");
 
-  const RunResult run = load();
-  ASSERT_EQ(run.status, 0);
-  auto line_of = [&run](const std::string& name) {
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-      if (line.rfind(name + " ", 0) == 0) return line.substr(line.find(" action="));
-    }
-    return std::string("missing");
-  };
   const std::string tail = " is_bundle=0 arch=";
-  EXPECT_EQ(line_of("auto"), " action=1 disabled=1 forced=0" + tail);
-  EXPECT_EQ(line_of("user"), " action=0 disabled=1 forced=1" + tail);
-  EXPECT_EQ(line_of("other"), " action=0 disabled=1 forced=1" + tail);
-  EXPECT_EQ(line_of("empty"), " action=0 disabled=1 forced=1" + tail);
-  EXPECT_EQ(line_of("both"), " action=0 disabled=1 forced=0" + tail);
-  EXPECT_EQ(line_of("enabled"), " action=0 disabled=0 forced=1" + tail);
-  EXPECT_EQ(line_of("my_pkg.2"), " action=3 disabled=0 forced=1" + tail);
-  EXPECT_EQ(line_of("enable-me"), " action=2 disabled=0 forced=1" + tail);
-  EXPECT_EQ(line_of("odd"), " action=0 disabled=0 forced=0" + tail);
+  EXPECT_EQ(load_sorted(), (std::vector<std::string>{
+                               "auto v=1 t=2 action=1 disabled=1 forced=0" + tail,
+                               "both v=1 t=2 action=0 disabled=1 forced=0" + tail,
+                               "empty v=1 t=2 action=0 disabled=1 forced=1" + tail,
+                               "enable-me v=1 t=2 action=2 disabled=0 forced=1" + tail,
+                               "enabled v=1 t=2 action=0 disabled=0 forced=1" + tail,
+                               "my_pkg.2 v=1 t=2 action=3 disabled=0 forced=1" + tail,
+                               "odd v=1 t=2 action=0 disabled=0 forced=0" + tail,
+                               "other v=1 t=2 action=0 disabled=1 forced=1" + tail,
+                               "user v=1 t=2 action=0 disabled=1 forced=1" + tail,
+                           }));
 }
 
 TEST_F(DatabaseLoading, DotEntriesAndPlainFilesAreNotPackages) {
   text_entry(".hidden", "1 1");
   write_file("/flash/var/pdb/image", "left over by an interrupted stream install");
   write_file("/flash/var/pdb/stray", "");
-  const RunResult run = load();
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(load_sorted().empty());
 }
 
 TEST(ScheduleKey, KeepsLettersDigitsAndDashes) {
@@ -206,18 +199,13 @@ TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
   write_file("/flash/var/pdb/old/files", "bin/old\n");
   write_file("/flash/var/pdb/new/enabled", "user\n");
 
-  const RunResult run = load();
-  ASSERT_EQ(run.status, 0);
-  std::istringstream lines(run.out);
-  std::vector<std::string> loaded;
-  for (std::string line; std::getline(lines, line);) loaded.push_back(line);
-  std::sort(loaded.begin(), loaded.end());
-  EXPECT_EQ(loaded, (std::vector<std::string>{
-                        "new v=33580544 t=60 action=0 disabled=0 forced=1 is_bundle=0 arch=i386 "
-                        "provides dns:1:2:7",
-                        "old v=5 t=6 action=0 disabled=0 forced=0 is_bundle=0 arch= /bin/old",
-                        "x v=16934400 t=50 action=0 disabled=1 forced=0 is_bundle=0 arch=i386",
-                    }));
+  EXPECT_EQ(load_sorted(),
+            (std::vector<std::string>{
+                "new v=33580544 t=60 action=0 disabled=0 forced=1 is_bundle=0 arch=i386 "
+                "provides dns:1:2:7",
+                "old v=5 t=6 action=0 disabled=0 forced=0 is_bundle=0 arch= /bin/old",
+                "x v=16934400 t=50 action=0 disabled=1 forced=0 is_bundle=0 arch=i386",
+            }));
 }
 
 TEST_F(DatabaseLoading, BundleImageGivesMembersThenBundleAndSecondPlaceImages) {
@@ -254,17 +242,11 @@ TEST_F(DatabaseLoading, UnreadableOrHostileImagesFallBackToTheTextForm) {
   write_file("/flash/var/pdb/evil/image", hostile_bytes.str());
   write_file("/flash/var/pdb/evil/version", "5 6\n");
 
-  const RunResult run = load();
-  ASSERT_EQ(run.status, 0);
-  std::istringstream lines(run.out);
-  std::vector<std::string> loaded;
-  for (std::string line; std::getline(lines, line);) loaded.push_back(line);
-  std::sort(loaded.begin(), loaded.end());
-  EXPECT_EQ(loaded, (std::vector<std::string>{
-                        "cut v=3 t=4 action=0 disabled=0 forced=0 is_bundle=1 arch=",
-                        "empty v=1 t=2 action=0 disabled=0 forced=0 is_bundle=1 arch=",
-                        "evil v=5 t=6 action=0 disabled=0 forced=0 is_bundle=1 arch=",
-                    }));
+  EXPECT_EQ(load_sorted(), (std::vector<std::string>{
+                               "cut v=3 t=4 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                               "empty v=1 t=2 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                               "evil v=5 t=6 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                           }));
 }
 
 TEST_F(DatabaseLoading, ShowModePrintsTheLoadedTable) {
