@@ -13,7 +13,7 @@
 #include "format/part_stream.h"
 #include "format/signature_signing.h"
 #include "tools/key_files.h"
-#include "tools/package_spec.h"
+#include "tools/field_text.h"
 #include "tools/version_parse.h"
 #include "tools/vmpkg.h"
 

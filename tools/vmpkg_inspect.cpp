@@ -11,7 +11,7 @@
 #include "format/part_stream.h"
 #include "format/signature.h"
 #include "tools/key_files.h"
-#include "tools/package_spec.h"
+#include "tools/field_text.h"
 #include "tools/vmpkg.h"
 
 namespace {

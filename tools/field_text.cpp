@@ -1,4 +1,4 @@
-#include "tools/package_spec.h"
+#include "tools/field_text.h"
 
 #include <cctype>
 #include <cerrno>
