@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <iomanip>
+#include <limits>
 #include <ostream>
 
 #include "installer/repository.h"
@@ -18,6 +19,8 @@ constexpr int TABLE_WIDTH = NAME_WIDTH + 4 + VERSION_WIDTH + 1 + BUILT_WIDTH + N
 }  // namespace
 
 std::string build_date_text(uint32_t build_time) {
+  // Where time_t is 32 bits, times past 2038 cannot be converted rather than wrap to 1901.
+  if (uint64_t(build_time) > uint64_t(std::numeric_limits<std::time_t>::max())) return "";
   const std::time_t seconds = static_cast<std::time_t>(build_time);
   std::tm broken_down;
   if (!::gmtime_r(&seconds, &broken_down)) return "";
