@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -43,14 +43,9 @@ TEST(SignatureHash, WithPublishedConstantsIsSha256) {
   // 20 and 32 are the lengths the check hashes; the others cross the padding boundaries.
   for (size_t size : {20, 32, 0, 55, 56, 63, 64, 65, 119, 200}) {
     std::vector<unsigned char> input(size);
-    if (size > 0) {
-      ASSERT_EQ(RAND_bytes(input.data(), static_cast<int>(size)), 1);
-    }
+    std::iota(input.begin(), input.end(), static_cast<unsigned char>(size));
     EXPECT_EQ(ours(input, SHA256_CONSTANTS), openssl_sha256(input)) << size << " bytes";
   }
-  const std::vector<unsigned char> abc = {'a', 'b', 'c'};
-  EXPECT_EQ(ours(abc, SHA256_CONSTANTS),
-            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST(SignatureHash, EveryConstantCounts) {
