@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
+#include <sstream>
 
 #include "database/database_reader.h"
 #include "installer/repository.h"
@@ -20,34 +22,60 @@ const std::string P_DIR = "/flash/var/pdb/p/";
 
 class DatabaseWriterTest : public RootFixture {
  protected:
-  // "name=contents" for each file of the entry, "|"-separated, in name order.
+  // "name=contents|" for each file of the entry, in name order.
   std::string entry_files(const std::string& dir) const {
-    std::string text;
-    std::string names = dir_entries(host_path(dir));
-    for (size_t start = 0; start < names.size();) {
-      const size_t comma = std::min(names.find(',', start), names.size());
-      const std::string name = names.substr(start, comma - start);
-      text += name + "=" + read_file(dir + name) + "|";
-      start = comma + 1;
+    std::error_code error;
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(host_path(dir), error)) {
+      names.insert(entry.path().filename());
     }
+    std::string text;
+    for (const std::string& name : names) text += name + "=" + read_file(dir + name) + "|";
     return text;
   }
 };
 
-TEST_F(DatabaseWriterTest, TextFormHasTheExactBytes) {
+// Every field set, as a member of the bundle "suite".
+void fill_sample(Package& package) {
+  package.version = make_version(1, 2, KIND_FINAL, 3);
+  package.build_time = 4294967295u;
+  package.depends = {{"libc", 16803328, 4294967295u, 0}, {"zlib", 0, 0, 0}};
+  package.provides = {{"net", 5, 6, -3}, {"web", 0, 0, 7}};
+  package.conflicts = {{"old", 7, 0, 0}};
+  package.bundle = {"suite", 9, 9, 0};
+  package.files = {"/flash/etc/b", "/flash/bin/a", "", "/"};
+  package.disabled = true;
+}
+
+TEST_F(DatabaseWriterTest, RecordsHaveTheExactFilesOfTheirKind) {
   write_file(P_DIR + "enabled", "user\n");
+  const std::string q_dir = "/flash/var/pdb/q/";
+  write_file(q_dir + "provides", "old 1 1 1\n");
+  write_file(q_dir + "conflicts", "x 0 0\n");
+  write_file(q_dir + "bundle", "oldsuite\n");
+  write_file(q_dir + "disabled", "user\n");
+  write_file(q_dir + "files", "flash/bin/old\n");
+  for (const std::string dir : {"/flash/var/pdb/r/", "/flash/var/pdb/s/"}) {
+    write_file(dir + "image", "package file");
+    write_file(dir + "version", "old\n");
+    write_file(dir + "disabled", "user\n");
+    write_file(dir + "enabled", "user\n");
+  }
   const RunResult run = run_in_root([] {
-    Package package("p");
-    package.version = make_version(1, 2, KIND_FINAL, 3);
-    package.build_time = 4294967295u;
-    package.depends = {{"libc", 16803328, 4294967295u, 0}, {"zlib", 0, 0, 0}};
-    package.provides = {{"net", 5, 6, -3}, {"web", 0, 0, 7}};
-    package.conflicts = {{"old", 7, 0, 0}};
-    package.bundle = {"suite", 9, 9, 0};
-    package.files = {"/flash/etc/b", "/flash/bin/a", "", "/"};
-    package.disabled = true;
+    Package full("p");
+    fill_sample(full);
+    Package bare("q");  // empty lists leave old provides and conflicts in place
+    bare.version = 1;
+    bare.is_bundle = true;
+    bare.user_forced = true;
+    Package part21("r");  // kept whole as images: only the markers
+    part21.has_part21 = true;
+    Package flagged("s");
+    flagged.header_flags = HEADER_NO_TEXT_DB | HEADER_BOOT_IMAGE;
     Manifest manifest;
-    if (!write_database_record(package, manifest)) return 1;
+    for (const Package* package : {&full, &bare, &part21, &flagged}) {
+      if (!write_database_record(*package, manifest)) return 1;
+    }
     commit(manifest, false);
     return 0;
   });
@@ -64,51 +92,9 @@ TEST_F(DatabaseWriterTest, TextFormHasTheExactBytes) {
   struct stat info;
   ASSERT_EQ(::stat(host_path(P_DIR + "version").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
-}
-
-TEST_F(DatabaseWriterTest, EmptyListsLeaveOldProvidesAndConflictsInPlace) {
-  write_file(P_DIR + "provides", "old 1 1 1\n");
-  write_file(P_DIR + "conflicts", "x 0 0\n");
-  write_file(P_DIR + "bundle", "oldsuite\n");
-  write_file(P_DIR + "disabled", "user\n");
-  write_file(P_DIR + "files", "flash/bin/old\n");
-  const RunResult run = run_in_root([] {
-    Package package("p");
-    package.version = 1;
-    package.is_bundle = true;
-    package.user_forced = true;
-    Manifest manifest;
-    if (!write_database_record(package, manifest)) return 1;
-    commit(manifest, false);
-    return 0;
-  });
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(entry_files(P_DIR),
+  EXPECT_EQ(entry_files(q_dir),
             "conflicts=x 0 0\n|deps=|enabled=user\n|files=flash/bin/old\n|"
             "provides=old 1 1 1\n|version=1 0\n|");
-}
-
-TEST_F(DatabaseWriterTest, PackagesKeptWholeAsImagesGetOnlyTheirMarkers) {
-  for (const char* name : {"r", "s"}) {
-    const std::string dir = std::string("/flash/var/pdb/") + name + "/";
-    write_file(dir + "image", "package file");
-    write_file(dir + "version", "old\n");
-    write_file(dir + "disabled", "user\n");
-    write_file(dir + "enabled", "user\n");
-  }
-  const RunResult run = run_in_root([] {
-    Package part21("r");
-    part21.has_part21 = true;
-    Package flagged("s");
-    flagged.header_flags = HEADER_NO_TEXT_DB | HEADER_BOOT_IMAGE;
-    Manifest manifest;
-    if (!write_database_record(part21, manifest) || !write_database_record(flagged, manifest)) {
-      return 1;
-    }
-    commit(manifest, false);
-    return 0;
-  });
-  EXPECT_EQ(run.status, 0);
   EXPECT_EQ(entry_files("/flash/var/pdb/r/"), "image=package file|version=old\n|");
   EXPECT_EQ(entry_files("/flash/var/pdb/s/"), "image=package file|version=old\n|");
 }
@@ -133,11 +119,7 @@ TEST_F(DatabaseWriterTest, MarkersFollowDisableAndEnable) {
     step(mark_disabled, true);
     return 0;
   });
-  EXPECT_EQ(run.out,
-            "10 disabled auto\n"
-            "00  "
-            "00 enabled user\n"
-            "10 disabled user\n");
+  EXPECT_EQ(run.out, "10 disabled auto\n00  00 enabled user\n10 disabled user\n");
 }
 
 TEST_F(DatabaseWriterTest, FullDiskIsReportedAndNothingReachesAFinalPath) {
@@ -147,17 +129,15 @@ TEST_F(DatabaseWriterTest, FullDiskIsReportedAndNothingReachesAFinalPath) {
   const RunResult run = run_in_root(
       [] {
         // No room on the flash sends every staged file to RAM, which holds two blocks.
-        ::mkdir("/flash/var", 0755);
-        ::mkdir("/flash/var/pdb", 0755);
+        std::filesystem::create_directories("/flash/var/pdb");
         if (!put_file("/flash/filler", std::string(4096, 'f'))) return 1;
         Package package("p");
         package.version = make_version(1, 0, KIND_FINAL, 0);
         package.bundle = {"suite", make_version(2, 1, KIND_FINAL, 0), 0, 0};
         package.files = {"/flash/bin/p"};
         Manifest manifest;
-        const bool written = write_database_record(package, manifest);
-        std::cout << written << " [" << dir_entries("/flash/var/pdb") << "] "
-                  << manifest.operations().size() << " ";
+        std::cout << write_database_record(package, manifest) << " ["
+                  << dir_entries("/flash/var/pdb") << "] " << manifest.operations().size() << " ";
         for (const auto& [path, op] : manifest.operations()) {
           std::cout << (op.source.rfind("/ram/tmp", 0) == 0 && is_present(op.source));
         }
@@ -179,10 +159,10 @@ TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
     package.version = make_version(1, 0, KIND_FINAL, 0);
     Manifest manifest;
     std::cout << write_database_record(package, manifest) << "\n";
-    errno = EIO;
-    report_write_failure(package, "etc/x");
-    errno = EACCES;
-    report_write_failure(package, "etc/x");
+    for (const int cause : {EIO, EACCES}) {
+      errno = cause;
+      report_write_failure(package, "etc/x");
+    }
     report_broken(package);
     return 0;
   });
@@ -194,87 +174,56 @@ TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
             "ERROR: installation of p-1.0 failed: broken package\n");
 }
 
-std::string list_text(const std::vector<Dependency>& list) {
-  std::string text;
-  for (const Dependency& entry : list) {
-    text += " " + entry.name + ":" + std::to_string(entry.min) + ":" + std::to_string(entry.max) +
-            ":" + std::to_string(entry.weight);
+// Every field the database keeps, one sorted line per record.
+std::string records_text(const std::vector<std::unique_ptr<Package>>& records) {
+  std::multiset<std::string> lines;
+  for (const auto& record : records) {
+    std::ostringstream line;
+    line << record->name << " " << record->version << " " << record->build_time << " "
+         << record->action << record->disabled << record->user_forced << record->is_bundle
+         << " bundle=" << record->bundle.name << ":" << record->bundle.min;
+    for (const auto* list : {&record->depends, &record->provides, &record->conflicts}) {
+      line << " |";
+      for (const Dependency& entry : *list) {
+        line << " " << entry.name << ":" << entry.min << ":" << entry.max << ":" << entry.weight;
+      }
+    }
+    for (const std::string& file : record->files) line << " " << file;
+    lines.insert(line.str() + "\n");
   }
+  std::string text;
+  for (const std::string& line : lines) text += line;
   return text;
 }
 
-// Every field the database keeps, one line per record.
-std::string record_text(const Package& package) {
-  std::string text =
-      package.name + " " + std::to_string(package.version) + " " +
-      std::to_string(package.build_time) + " action=" + std::to_string(package.action) +
-      " disabled=" + std::to_string(package.disabled) +
-      " forced=" + std::to_string(package.user_forced) +
-      " is_bundle=" + std::to_string(package.is_bundle) + " bundle=" + package.bundle.name + ":" +
-      std::to_string(package.bundle.min) + " deps" + list_text(package.depends) + " provides" +
-      list_text(package.provides) + " conflicts" + list_text(package.conflicts) + " files";
-  for (const std::string& file : package.files) text += " " + file;
-  return text + "\n";
-}
-
-std::vector<std::unique_ptr<Package>> sample_records() {
-  std::vector<std::unique_ptr<Package>> records;
-  auto full = std::make_unique<Package>("full");
-  full->version = make_version(3, 20, KIND_RC, 2);
-  full->build_time = 4294967294u;
-  full->depends = {{"libc", 1, 4294967295u, 0}, {"zlib", 0, 0, 0}};
-  full->provides = {{"net", 5, 6, -3}};
-  full->conflicts = {{"old", 7, 0, 0}};
-  full->files = {"/flash/lib/x.so", "/flash/bin/full"};
-  full->disabled = true;
-  records.push_back(std::move(full));
-  auto bare = std::make_unique<Package>("bare");
-  bare->version = 1;
-  bare->is_bundle = true;
-  bare->user_forced = true;
-  records.push_back(std::move(bare));
-  auto forced_off = std::make_unique<Package>("forced-off");
-  forced_off->version = 2;
-  forced_off->disabled = true;
-  forced_off->user_forced = true;
-  records.push_back(std::move(forced_off));
-  auto member = std::make_unique<Package>("member");
-  member->version = 3;
-  member->bundle = {"suite", 9, 9, 0};
-  records.push_back(std::move(member));
-  return records;
-}
-
 TEST_F(DatabaseWriterTest, TheLoaderReadsBackTheWrittenRecords) {
-  std::vector<std::string> expected;
-  for (const auto& record : sample_records()) {
-    // A bundle's member in text form keeps only the bundle's name, and is scheduled for
-    // uninstall on loading.
-    if (!record->bundle.name.empty()) {
-      record->bundle.min = 0;
-      record->action = ACTION_UNINSTALL;
-    }
-    expected.push_back(record_text(*record));
-  }
-  std::sort(expected.begin(), expected.end());
-  const RunResult run = run_in_root([] {
+  std::vector<std::unique_ptr<Package>> records;
+  for (const char* name : {"full", "bare", "off"})
+    records.push_back(std::make_unique<Package>(name));
+  Package &full = *records[0], &bare = *records[1], &off = *records[2];
+  fill_sample(full);
+  bare.version = 1;
+  bare.is_bundle = bare.user_forced = true;
+  off.version = 2;
+  off.disabled = off.user_forced = true;
+  const RunResult run = run_in_root([&records] {
     Manifest manifest;
-    for (const auto& record : sample_records()) {
+    for (const auto& record : records) {
       if (!write_database_record(*record, manifest)) return 1;
     }
     commit(manifest, false);
     Repository& repository = Repository::instance();
     open_repository(repository, true, "i386");
-    std::vector<std::string> lines;
-    for (const auto& package : repository.packages) lines.push_back(record_text(*package));
-    std::sort(lines.begin(), lines.end());
-    for (const std::string& line : lines) std::cout << line;
+    std::cout << records_text(repository.packages);
     return 0;
   });
+  // A bundle's member in text form keeps only the bundle's name, and is scheduled for
+  // uninstall on loading; empty paths are not written.
+  full.bundle.min = 0;
+  full.action = ACTION_UNINSTALL;
+  full.files = {"/flash/bin/a", "/flash/etc/b"};
   EXPECT_EQ(run.status, 0);
-  std::string expected_text;
-  for (const std::string& line : expected) expected_text += line;
-  EXPECT_EQ(run.out, expected_text);
+  EXPECT_EQ(run.out, records_text(records));
 }
 
 }  // namespace

@@ -15,32 +15,27 @@ namespace {
 
 class UpgradeTail : public RootFixture {};
 
-std::string staged_source(const Manifest& manifest, const std::string& path) {
-  auto found = manifest.operations().find(path);
-  return found == manifest.operations().end() ? "" : found->second.source;
+// Stages "x" for `path` unless it is empty, then ends an upgrade; prints the temporary
+// files of the marker and of `path`.
+int finish_staged(const std::string& path, bool commit_now) {
+  Manifest manifest;
+  if (!path.empty()) manifest.create_file(path, 0, 0) << "x";
+  const int status = finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, commit_now);
+  std::cout << staged_source(manifest, "/flash/PCKGS_CHANGED") << " "
+            << staged_source(manifest, path);
+  return status;
 }
 
 TEST_F(UpgradeTail, CommitsOrSavesWhatIsStagedWithTheChangedMarker) {
-  const RunResult committed = run_in_root([] {
-    Manifest manifest;
-    manifest.create_file("/flash/a", 0, 0) << "a";
-    return finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, true);
-  });
+  const RunResult committed = run_in_root([] { return finish_staged("/flash/a", true); });
   EXPECT_EQ(committed.status, 0);
-  EXPECT_EQ(read_file("/flash/a"), "a");
+  EXPECT_EQ(read_file("/flash/a"), "x");
   EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
   EXPECT_EQ(read_file("/flash/PCKGS_CHANGED"), "");
   EXPECT_FALSE(exists("/ram/MANIFEST"));
 
   ::unlink(host_path("/flash/PCKGS_CHANGED").c_str());
-  const RunResult saved = run_in_root([] {
-    Manifest manifest;
-    manifest.create_file("/flash/b", 0, 0) << "b";
-    const int status = finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, false);
-    std::cout << staged_source(manifest, "/flash/PCKGS_CHANGED") << " "
-              << staged_source(manifest, "/flash/b");
-    return status;
-  });
+  const RunResult saved = run_in_root([] { return finish_staged("/flash/b", false); });
   EXPECT_EQ(saved.status, 0);
   const std::string marker_temp = saved.out.substr(0, saved.out.find(' '));
   const std::string b_temp = saved.out.substr(saved.out.find(' ') + 1);
@@ -49,23 +44,19 @@ TEST_F(UpgradeTail, CommitsOrSavesWhatIsStagedWithTheChangedMarker) {
   EXPECT_FALSE(exists("/flash/b"));
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
 
-  ::unlink(host_path(b_temp).c_str());
-  const RunResult unsaveable = run_in_root([] {
-    Manifest manifest;
-    manifest.create_file("/flash/two words", 0, 0) << "x";
-    return finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, false);
-  });
+  for (const std::string& temp : {marker_temp, b_temp}) ::unlink(host_path(temp).c_str());
+  const RunResult unsaveable = run_in_root([] { return finish_staged("/flash/two words", false); });
   EXPECT_EQ(unsaveable.status, 0);
+  EXPECT_EQ(unsaveable.out, " ");  // cancelled: nothing is pending
   EXPECT_EQ(read_file("/ram/MANIFEST"), "");
-  EXPECT_EQ(dir_entries(host_path("/ram")), "MANIFEST") << "staged files are deleted";
+  // Its staged files are deleted.
+  EXPECT_EQ(dir_entries(host_path("/ram")), "MANIFEST");
+  EXPECT_EQ(dir_entries(host_path("/flash")), "a");
 
   write_file("/ram/MANIFEST", "U /flash/from-an-earlier-run\n");
-  const RunResult idle = run_in_root([] {
-    Manifest manifest;
-    return finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, false);
-  });
+  const RunResult idle = run_in_root([] { return finish_staged("", false); });
   EXPECT_EQ(idle.status, 0);
-  EXPECT_EQ(idle.out, "");
+  EXPECT_EQ(idle.out, " ");
   EXPECT_EQ(read_file("/ram/MANIFEST"), "U /flash/from-an-earlier-run\n");
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
 }

@@ -2,27 +2,25 @@
 // child process prints its observations with, for the parent test to compare.
 #pragma once
 
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
-#include <vector>
+
+#include "transaction/manifest.h"
 
 inline std::string file_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
   return text.str();
 }
 
 inline bool put_file(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-  out.close();
-  return !out.fail();
+  std::ofstream out(path, std::ios::binary);
+  return static_cast<bool>(out << contents << std::flush);
 }
 
 // Does not follow a final symbolic link.
@@ -33,16 +31,19 @@ inline bool is_present(const std::string& path) {
 
 // Names in `dir` other than "." and "..", sorted, joined by ","; "-" when it cannot be read.
 inline std::string dir_entries(const std::string& dir) {
-  DIR* handle = ::opendir(dir.c_str());
-  if (!handle) return "-";
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(handle)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code error;
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    names.insert(entry.path().filename());
   }
-  ::closedir(handle);
-  std::sort(names.begin(), names.end());
+  if (error) return "-";
   std::string joined;
   for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
   return joined;
+}
+
+// The temporary file or move source pending for `path`; "" when none.
+inline std::string staged_source(const Manifest& manifest, const std::string& path) {
+  auto found = manifest.operations().find(path);
+  return found == manifest.operations().end() ? "" : found->second.source;
 }
