@@ -11,50 +11,35 @@
 
 namespace {
 
-// Returns a payload made from the digest and remembers every digest it was given.
+// Remembers every digest it is given; its payloads are `returned` bytes long.
 class RecordingSigner : public Signer {
  public:
-  explicit RecordingSigner(uint32_t length) : length_(length) {}
+  RecordingSigner(uint32_t length, size_t returned) : length_(length), returned_(returned) {}
   uint32_t payload_length() const override { return length_; }
   std::string sign(const unsigned char* digest, size_t digest_size) const override {
     digests.emplace_back(reinterpret_cast<const char*>(digest), digest_size);
-    std::string payload(length_, 'p');
-    payload.replace(0, digest_size, digests.back());
-    return payload;
+    return std::string(returned_, 'p');
   }
   mutable std::vector<std::string> digests;
 
  private:
   uint32_t length_;
+  size_t returned_;
 };
-
-class BadSigner : public Signer {
- public:
-  uint32_t payload_length() const override { return 68; }
-  std::string sign(const unsigned char*, size_t) const override { return "short"; }
-};
-
-HeaderGroup group(const std::string& name) {
-  HeaderGroup header;
-  header.name = name;
-  header.architecture = "powerpc";
-  header.depends = std::vector<Dependency>{{"base", 1, 0, 0}};
-  return header;
-}
 
 }  // namespace
 
 TEST(PackageWriterTest, SignerGetsTheDigestTheReaderComputes) {
   for (bool selector : {false, true}) {
-    RecordingSigner short_signer(68);
-    RecordingSigner long_signer(140);
+    const RecordingSigner short_signer(68, 68), long_signer(140, 140);
     PackageWriter writer;
     writer.add_part(7, "foreign");
     if (selector) writer.add_digest_selector();
-    writer.add_header_group(group("first"));
+    writer.add_part(PART_PACKAGE_HEADER, encode_header("first", 1, 2));
     writer.add_archive({{MODE_REGULAR_FILE | 0644, 0, "etc/a", "contents", ""}});
     writer.add_signature(short_signer);
-    writer.add_header_group(group("second"));
+    writer.add_part(PART_PACKAGE_HEADER, encode_header("second", 1, 2));
+    writer.add_list(PART_DEPENDS, {{"base", 1, 0, 0}});
     writer.add_image("image");
     writer.add_signature(long_signer);
     writer.add_part(PART_ARCHITECTURE, "powerpc");
@@ -67,15 +52,10 @@ TEST(PackageWriterTest, SignerGetsTheDigestTheReaderComputes) {
     const size_t digest_size = selector ? 32 : 20;
     for (const RecordingSigner* signer : {&short_signer, &long_signer}) {
       ASSERT_EQ(stream.next_part(), PART_SIGNATURE);
-      EXPECT_EQ(stream.part_length(), signer->payload_length());
       stream.part_buf().finish_digest();
-      const std::string digest(reinterpret_cast<const char*>(stream.part_buf().digest()), 32);
       ASSERT_EQ(signer->digests.size(), 1u);
-      EXPECT_EQ(signer->digests[0], digest.substr(0, digest_size));
-      EXPECT_EQ(digest.substr(digest_size), std::string(32 - digest_size, '\0'));
-      std::string payload(signer->payload_length(), '\0');
-      ASSERT_TRUE(stream.read(&payload[0], std::streamsize(payload.size())));
-      EXPECT_EQ(payload.substr(0, digest_size), signer->digests[0]);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.part_buf().digest()), 32),
+                signer->digests[0] + std::string(32 - digest_size, '\0'));
     }
   }
 }
@@ -106,38 +86,28 @@ TEST_F(PackageWriterFiles, ArchiveEntriesComeFromMemoryAndFiles) {
     ASSERT_TRUE(inflate.read(reinterpret_cast<char*>(header), sizeof header));
     EXPECT_EQ(load_u16(header), entry.mode);
     EXPECT_EQ(header[23], entry.processor);
-    const std::string& data = entry.data_path.empty() ? entry.data : big;
     std::string name(load_u16(header + 28), '\0');
     std::string contents(load_u32(header + 24), '\0');
     ASSERT_TRUE(inflate.read(&name[0], std::streamsize(name.size())));
     inflate.read(&contents[0], std::streamsize(contents.size()));
     EXPECT_EQ(name, entry.name);
-    EXPECT_EQ(contents, data);
+    EXPECT_EQ(contents, entry.data_path.empty() ? entry.data : big);
   }
   EXPECT_EQ(inflate.get(), EOF);
 }
 
 TEST_F(PackageWriterFiles, FailuresAreReportedAtWrite) {
-  auto fails = [](PackageWriter& writer) {
-    std::ostringstream out;
-    const bool written = writer.write(out);
-    return !written && !writer.error().empty();
-  };
-  PackageWriter long_name;
-  long_name.add_header_group(group("seventeen-chars-x"));
-  EXPECT_TRUE(fails(long_name));
-
-  PackageWriter long_entry;
+  const RecordingSigner wrong_length(68, 67);
+  HeaderGroup long_group;
+  long_group.name = "seventeen-chars-x";
+  PackageWriter long_name, long_entry, missing_file, bad_signature;
+  long_name.add_header_group(long_group);
   long_entry.add_list(PART_PROVIDES, {{"seventeen-chars-x", 0, 0, 0}});
-  EXPECT_TRUE(fails(long_entry));
-
-  PackageWriter missing_file;
   missing_file.add_archive({{MODE_REGULAR_FILE | 0644, 0, "f", "", host_path("/absent")}});
-  EXPECT_TRUE(fails(missing_file));
-
-  BadSigner bad;
-  PackageWriter bad_signature;
-  bad_signature.add_header_group(group("pkg"));
-  bad_signature.add_signature(bad);
-  EXPECT_TRUE(fails(bad_signature));
+  bad_signature.add_signature(wrong_length);
+  for (PackageWriter* writer : {&long_name, &long_entry, &missing_file, &bad_signature}) {
+    std::ostringstream out;
+    EXPECT_FALSE(writer->write(out));
+    EXPECT_FALSE(writer->error().empty());
+  }
 }
