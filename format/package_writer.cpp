@@ -6,6 +6,7 @@
 #include "crypto/hash.h"
 #include "format/little_endian.h"
 #include "format/part_stream.h"
+#include "format/signature.h"
 
 namespace {
 
@@ -13,9 +14,6 @@ constexpr size_t HEADER_PAYLOAD_SIZE = 32;
 constexpr size_t LIST_ENTRY_SIZE = 32;
 constexpr size_t MAX_LIST_ENTRIES = 65535;
 constexpr size_t COPY_CHUNK = 65536;
-// How much of a signature payload the signature check reads without hashing it.
-constexpr uint32_t SIGNATURE_LONG = 132;
-constexpr uint32_t SIGNATURE_SHORT = 68;
 
 void put_name(unsigned char* field, const std::string& name) {
   std::copy_n(name.begin(), std::min(name.size(), NAME_FIELD_SIZE), field);
@@ -25,9 +23,10 @@ std::string as_string(const unsigned char* bytes, size_t count) {
   return std::string(reinterpret_cast<const char*>(bytes), count);
 }
 
+// How much of a signature payload the signature check reads without hashing it.
 uint32_t unhashed_signature_bytes(uint64_t length) {
-  if (length >= SIGNATURE_LONG) return SIGNATURE_LONG;
-  if (length >= SIGNATURE_SHORT) return SIGNATURE_SHORT;
+  if (length >= SIGNATURE_FULL_SIZE) return SIGNATURE_FULL_SIZE;
+  if (length >= SIGNATURE_LEVEL1_SIZE) return SIGNATURE_LEVEL1_SIZE;
   return 0;
 }
 
