@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
@@ -19,6 +21,7 @@
 namespace {
 
 constexpr int NO_BOOT_SPACE_STATUS = 28;
+constexpr int SAVE_FAILED_STATUS = 1;
 
 }  // namespace
 
@@ -92,10 +95,11 @@ int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, b
   manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0).close();
   if (commit_now) {
     commit(manifest, false);
-  } else {
-    // A transaction that cannot be saved faithfully is saved empty; its staged files
-    // would otherwise be left behind with nothing to commit or cancel them.
-    if (!manifest.save(SAVED_MANIFEST_PATH)) cancel(manifest);
+  } else if (!manifest.save(SAVED_MANIFEST_PATH)) {
+    // Nothing will commit or cancel it later, so its staged files go now.
+    repository.error("can not save transaction: %s", std::strerror(errno));
+    cancel(manifest);
+    status = SAVE_FAILED_STATUS;
   }
   return status;
 }

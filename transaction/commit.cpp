@@ -66,12 +66,31 @@ void link_now(const std::string& path, const std::string& link_target) {
   if (::symlink(link_target.c_str(), path.c_str()) != 0) std::perror("symlink");
 }
 
+// Copies `source` beside `path` and renames the copy into place, so that a copy that
+// fails (a full flash) leaves the old file whole, and a symbolic link at `path` is
+// replaced rather than written through. Failures of the copy are silent.
+void copy_into_place(const std::string& source, const std::string& path, bool progress) {
+  std::string temp = parent_dir(path) + "/tmpXXXXXX";
+  const int fd = ::mkstemp(&temp[0]);
+  if (fd < 0) return;
+  ::close(fd);
+  struct stat info;
+  const bool copied = copy_file(source, temp, progress) && ::stat(source.c_str(), &info) == 0 &&
+                      ::chmod(temp.c_str(), info.st_mode & 07777) == 0;
+  if (!copied) {
+    ::unlink(temp.c_str());
+  } else if (::rename(temp.c_str(), path.c_str()) != 0) {
+    std::perror("rename");
+    ::unlink(temp.c_str());
+  }
+}
+
 void move_now(const std::string& path, const std::string& source, bool progress) {
   make_dirs(parent_dir(path));
   if (::rename(source.c_str(), path.c_str()) == 0) return;
   if (errno == EXDEV) {
     // The source stays: a move source is somebody else's, a staged one lives in RAM.
-    (void)copy_file(source, path, progress);
+    copy_into_place(source, path, progress);
   } else {
     std::perror("rename");
   }

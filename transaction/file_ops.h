@@ -20,6 +20,9 @@ void make_dirs(const std::string& path);
 // `progress` the process-wide spinner on standard output advances after each chunk.
 [[nodiscard]] bool copy_file(const std::string& source, const std::string& target, bool progress);
 
+// Writes all `size` bytes, going on after short writes; false with errno set on an error.
+[[nodiscard]] bool write_all(int fd, const char* data, size_t size);
+
 // Hundredths of a second since boot from the times system call, plus 30000 to cancel the
 // kernel's start offset. Only differences between two values mean anything.
 uint32_t ticks();

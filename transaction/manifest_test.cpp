@@ -4,6 +4,10 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 
 #include "testing/root_fixture.h"
@@ -170,10 +174,61 @@ TEST_F(ManifestTest, SaveRefusesEntriesThatWouldReadBackAsOtherOperations) {
     manifest.add_link(target, path);
     Manifest loaded;
     EXPECT_FALSE(manifest.save(file)) << path << " -> " << target;
-    EXPECT_TRUE(loaded.load(file));
-    EXPECT_TRUE(loaded.empty());
-    EXPECT_EQ(read_file("/ram/MANIFEST"), "");
+    EXPECT_EQ(read_file("/ram/MANIFEST"), "U /flash/from-an-earlier-run\n");
+    EXPECT_EQ(dir_entries(host_path("/ram")), "MANIFEST");
   }
+}
+
+TEST_F(ManifestTest, SaveIsWholeOrNothingOnAFullDisk) {
+  require_mounts();
+  ChildOptions options;
+  options.mounts = {{"/ram", "12k"}};
+  const RunResult run = run_in_root(
+      [] {
+        if (!put_file("/ram/MANIFEST", "U /flash/earlier\n") ||
+            !put_file("/ram/filler", std::string(4096, 'f'))) {
+          return 1;
+        }
+        Manifest manifest;
+        for (int i = 0; i < 300; ++i) manifest.remove_path("/flash");
+        for (int i = 0; i < 300; ++i) manifest.add_move("/src", "/flash/f" + std::to_string(i));
+        errno = 0;
+        const bool saved = manifest.save("/ram/MANIFEST");
+        std::cout << saved << " " << std::strerror(errno) << " " << dir_entries("/ram") << " "
+                  << file_text("/ram/MANIFEST");
+        ::unlink("/ram/filler");
+        std::cout << manifest.save("/ram/MANIFEST") << " " << dir_entries("/ram") << " ";
+        Manifest loaded;
+        std::cout << loaded.load("/ram/MANIFEST") << loaded.operations().size() << "\n";
+        return 0;
+      },
+      options);
+  EXPECT_EQ(run.out,
+            "0 No space left on device MANIFEST,filler U /flash/earlier\n"
+            "1 MANIFEST 1301\n");
+}
+
+TEST_F(ManifestTest, OverlongPathsAreRefusedWhereTheyEnter) {
+  const std::string huge = "/flash/" + std::string(100000, 'a');
+  write_file("/ram/MANIFEST", "U /flash/a\nU " + huge + "\nU /flash/b\n");
+  const RunResult run = run_in_root([&huge] {
+    Manifest manifest;
+    std::cout << manifest.load("/ram/MANIFEST") << manifest.operations().size();
+    manifest.add_move("/src", huge);
+    manifest.add_move(huge, "/flash/c");
+    manifest.add_link(huge, "/flash/d");
+    errno = 0;
+    std::ofstream out = manifest.create_file(huge, 10, 0);
+    std::cout << out.is_open() << (errno == ENAMETOOLONG) << manifest.operations().size();
+    // Making a directory of many levels costs one copy of its path, not one per level.
+    std::string nested = "/flash";
+    while (nested.size() < 2000) nested += "/d";
+    ::make_dirs(nested);
+    struct stat info;
+    std::cout << (::stat(nested.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) << "\n";
+    return 0;
+  });
+  EXPECT_EQ(run.out, "010111\n");
 }
 
 }  // namespace
