@@ -9,7 +9,7 @@
 
 #include "format/package_reader.h"
 #include "format/part_stream.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 
 namespace {
 

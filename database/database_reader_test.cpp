@@ -9,7 +9,7 @@
 
 #include "format/package_reader.h"
 #include "format/package_writer.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "testing/root_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "database/database_reader.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "package/relations.h"
 #include "transaction/manifest.h"
 

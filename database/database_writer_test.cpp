@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "database/database_reader.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "testing/root_fixture.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"

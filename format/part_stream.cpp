@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/little_endian.h"
+#include "package/console.h"
 
 namespace {
 
@@ -268,4 +269,9 @@ int32_t PartStream::next_part() {
   if (found == -1) setstate(std::ios_base::eofbit | std::ios_base::failbit);
   type = found;
   return found;
+}
+
+void show_progress(Console& console, const std::string& label, const PartStream& stream) {
+  const PartStreamBuf& buf = stream.part_buf();
+  console.show_progress(label, buf.part_offset() + buf.position(), stream.total_length);
 }

@@ -15,10 +15,13 @@
 #include <cstdint>
 #include <istream>
 #include <streambuf>
+#include <string>
 #include <vector>
 
 #include "crypto/hash.h"
 #include "format/part_types.h"
+
+class Console;
 
 constexpr size_t CONTAINER_HEADER_SIZE = 8;
 constexpr size_t PART_HEADER_SIZE = 6;
@@ -154,3 +157,7 @@ class PartStream : public std::istream {
  private:
   PartStreamBuf buf_;
 };
+
+// The console's progress bar for a container being read: how far `stream` is into its
+// total_length.
+void show_progress(Console& console, const std::string& label, const PartStream& stream);

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "format/package_writer.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 
 namespace {
 
@@ -305,7 +305,7 @@ TEST(PartStreamTest, ProgressBarFollowsTheStream) {
   Repository repository(screen);
   EXPECT_EQ(stream.next_part(), PART_ARCHIVE);
   stream.seekg(50);
-  repository.show_progress("0123456789", stream);
+  show_progress(repository, "0123456789", stream);
   EXPECT_EQ(repository.status_line,
             "0123456789 [" + std::string(32, '#') + std::string(32, ' ') + "]");
 }

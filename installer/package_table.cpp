@@ -5,7 +5,7 @@
 #include <limits>
 #include <ostream>
 
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "package/version.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "installer/repository.h"
+#include "package/repository.h"
 
 namespace {
 

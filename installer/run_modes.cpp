@@ -9,10 +9,10 @@
 
 #include "installer/cleanup.h"
 #include "installer/package_table.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "installer/stream_install.h"
 #include "installer/upgrade.h"
-#include "package/admission.h"
+#include "planning/admission.h"
 #include "package/schedule.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"

@@ -5,8 +5,8 @@
 
 #include <iostream>
 
-#include "installer/repository.h"
-#include "package/admission.h"
+#include "package/repository.h"
+#include "planning/admission.h"
 #include "testing/root_fixture.h"
 #include "transaction/manifest.h"
 #include "transaction/test_files.h"

@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "installer/entry.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 
 namespace {
 
