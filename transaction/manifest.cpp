@@ -87,9 +87,13 @@ void Manifest::add_link(const std::string& link_target, const std::string& link_
 void Manifest::remove_path(const std::string& path) {
   if (exists(path)) {
     put_op(path, {ManifestKind::remove, {}});
-  } else {
-    operations_.erase(path);
+    return;
   }
+  auto found = operations_.find(path);
+  if (found == operations_.end()) return;
+  // Nothing else would ever delete it: a marker written and withdrawn in one run.
+  if (found->second.kind == ManifestKind::staged) ::unlink(found->second.source.c_str());
+  operations_.erase(found);
 }
 
 std::ofstream Manifest::create_file(const std::string& path, uint64_t size_hint, mode_t mode) {

@@ -47,7 +47,7 @@ class Manifest {
   void add_move(const std::string& source, const std::string& target);
   void add_link(const std::string& link_target, const std::string& link_path);
   // Stages the removal of `path` when it exists (symbolic links followed); otherwise drops
-  // any pending operation for it, leaving a staged temporary file where it is.
+  // any pending operation for it, deleting the temporary file of a staged one.
   void remove_path(const std::string& path);
   // A stream on a new temporary file that will replace `path`; placed on the target's
   // file system when it has room for `size_hint` bytes plus a tenth, else in "/ram" (or

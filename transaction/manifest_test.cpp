@@ -41,23 +41,26 @@ TEST_F(ManifestTest, ReplacingOrRemovingDeletesOnlyAStagedSource) {
     };
     const std::string first = stage("/flash/x"), second = stage("/flash/x");
     const std::string dropped = stage("/flash/new"), replaced = stage("/flash/replaced");
-    std::cout << is_present(first) << file_text(second);
+    std::cout << "first kept=" << is_present(first) << " second holds " << file_text(second);
     manifest.add_move("/ram/download", "/flash/x");  // a staged file gives way to a move
-    std::cout << is_present(second);
+    std::cout << " second kept=" << is_present(second);
     manifest.add_link("/flash/elsewhere", "/flash/x");  // a move source is not ours
     manifest.add_link("/flash/old", "/flash/dangling");
     for (const char* path :
          {"/flash/new", "/flash/replaced", "/flash/dangling", "/flash/old", "/flash/missing"}) {
       manifest.remove_path(path);
     }
-    // Only what exists is removed; a dropped staged file stays where it is.
-    std::cout << is_present("/ram/download") << is_present(dropped) << is_present(replaced) << "\n"
+    // Only what exists is removed; a dropped staged file goes with its entry.
+    std::cout << " download kept=" << is_present("/ram/download")
+              << " dropped kept=" << is_present(dropped) << " replaced kept=" << is_present(replaced)
+              << "\n"
               << describe(manifest);
     return 0;
   });
   EXPECT_EQ(run.out,
-            "0/flash/x0110\n/flash/old remove \n/flash/replaced remove \n"
-            "/flash/x link /flash/elsewhere\n");
+            "first kept=0 second holds /flash/x second kept=0 download kept=1 dropped kept=0 "
+            "replaced kept=0\n"
+            "/flash/old remove \n/flash/replaced remove \n/flash/x link /flash/elsewhere\n");
 }
 
 TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
