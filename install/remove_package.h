@@ -8,7 +8,7 @@ class Package;
 constexpr const char* BOOT_IMAGE = "/flash/bootimage";
 
 // Stages the removal of every recorded file ("/flash" + each path of `files`, which is then
-// emptied), of the database directory and its image, and of "/flash/bootimage" when the
-// package carries the system image and no other name links to that file. Sets `action` to
-// none.
+// emptied) except paths that extraction could not have written (unsafe names, directories),
+// of the database directory and its image, and of "/flash/bootimage" when the package
+// carries the system image and no other name links to that file. Sets `action` to none.
 void remove_installed_package(Package& package, Manifest& manifest);

@@ -2,36 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "testing/fake_board.h"
 #include "testing/root_fixture.h"
 
 namespace {
 
-// Board answers chosen by the test; a device left absent cannot be opened.
-struct FakeBoard : BoardDevices {
-  bool has_mtd = false, has_flash = false;
-  uint32_t erase_size = 0, min_version = 0, pvr = 0;
-  long feature_word = 0;
-
-  bool mtd_erase_size(uint32_t& size) const override {
-    size = erase_size;
-    return has_mtd;
-  }
-  bool query_board_value(BoardValueRecord& record) const override {
-    if (!has_flash) return false;
-    if (record.value_class == 4 && record.number == 37) record.value = min_version;
-    return true;
-  }
-  bool flash_feature_word(long& word) const override {
-    word = feature_word;
-    return has_flash;
-  }
-  uint32_t processor_version() const override { return pvr; }
-};
-
 class BoardProbe : public ::testing::Test {
  protected:
-  void SetUp() override { set_board_devices(&board); }
-  void TearDown() override { set_board_devices(nullptr); }
   FakeBoard board;
 };
 
@@ -45,13 +22,23 @@ TEST_F(BoardProbe, ProcessorFamilyTable) {
     int family;
   };
   const Row rows[] = {
-      {0x80211000, true, 16, 2},  {0x80211000, true, 0, 4},   {0x80211000, false, 16, 4},
-      {0x802121FF, true, 0x10, 2}, {0x80212100, true, 0xEF, 4},
+      {0x80211000, true, 16, 2},
+      {0x80211000, true, 0, 4},
+      {0x80211000, false, 16, 4},
+      {0x802121FF, true, 0x10, 2},
+      {0x80212100, true, 0xEF, 4},
       {0x80211010, true, 0, 4},  // bits 23..16 are 0x21, but the first row decides
-      {0x00200000, false, 0, 2},  {0x00210000, false, 0, 2},  {0x00220000, false, 0, 0},
-      {0x001F0000, false, 0, 0},  {0x80830000, false, 0, 1},  {0x00850000, false, 0, 1},
-      {0x00860000, false, 0, 0},  {0x13020000, false, 0, 3},  {0x1302FFFF, false, 0, 3},
-      {0x13030000, false, 0, 0},  {0x00000000, false, 0, 0},
+      {0x00200000, false, 0, 2},
+      {0x00210000, false, 0, 2},
+      {0x00220000, false, 0, 0},
+      {0x001F0000, false, 0, 0},
+      {0x80830000, false, 0, 1},
+      {0x00850000, false, 0, 1},
+      {0x00860000, false, 0, 0},
+      {0x13020000, false, 0, 3},
+      {0x1302FFFF, false, 0, 3},
+      {0x13030000, false, 0, 0},
+      {0x00000000, false, 0, 0},
   };
   for (const Row& row : rows) {
     board.pvr = row.pvr;

@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 
 #include "installer/entry.h"
@@ -139,13 +141,18 @@ void RootFixture::SetUp() {
   for (const char* sub : {"", "/flash", "/ram", "/rw", "/tmp"}) make_dirs(sub);
 }
 
+void RootFixture::reset_root() {
+  ::nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  for (const char* sub : {"", "/flash", "/ram", "/rw", "/tmp"}) make_dirs(sub);
+}
+
 void RootFixture::TearDown() {
   if (!base_.empty()) ::nftw(base_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 void RootFixture::require_mounts() {
-  if (!isolation().mounts_ok) GTEST_SKIP() << "tmpfs mounts are not allowed here: "
-                                           << isolation().reason;
+  if (!isolation().mounts_ok)
+    GTEST_SKIP() << "tmpfs mounts are not allowed here: " << isolation().reason;
 }
 
 void RootFixture::make_dirs(const std::string& path) {
@@ -160,8 +167,7 @@ void RootFixture::make_dirs(const std::string& path) {
   }
 }
 
-void RootFixture::write_file(const std::string& path, const std::string& contents,
-                             unsigned mode) {
+void RootFixture::write_file(const std::string& path, const std::string& contents, unsigned mode) {
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
   const std::string target = host_path(path);
@@ -172,17 +178,45 @@ void RootFixture::write_file(const std::string& path, const std::string& content
   ::chmod(target.c_str(), mode);
 }
 
-std::string RootFixture::read_file(const std::string& path) const {
-  return slurp(host_path(path));
-}
+std::string RootFixture::read_file(const std::string& path) const { return slurp(host_path(path)); }
 
 bool RootFixture::exists(const std::string& path) const {
   struct stat info;
   return ::lstat(host_path(path).c_str(), &info) == 0;
 }
 
-RunResult RootFixture::run_in_root(const std::function<int()>& body,
-                                   const ChildOptions& options) {
+std::string RootFixture::tree(const std::string& dir) const {
+  std::error_code error;
+  std::map<std::string, std::string> lines;
+  const std::string top = host_path(dir);
+  for (auto it = std::filesystem::recursive_directory_iterator(top, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    const std::string path = it->path().string().substr(root_.size());
+    struct stat info;
+    if (::lstat(it->path().c_str(), &info) != 0) continue;
+    std::string line = path;
+    if (S_ISDIR(info.st_mode)) {
+      line += "/";
+    } else if (S_ISLNK(info.st_mode)) {
+      line += " -> " + std::filesystem::read_symlink(it->path(), error).string();
+    } else {
+      const std::string contents = slurp(it->path());
+      line += "=" + contents.substr(0, 64) + (contents.size() > 64 ? "..." : "");
+      const unsigned mode = info.st_mode & 07777;
+      if (mode != 0600 && mode != 0644) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", mode);
+        line += std::string(" mode=") + octal;
+      }
+    }
+    lines[path] = line;
+  }
+  std::string text;
+  for (const auto& [path, line] : lines) text += line + "\n";
+  return text;
+}
+
+RunResult RootFixture::run_in_root(const std::function<int()>& body, const ChildOptions& options) {
   return run_child(body, options, true);
 }
 

@@ -43,11 +43,18 @@ class RootFixture : public ::testing::Test {
   // The host path of an absolute path inside the root.
   std::string host_path(const std::string& path) const { return root_ + path; }
 
+  // Empties the root and makes its first directories again, for a test's next round.
+  void reset_root();
+
   // Helpers on paths inside the root; parents are created as needed.
   void write_file(const std::string& path, const std::string& contents, unsigned mode = 0644);
   void make_dirs(const std::string& path);
   std::string read_file(const std::string& path) const;
   bool exists(const std::string& path) const;  // does not follow a final symbolic link
+  // Every entry below `dir`, one per line in path order: "path/" for a directory,
+  // "path -> target" for a symbolic link, "path=contents" for a file (its first 64 bytes
+  // and "..." when longer), with " mode=NNNN" when its permissions are not 0600 or 0644.
+  std::string tree(const std::string& dir) const;
 
   // Runs `body` in a child inside the root; its result is the exit status.
   RunResult run_in_root(const std::function<int()>& body, const ChildOptions& options = {});
