@@ -30,33 +30,33 @@ function(read_key_digits dir file digit_count out_var)
 endfunction()
 
 # Fails the configure when a public key is not a point of prime order on its curve: such a
-# key lets anyone sign. The check is a small program of the library's own curve arithmetic,
-# built with the project's compiler and run here (through the emulator when cross compiling).
+# key may let anyone sign. The check is a small program of the library's own curve
+# arithmetic, built by a nested project for the machine that configures (so it also runs
+# when the installer is cross compiled).
 function(check_public_keys dir eddsa curve)
-  set(source_dir "${SIGNATURE_KEYS_SOURCE_DIR}")
-  set(checker "${CMAKE_BINARY_DIR}/check_keys/check_keys${CMAKE_EXECUTABLE_SUFFIX}")
-  try_compile(built "${CMAKE_BINARY_DIR}/check_keys/build"
-    SOURCES "${source_dir}/tools/check_keys_main.cpp" "${source_dir}/format/key_check.cpp"
-            "${source_dir}/format/ladder.cpp" "${source_dir}/format/field25519.cpp"
-            "${source_dir}/tools/hex_text.cpp"
-    CMAKE_FLAGS "-DINCLUDE_DIRECTORIES=${source_dir}"
-    CXX_STANDARD 17
-    OUTPUT_VARIABLE build_output
-    COPY_FILE "${checker}")
-  if(NOT built)
-    message(FATAL_ERROR "INSTALLER_KEYS: the key checker did not build:\n${build_output}")
-  endif()
-  if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    message(WARNING "INSTALLER_KEYS: cross compiling without an emulator; the keys of ${dir} "
-                    "are not checked")
-    return()
-  endif()
-  execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} "${checker}" "${eddsa}" "${curve}"
+  set(checker_dir "${CMAKE_BINARY_DIR}/check_keys")
+  foreach(step configure build)
+    if(step STREQUAL configure)
+      set(command ${CMAKE_COMMAND} -E env --unset=CC --unset=CXX --unset=CXXFLAGS
+                  ${CMAKE_COMMAND} -S "${SIGNATURE_KEYS_SOURCE_DIR}/cmake/check_keys"
+                  -B "${checker_dir}" -DCMAKE_BUILD_TYPE=Release)
+    else()
+      set(command ${CMAKE_COMMAND} --build "${checker_dir}")
+    endif()
+    execute_process(COMMAND ${command} RESULT_VARIABLE status OUTPUT_VARIABLE output
+                    ERROR_VARIABLE output)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "INSTALLER_KEYS: the key checker did not ${step}:\n${output}")
+    endif()
+  endforeach()
+  execute_process(COMMAND "${checker_dir}/check_keys" "${eddsa}" "${curve}"
     RESULT_VARIABLE status OUTPUT_VARIABLE problem ERROR_VARIABLE problem
     OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_STRIP_TRAILING_WHITESPACE)
-  if(NOT status EQUAL 0)
+  if(status EQUAL 1)
     message(FATAL_ERROR "INSTALLER_KEYS: ${dir}/${problem}; such a key lets anyone sign "
                         "packages (vmpkg keygen makes sound ones)")
+  elseif(NOT status EQUAL 0)
+    message(FATAL_ERROR "INSTALLER_KEYS: the key checker could not run (${status}): ${problem}")
   endif()
 endfunction()
 

@@ -1,8 +1,9 @@
 // Checks of public key material. A key that is not a point of prime order on its curve
-// lets anyone sign: a level-1 point outside the group makes the ladder answer 0 for every
-// scalar, so one fixed signature verifies for every digest, and an Ed25519 key of small
-// order lets the identity signature verify. The build refuses such keys, and the package
-// tool never writes or reads them.
+// may let anyone sign: a level-1 key with u 0, p or 1/9 makes the ladder answer 0 for every
+// scalar, so one fixed signature verifies for every digest, other points outside the group
+// belong to no key pair at all, and an Ed25519 key of small order lets the identity
+// signature verify. The build refuses such keys, and the package tool never writes or
+// reads them.
 #pragma once
 
 #include <string>

@@ -22,10 +22,11 @@ void ladder_add(LadderPoint& out, const FieldElement& p_sum, const FieldElement&
 // s and h are 256-bit little-endian integers used as they are; A is the point whose u is `p`
 // (all 256 bits, reduced modulo p) with the even v, G the base point (u = 9, even v).
 // All four arguments are 32 bytes. The result is meaningful only when A lies in the group
-// that G generates (the curve, not its twist; prime order l) and is not G or -G: for u 0,
-// 1/9 or another point outside that group, A + G or A - G is a point of small order and the
-// result is 0 for every scalar (format/key_check.h refuses such keys); with s = 0 it does
-// not depend on `p` at all. Uses only the stack.
+// that G generates (on the curve, not its twist; of prime order l) and is not G or -G: for
+// u 0, p or 1/9 a difference in the ladder has u 0 and the result is 0 for every scalar, and
+// any other point outside the group gives results that belong to no key pair
+// (format/key_check.h refuses all of these); with s = 0 it does not depend on `p` at all.
+// Uses only the stack.
 void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned char* h,
                        const unsigned char* p);
 

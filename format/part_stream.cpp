@@ -73,7 +73,7 @@ std::streamsize GuardedSource::available() {
   return 0;
 }
 
-bool GuardedSource::seek_forward(int64_t offset) {
+bool GuardedSource::seek_by(int64_t offset) {
   try {
     if (source_ == nullptr) return false;
     const std::streambuf::pos_type failed(std::streambuf::off_type(-1));
@@ -120,7 +120,7 @@ bool PartStreamBuf::discard(uint64_t count) {
 
 bool PartStreamBuf::skip_rest() {
   if (remaining_ == 0) return true;
-  if (!verify_ && tee_ == nullptr && source_.seek_forward(remaining_)) {
+  if (!verify_ && tee_ == nullptr && source_.seek_by(remaining_)) {
     remaining_ = 0;
     return true;
   }
@@ -232,7 +232,7 @@ PartStreamBuf::pos_type PartStreamBuf::seekoff(off_type offset, std::ios_base::s
   if (target < 0 || target > int64_t(part_length_)) return failed;
   if (target == current) return pos_type(target);
 
-  if (!verify_ && tee_ == nullptr && source_.seek_forward(target - current)) {
+  if (!verify_ && tee_ == nullptr && source_.seek_by(target - current)) {
     remaining_ = part_length_ - uint32_t(target);
     return pos_type(target);
   }

@@ -44,18 +44,13 @@ class GuardedSource {
   int_fast32_t put_back(int_fast32_t c);
   // What the source can hand over without waiting; -1 when it cannot tell.
   std::streamsize available();
-  // Moves `offset` bytes from the current position; false when it cannot.
-  bool seek_forward(int64_t offset);
-  bool failed() const { return failed_; }
+  // Moves `offset` bytes (either way) from the current position; false when it cannot.
+  bool seek_by(int64_t offset);
 
  private:
-  void fail() {
-    failed_ = true;
-    source_ = nullptr;
-  }
+  void fail() { source_ = nullptr; }
 
-  std::streambuf* source_;
-  bool failed_ = false;
+  std::streambuf* source_;  // null once it has failed
 };
 
 // Reads from `source` without a buffer of its own. Positions count from the start of the

