@@ -34,6 +34,13 @@ bool for_each_entry(const std::function<void(const std::string&)>& visit) {
   return true;
 }
 
+// A record named by an image header keeps its markers under its own name: that must not
+// be a link or a file, through which they would be written somewhere else.
+bool may_hold_entry(const std::string& name) {
+  struct stat info;
+  return ::lstat((DATABASE_ROOT + name).c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+}
+
 // Passes parts up to the next member header, after a member whose group broke off.
 void skip_to_member(PartStream& stream) {
   while (stream.type != -1 && stream.type != PART_PACKAGE_HEADER) stream.next_part();
@@ -43,8 +50,9 @@ void skip_to_member(PartStream& stream) {
 // `packages`: a bundle's members first, then the bundle. A record whose group broke off
 // after its name and version is kept with what was read. A header that cannot be read at
 // all, or names no safe path, leaves a record under the directory's own name and version 0,
-// so that its text form is read later; such a member ends the member list. An image that
-// cannot be opened gives no record.
+// so that its text form is read later; such a member ends the member list. A record whose
+// own database directory is a link or a file, and an image that cannot be opened, give no
+// record.
 void load_image(const std::string& entry_name, const std::string& image_path,
                 std::vector<std::unique_ptr<Package>>& packages) {
   std::ifstream file(image_path, std::ios::binary);
@@ -71,12 +79,12 @@ void load_image(const std::string& entry_name, const std::string& image_path,
       const HeaderRead read = read_header_group(*member, stream);
       if (read == HeaderRead::broken) return false;
       member->bundle = reference;
-      packages.push_back(std::move(member));
+      if (may_hold_entry(member->name)) packages.push_back(std::move(member));
       if (read != HeaderRead::complete) skip_to_member(stream);
       return true;
     });
   }
-  packages.push_back(std::move(record));
+  if (may_hold_entry(record->name)) packages.push_back(std::move(record));
 }
 
 bool carries_name(const std::vector<std::unique_ptr<Package>>& packages, const std::string& name) {

@@ -278,9 +278,11 @@ TEST_F(DatabaseLoading, ImagesThatBreakOffKeepWhatWasRead) {
   ASSERT_TRUE(bundle.write(bundle_bytes));
   write_file("/flash/var/pdb/suite/image", bundle_bytes.str());
 
-  // Neither a link nor a directory where the image belongs is a package's image.
+  // Neither a link nor a directory where the image belongs is a package's image, and no
+  // header may name a link for its record's directory.
   write_file("/flash/etc/version", "1 1\n");
   ASSERT_EQ(::symlink("/flash/etc", host_path("/flash/var/pdb/link").c_str()), 0);
+  write_file("/flash/var/pdb/other/image", image_of({header("link", 0x01006600, 9)}));
   make_dirs("/flash/var/pdb/dir/image");
   write_file("/flash/var/pdb/dir/version", "7 8\n");
 
@@ -291,6 +293,7 @@ TEST_F(DatabaseLoading, ImagesThatBreakOffKeepWhatWasRead) {
                 "lst v=16803328 t=9 action=0 disabled=0 forced=0 is_bundle=0 arch=i386",
                 "m1 v=16803328 t=1 action=0 disabled=0 forced=0 is_bundle=0 arch=i386" + ref,
                 "m2 v=33580544 t=2 action=0 disabled=0 forced=0 is_bundle=0 arch=i386" + ref,
+                "other v=0 t=0 action=1 disabled=0 forced=0 is_bundle=1 arch=",
                 "suite v=50357760 t=70 action=0 disabled=0 forced=0 is_bundle=1 arch=i386",
             }));
 }

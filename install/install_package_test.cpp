@@ -244,6 +244,16 @@ TEST_F(InstallTest, ImagePartsBootImagesAndUnrecordedPackages) {
   EXPECT_EQ(install(package_bytes(u), pending), "result=0 files=\n");
 }
 
+TEST_F(InstallTest, ADatabaseDirectoryThatIsALinkIsNotWrittenThrough) {
+  make_dirs("/flash/etc");
+  make_dirs("/flash/var/pdb");
+  ASSERT_EQ(::symlink("/flash/etc", host_path("/flash/var/pdb/p").c_str()), 0);
+  EXPECT_EQ(install(package_bytes(test_package("p", V1))),
+            "ERROR: installation of p-1.0 failed: could not create meta: Not a directory\n"
+            "result=0 files=\n");
+  EXPECT_EQ(tree("/flash/etc"), "");
+}
+
 TEST_F(InstallTest, AFullFlashIsReportedAsADiskTooSmall) {
   require_mounts();
   TestPackage p = test_package("p", V1);
