@@ -89,8 +89,8 @@ bool is_safe_entry_name(const std::string& name) {
   }
   // The last component names the file itself.
   const size_t last = name.rfind('/');
-  return has_component && name.compare(last == std::string::npos ? 0 : last + 1,
-                                       std::string::npos, ".") != 0;
+  return has_component &&
+         name.compare(last == std::string::npos ? 0 : last + 1, std::string::npos, ".") != 0;
 }
 
 std::string archive_target(const Package& package, const std::string& name) {
@@ -101,10 +101,10 @@ std::string archive_target(const Package& package, const std::string& name) {
 
 void show_installing(const Package& package, const PartStream& stream) {
   const bool disabled_alone = package.disabled && package.bundle.name.empty();
-  show_progress(Repository::instance(),
-                std::string("installing ") + (disabled_alone ? " (disabled) " : "") +
-                    message_name(package),
-                stream);
+  show_progress(
+      Repository::instance(),
+      std::string("installing ") + (disabled_alone ? " (disabled) " : "") + message_name(package),
+      stream);
 }
 
 bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {

@@ -13,7 +13,7 @@
 #include "installer/stream_install.h"
 #include "installer/upgrade.h"
 #include "planning/admission.h"
-#include "package/schedule.h"
+#include "planning/schedule.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
