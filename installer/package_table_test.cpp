@@ -12,8 +12,8 @@ std::string pad(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
-const std::string HEADER = pad("Name", 16) + "    " + pad("Version", 13) + " " + pad("Built", 20) +
-                           pad("Note", 40) + "\n";
+const std::string HEADER =
+    pad("Name", 16) + "    " + pad("Version", 13) + " " + pad("Built", 20) + pad("Note", 40) + "\n";
 const std::string SEPARATOR = std::string(94, '-') + "\n";
 
 Package& add(Repository& repository, const std::string& name, Version version,
@@ -49,14 +49,12 @@ TEST(PackageTable, RowsShowMarksVersionsDatesAndNotesInOrder) {
 
   std::ostringstream table;
   print_package_table(repository, table);
-  EXPECT_EQ(table.str(),
-            HEADER + SEPARATOR +
-                pad("wifi", 16) + " XB " + pad("3.20rc2", 13) + " " + "Jan/01/1970 00:00:00" +
-                " " + pad("wireless drivers", 40) + "\n" +
-                pad("system", 16) + "    " + pad("6.48.1", 13) + " " + "Nov/14/2023 22:13:20" +
-                " " + pad("", 40) + "\n" +
-                "a-very-long-name-xx" + "    " + pad("1.2", 13) + " " + "Jan/01/1970 23:59:59" +
-                " " + pad("", 40) + "\n");
+  EXPECT_EQ(table.str(), HEADER + SEPARATOR + pad("wifi", 16) + " XB " + pad("3.20rc2", 13) + " " +
+                             "Jan/01/1970 00:00:00" + " " + pad("wireless drivers", 40) + "\n" +
+                             pad("system", 16) + "    " + pad("6.48.1", 13) + " " +
+                             "Nov/14/2023 22:13:20" + " " + pad("", 40) + "\n" +
+                             "a-very-long-name-xx" + "    " + pad("1.2", 13) + " " +
+                             "Jan/01/1970 23:59:59" + " " + pad("", 40) + "\n");
   EXPECT_EQ(screen.str(), "");
 }
 

@@ -9,13 +9,14 @@
 
 #include "installer/cleanup.h"
 #include "installer/package_table.h"
-#include "package/repository.h"
 #include "installer/stream_install.h"
 #include "installer/upgrade.h"
+#include "package/repository.h"
 #include "planning/admission.h"
 #include "planning/schedule.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
+#include "transaction/file_sink.h"
 #include "transaction/manifest.h"
 
 namespace {
@@ -54,32 +55,60 @@ int cleanup_mode(Repository& repository) {
   return 0;
 }
 
+namespace {
+
+// Where the copy of a package read in stream mode ends up once it is installed: in its
+// database directory, or as the boot image, linked from there when it has a directory.
+// A package without an image part keeps no copy.
+bool keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
+  const std::string target = database_dir + "image";
+  if (boot_image) {
+    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE_PATH);
+    if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE_PATH, target);
+    return true;
+  }
+  if (database_dir.empty()) return false;
+  manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+  return true;
+}
+
+}  // namespace
+
 int stream_mode(Repository& repository, const RunOptions& options) {
   Manifest manifest;
   apply_scheduled(repository, manifest, 1);
 
-  std::filebuf image;
-  if (!image.open(STREAM_IMAGE_PATH, std::ios::out | std::ios::binary | std::ios::trunc)) {
+  FileSink image;
+  if (!image.open(STREAM_IMAGE_PATH)) {
     std::cout << "ERROR: could not open image" << std::endl;
     return -1;
   }
   std::string database_dir;
   bool boot_image = false;
-  const int result = stream_install(repository, manifest, std::cin, options.allow | ADMIT_UPGRADE,
-                                    UserForcedMap(), &image, &database_dir, &boot_image);
-  image.close();
+  const uint32_t allow = options.allow | ADMIT_UPGRADE;
+  int result = stream_install(repository, manifest, std::cin, allow, UserForcedMap(), &image,
+                              &database_dir, &boot_image);
+  if (!image.close() && result == 0) {
+    // A copy cut short would be kept as the package's image and break the next run.
+    repository.error("could not write image: %s", std::strerror(image.error()));
+    result = 1;
+  }
+  bool kept = false;
   if (result == 0) {
-    const std::string target = database_dir + "image";
-    if (boot_image) {
-      manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE_PATH);
-      manifest.add_link(BOOT_IMAGE_PATH, target);
-    } else {
-      manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+    kept = keep_stream_image(manifest, database_dir, boot_image);
+    if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
+      repository.error("not enough space for upgrade");
+      result = NO_BOOT_SPACE_STATUS;
+      kept = false;
     }
+  }
+  if (result == 0) {
     commit(manifest, false);
   } else {
     cancel(manifest);
   }
+  // The copy never stays behind on its own: a failed install leaves the flash as it was.
+  if (!kept) ::unlink(STREAM_IMAGE_MOVE_SOURCE);
   repository.write_post_log();
   return result;
 }

@@ -1,3 +1,127 @@
 #include "installer/upgrade.h"
 
-void upgrade(Repository&, Manifest&, uint32_t) {}
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <set>
+
+#include "database/database_reader.h"
+#include "format/package_reader.h"
+#include "install/remove_package.h"
+#include "installer/stream_install.h"
+#include "package/repository.h"
+#include "planning/admission.h"
+#include "planning/candidate_order.h"
+#include "planning/schedule.h"
+#include "transaction/commit.h"
+#include "transaction/manifest.h"
+
+namespace {
+
+bool ends_with(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool exists(const char* path) {
+  struct stat info;
+  return ::stat(path, &info) == 0;
+}
+
+// The floor that "/ram/DOWNGRADE" asks for, adding the downgrade to `allow`.
+Version downgrade_floor(uint32_t& allow) {
+  std::ifstream marker(DOWNGRADE_MARKER);
+  if (!marker.is_open()) return NO_FLOOR;
+  allow |= ADMIT_DOWNGRADE;
+  Version floor = 0;
+  if (!(marker >> floor)) floor = 0;
+  return floor;
+}
+
+std::vector<std::unique_ptr<PackageFile>> offered_files(Repository& repository) {
+  std::vector<std::unique_ptr<PackageFile>> found;
+  if (!exists(IGNORE_MARKER)) scan_package_folder(repository, DOWNLOAD_FOLDER, found);
+  if (found.empty()) scan_package_folder(repository, FLASH_FOLDER, found);
+  if (found.empty()) scan_package_folder(repository, SYSTEM_FOLDER, found);
+  return found;
+}
+
+// Keeps the installed file as its package's database image, or at "/flash/bootimage".
+void keep_image(Manifest& manifest, const PackageFile& file, bool boot_image) {
+  if (!file.has_part21) return;
+  const std::string image = std::string(DATABASE_ROOT) + file.name + "/image";
+  if (boot_image) {
+    manifest.add_move(file.path, BOOT_IMAGE);
+    manifest.add_link(BOOT_IMAGE, image);
+  } else {
+    manifest.add_move(file.path, image);
+  }
+}
+
+}  // namespace
+
+void scan_package_folder(Repository& repository, const std::string& folder,
+                         std::vector<std::unique_ptr<PackageFile>>& found) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.') continue;
+    const std::string path = folder + name;
+    if (!ends_with(path, ".vmp") && !ends_with(path, ".trp")) continue;
+    auto file = std::make_unique<PackageFile>();
+    if (open_package_file(*file, path)) {
+      found.push_back(std::move(file));
+    } else {
+      repository.error("broken package %s", name.c_str());
+    }
+  }
+  ::closedir(dir);
+}
+
+void upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
+  const Version floor = downgrade_floor(allow);
+  const std::vector<std::unique_ptr<PackageFile>> found = offered_files(repository);
+  std::vector<PackageFile*> files;
+  for (const auto& file : found) files.push_back(file.get());
+  filter_and_order(repository, files, floor, true);
+
+  UserForcedMap user_forced;
+  std::set<std::string> keep_enabled;
+  for (const auto& package : repository.packages) {
+    if (package->user_forced) user_forced.emplace(package->name, package->disabled);
+    if (package->disabled) continue;
+    keep_enabled.insert(package->name);
+    for (const Dependency& provided : package->provides) keep_enabled.insert(provided.name);
+  }
+  if (!files.empty()) repository.read_post_log();
+
+  for (const PackageFile* file : files) {
+    std::ifstream in(file->path, std::ios::binary);
+    if (!in.is_open()) continue;
+    bool boot_image = false;
+    const int result =
+        stream_install(repository, manifest, in, allow, user_forced, nullptr, nullptr, &boot_image);
+    in.close();
+    if (result != 0) {
+      cancel(manifest);
+      return;
+    }
+    keep_image(manifest, *file, boot_image);
+  }
+
+  std::vector<Package*> enable;
+  for (const std::string& name : keep_enabled) {
+    Package* package = repository.find_active(name);
+    if (package != nullptr && package->disabled &&
+        repository.find_conflicting(*package) == nullptr) {
+      enable.push_back(package);
+    }
+  }
+  enable_packages(repository, manifest, enable, 1);
+  if (repository.packages.empty()) {
+    repository.error("router installation failed!!!");
+    cancel(manifest);
+  }
+}
