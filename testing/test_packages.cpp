@@ -85,6 +85,7 @@ std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackag
   HeaderGroup group = bundle;
   group.is_bundle = true;
   writer.add_header_group(group);
+  writer.add_image();  // kept whole as its database image, as the package tool makes them
   if (!listed.empty()) {
     std::vector<Dependency> entries;
     for (const std::string& name : listed) entries.push_back({name, 0, 0, 0});
