@@ -313,18 +313,3 @@ TEST_F(DatabaseLoading, BundleImagesStopAtTheMemberLimit) {
   ASSERT_EQ(records.size(), MAX_BUNDLE_MEMBERS + 1);
   EXPECT_EQ(records.back().substr(0, 6), "suite ");
 }
-
-TEST_F(DatabaseLoading, ShowModePrintsTheLoadedTable) {
-  write_file("/flash/var/pdb/x/image", image_of({header("x", 0x01026600, 0)}));
-  const RunResult run = run_installer({"-q", "--show"});
-  EXPECT_EQ(run.status, 0);
-  const std::string row = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
-  EXPECT_EQ(row.substr(0, 37), "x                   1.2           Jan");
-}
-
-TEST_F(DatabaseLoading, ShowWithoutDatabaseWarnsAndPrintsAnEmptyTable) {
-  const RunResult run = run_installer({"--show"});
-  EXPECT_EQ(run.status, 0);
-  ASSERT_EQ(run.out.rfind("WARNING: could not open repo\nName ", 0), 0u) << run.out;
-  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
-}

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "crypto/hex_text.h"
 #include "format/signature_signing.h"
-#include "tools/hex_text.h"
 
 namespace {
 

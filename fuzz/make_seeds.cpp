@@ -9,9 +9,9 @@
 #include <string>
 
 #include "format/archive_writer.h"
+#include "format/key_files.h"
 #include "format/package_writer.h"
 #include "format/signature_signing.h"
-#include "tools/key_files.h"
 
 namespace {
 

@@ -1,6 +1,10 @@
 #include "install/install_package.h"
 
+#include <limits.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 
@@ -13,12 +17,14 @@
 #include "package/board_probe.h"
 #include "package/relations.h"
 #include "package/repository.h"
+#include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 
 namespace {
 
 constexpr const char* FLASH = "/flash";
 constexpr const char* DISABLED_ROOT = "/x/";
+const std::string DATABASE_AREA = "/var/pdb";
 constexpr const char* UPGRADED_MARKER = "/flash/UPGRADED";
 constexpr uint32_t IMAGE_STEP = 4096;
 constexpr size_t COPY_CHUNK = 16384;
@@ -74,29 +80,57 @@ bool trailer_is_allowed(PartStream& stream) {
 }  // namespace
 
 bool is_safe_entry_name(const std::string& name) {
-  if (name.empty() || name.back() == '/') return false;
+  if (name.empty()) return false;
   for (const unsigned char c : name) {
     if (c <= ' ' || c == 0x7F) return false;
   }
   bool has_component = false;
-  size_t start = 0;
-  while (start <= name.size()) {
+  for (size_t start = 0; start <= name.size();) {
     const size_t end = std::min(name.find('/', start), name.size());
-    const std::string component = name.substr(start, end - start);
-    if (component == "..") return false;
-    if (!component.empty()) has_component = true;
+    const size_t length = end - start;
+    if (length == 2 && name.compare(start, 2, "..") == 0) return false;
+    if (length > 0) has_component = true;
     start = end + 1;
   }
-  // The last component names the file itself.
-  const size_t last = name.rfind('/');
-  return has_component &&
-         name.compare(last == std::string::npos ? 0 : last + 1, std::string::npos, ".") != 0;
+  return has_component;
+}
+
+std::string normalized_path(const std::string& name) {
+  std::string path;
+  for (size_t start = 0; start <= name.size();) {
+    const size_t end = std::min(name.find('/', start), name.size());
+    const size_t length = end - start;
+    if (length > 0 && !(length == 1 && name[start] == '.')) {
+      path += '/';
+      path.append(name, start, length);
+    }
+    start = end + 1;
+  }
+  return path;
 }
 
 std::string archive_target(const Package& package, const std::string& name) {
-  const std::string tail = name[0] == '/' ? name : "/" + name;
-  if (!package.disabled) return tail;
-  return DISABLED_ROOT + package.name + tail;
+  const std::string path = normalized_path(name);
+  if (!package.disabled) return path;
+  return DISABLED_ROOT + package.name + path;
+}
+
+bool FlashBounds::contains(const std::string& path) {
+  std::string dir = parent_dir(path);
+  struct stat info;
+  while (::lstat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
+  if (dir == last_dir_) return last_inside_;
+  if (flash_.empty()) {
+    char* real = ::realpath(FLASH, nullptr);
+    flash_ = real ? real : FLASH;
+    std::free(real);
+  }
+  char* real = ::realpath(dir.c_str(), nullptr);
+  const std::string resolved = real ? real : "";
+  std::free(real);
+  last_dir_ = dir;
+  last_inside_ = resolved == flash_ || resolved.compare(0, flash_.size() + 1, flash_ + "/") == 0;
+  return last_inside_;
 }
 
 void show_installing(const Package& package, const PartStream& stream) {
@@ -107,9 +141,45 @@ void show_installing(const Package& package, const PartStream& stream) {
       stream);
 }
 
+namespace {
+
+// Where a written entry goes, or false after the error message: a name that cannot be a
+// file's, one in the database (which belongs to the installer), one too long for the file
+// system, one that a link on the flash would carry out of it.
+bool written_target(Package& package, const std::string& name, FlashBounds& bounds,
+                    std::string& target) {
+  target = archive_target(package, name);
+  const bool in_database = target == DATABASE_AREA ||
+                           target.compare(0, DATABASE_AREA.size() + 1, DATABASE_AREA + "/") == 0;
+  const bool names_a_directory = name.back() == '/' || name == "." ||
+                                 (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0);
+  if (names_a_directory || normalized_path(name).empty() || in_database) {
+    report_broken(package);
+    return false;
+  }
+  for (size_t start = 1; start < target.size();) {
+    const size_t end = std::min(target.find('/', start), target.size());
+    if (end - start > NAME_MAX) {
+      errno = ENAMETOOLONG;
+      report_write_failure(package, name);
+      return false;
+    }
+    start = end + 1;
+  }
+  if (!bounds.contains(FLASH + target)) {
+    errno = EPERM;
+    report_write_failure(package, name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
   InflateStream archive(stream);
   ArchiveEntryHeader entry;
+  FlashBounds bounds;
   for (;;) {
     const EntryRead read = read_archive_entry(archive, entry);
     if (read == EntryRead::end || read == EntryRead::header_cut) return true;
@@ -125,7 +195,8 @@ bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
       }
       continue;
     }
-    const std::string target = archive_target(package, entry.name);
+    std::string target;
+    if (!written_target(package, entry.name, bounds, target)) return false;
     std::ofstream out = manifest.create_file(FLASH + target, entry.data_length, entry.mode);
     if (!out.is_open()) {
       report_write_failure(package, entry.name);

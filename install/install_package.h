@@ -31,10 +31,28 @@ class PartStream;
 // disabled package of its own, and the progress bar of `stream`.
 void show_installing(const Package& package, const PartStream& stream);
 
-// The path, below "/flash", that archive entry `name` of `package` is written to.
+// The path, below "/flash", that archive entry `name` of `package` is written to: "/" +
+// the name's components without "." and empty ones (so that one file has one path), under
+// "/x/<package>" for a disabled package.
 std::string archive_target(const Package& package, const std::string& name);
+// "/" + the name's components without "." and empty ones; empty when none is left.
+std::string normalized_path(const std::string& name);
 
-// Whether an archive entry name is safe to write: not empty, no "." or ".." component
-// reaching above "/flash", no control character or white space (the database and the
-// saved transaction keep paths one per line, fields split at blanks), not ending in "/".
+// Whether an archive entry name may stand in an archive at all: not empty, no ".."
+// component, no control character or white space (the database and the saved transaction
+// keep paths one per line, fields split at blanks), not made of "/" only. A written file's
+// name must besides not end in "/", nor come down to nothing but "." components.
 bool is_safe_entry_name(const std::string& name);
+
+// Whether paths resolve inside "/flash": a link on the flash that leads elsewhere would
+// carry files out of it. Only the nearest existing ancestor is resolved, and the last one
+// is remembered, since the files of a package mostly share their directories.
+class FlashBounds {
+ public:
+  bool contains(const std::string& path);
+
+ private:
+  std::string flash_;  // "/flash" resolved
+  std::string last_dir_;
+  bool last_inside_ = false;
+};

@@ -1,6 +1,7 @@
 #include "install/install_package.h"
 
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "format/part_stream.h"
 #include "install/remove_package.h"
 #include "package/repository.h"
+#include "testing/fake_board.h"
 #include "testing/root_fixture.h"
 #include "testing/test_packages.h"
 #include "transaction/commit.h"
@@ -66,8 +68,11 @@ class InstallTest : public RootFixture {
         },
         setup.child);
     EXPECT_EQ(run.status, 0);
+    console = run.out;
     return run.err;
   }
+
+  std::string console;  // what the last install printed, status lines and all
 };
 
 TEST_F(InstallTest, EnabledAndDisabledPackagesGoToTheirPlaces) {
@@ -84,27 +89,33 @@ TEST_F(InstallTest, EnabledAndDisabledPackagesGoToTheirPlaces) {
             "/flash/var/pdb/p/version=16803328 1\n\n");
 
   TestPackage q = test_package("q", V1);
-  q.files = {file_entry("etc/x", "qx")};
+  q.files = {file_entry("./etc//x", "qx")};  // one file, one path
   InstallSetup disabled;
   disabled.disabled = true;
   EXPECT_EQ(install(package_bytes(q), disabled),
             "installed (disabled) q-1.0\nresult=1 files=/x/q/etc/x,\n");
+  EXPECT_NE(console.find("installing  (disabled) q-1.0 ["), std::string::npos);
   EXPECT_EQ(read_file("/flash/x/q/etc/x"), "qx");
   EXPECT_EQ(read_file("/flash/var/pdb/q/disabled"), "auto\n");
   EXPECT_EQ(read_file("/flash/var/pdb/q/files"), "x/q/etc/x\n");
 }
 
 TEST_F(InstallTest, OnlyRegularFilesForThisProcessorAreWritten) {
+  FakeBoard board;         // the child asks it too
+  board.pvr = 0x00830000;  // family 1
   TestPackage p = test_package("p", V1);
   p.files = {
-      {040755, 0, "dir", "data of a directory", ""},
+      {040755, 0, "dir/", "data of a directory", ""},
+      {040755, 0, ".", "", ""},
       {0120777, 0, "link", "target", ""},
       file_entry("other-cpu", "x", 0644, 3),
+      file_entry("this-cpu", "w", 0644, 1),
       file_entry("any-cpu", "y", 0644, 0),
       {0, 0, "no-type", "z", ""},
       file_entry("after", "intact"),
   };
-  EXPECT_EQ(install(package_bytes(p)), "installed p-1.0\nresult=1 files=/after,/any-cpu,\n");
+  EXPECT_EQ(install(package_bytes(p)),
+            "installed p-1.0\nresult=1 files=/after,/any-cpu,/this-cpu,\n");
   EXPECT_EQ(read_file("/flash/after"), "intact");
   EXPECT_FALSE(exists("/flash/dir") || exists("/flash/link") || exists("/flash/other-cpu"));
 }
@@ -152,6 +163,24 @@ TEST_F(InstallTest, HostileEntryNamesAreRefusedBeforeAnythingOfThemIsStaged) {
   for (const char* name : {"./etc/x", "a//b", "...", "..x/y", "\xc3\xa9"}) {
     EXPECT_TRUE(is_safe_entry_name(name)) << name;
   }
+  // Files that cannot be placed: in the database, too long a name, out through a link.
+  make_dirs("/outside");
+  ASSERT_EQ(::symlink("../outside", host_path("/flash/out").c_str()), 0);
+  const std::string long_name(NAME_MAX + 1, 'n');
+  const std::pair<std::string, std::string> refused[] = {
+      {"var/pdb/q/files", "broken package"},
+      {"./var//pdb", "broken package"},
+      {long_name + "/f", "could not create " + long_name.substr(0, 200)},
+      {"out/f", "could not create out/f: Operation not permitted"},
+  };
+  for (const auto& [name, message] : refused) {
+    TestPackage p = test_package("p", V1);
+    p.files = {file_entry(name, "x")};
+    const std::string log = install(package_bytes(p));
+    EXPECT_EQ(log.rfind("ERROR: installation of p-1.0 failed: " + message, 0), 0u) << log;
+    EXPECT_EQ(tree("/flash"), "/flash/out -> ../outside\n") << name;
+    EXPECT_EQ(tree("/outside"), "");
+  }
 }
 
 TEST_F(InstallTest, TheSignatureIsDemandedAfterExtractionAndFailingLeavesNothing) {
@@ -165,13 +194,13 @@ TEST_F(InstallTest, TheSignatureIsDemandedAfterExtractionAndFailingLeavesNothing
       {0x062F0000, 1, true}, {0x062E6609, 1, false}, {0x062E6609, 2, true}, {0x062E6609, 0, false}};
   for (const Case& c : cases) {
     TestPackage p = test_package("system", c.version);
-    p.files = {file_entry("boot/kernel", "k")};
+    p.files = {file_entry("boot/kernel", "k"), file_entry("empty", "")};  // staged in RAM
     p.level = c.level;
     const std::string log = install(package_bytes(p));
     EXPECT_EQ(log.find("result=1") != std::string::npos, c.installs) << log;
     if (!c.installs) {
       EXPECT_EQ(log, "ERROR: installation of system-" + version_text(c.version) +
-                         " failed: broken package\nresult=0 files=/boot/kernel,\n");
+                         " failed: broken package\nresult=0 files=/boot/kernel,/empty,\n");
       EXPECT_EQ(tree("/"), EMPTY_ROOT);
     }
     reset_root();
@@ -224,6 +253,12 @@ TEST_F(InstallTest, ImagePartsBootImagesAndUnrecordedPackages) {
   EXPECT_EQ(install(bytes, keep), "installed system-7.16\nresult=1 files=\n");
   // Kept whole as its image, it has no text files in the database.
   EXPECT_EQ(tree("/flash"), "/flash/UPGRADED=\n");
+  reset_root();
+  // Only the package that carries the system image is kept whole.
+  TestPackage other = test_package("other", V1);
+  other.files = {file_entry("etc/other", "o")};
+  EXPECT_EQ(install(package_bytes(other), keep),
+            "installed other-1.0\nresult=1 files=/etc/other,\n");
   reset_root();
   p.level = 0;
   EXPECT_EQ(install(package_bytes(p), keep),

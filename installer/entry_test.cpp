@@ -3,13 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/root_fixture.h"
+#include "installer/whole_run.h"
 
 namespace {
 
 const std::string USAGE = "usage: installer [-q] [-r <root>] [-]\n";
 
-using Entry = RootFixture;
+using Entry = WholeRun;
 
 }  // namespace
 

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
+#include "format/package_writer.h"
+#include "installer/whole_run.h"
 #include "package/repository.h"
+#include "testing/test_packages.h"
 
 namespace {
 
@@ -61,4 +65,25 @@ TEST(PackageTable, RowsShowMarksVersionsDatesAndNotesInOrder) {
 TEST(PackageTable, BuildDateCoversTheWholeWord) {
   EXPECT_EQ(build_date_text(0), "Jan/01/1970 00:00:00");
   EXPECT_EQ(build_date_text(0xFFFFFFFF), "Feb/07/2106 06:28:15");
+}
+
+using ShowMode = WholeRun;
+
+TEST_F(ShowMode, ShowModePrintsTheLoadedTable) {
+  PackageWriter image;
+  image.add_header_group(header_group("x", 0x01026600, 0));
+  std::ostringstream bytes;
+  ASSERT_TRUE(image.write(bytes));
+  write_file("/flash/var/pdb/x/image", bytes.str());
+  const RunResult run = run_installer({"-q", "--show"});
+  EXPECT_EQ(run.status, 0);
+  const std::string row = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+  EXPECT_EQ(row.substr(0, 37), "x                   1.2           Jan");
+}
+
+TEST_F(ShowMode, ShowWithoutDatabaseWarnsAndPrintsAnEmptyTable) {
+  const RunResult run = run_installer({"--show"});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.out.rfind("WARNING: could not open repo\nName ", 0), 0u) << run.out;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
 }

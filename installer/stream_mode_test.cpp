@@ -7,7 +7,7 @@
 
 #include "installer/entry.h"
 #include "installer/stream_install.h"
-#include "testing/root_fixture.h"
+#include "installer/whole_run.h"
 #include "testing/test_packages.h"
 #include "transaction/test_files.h"
 
@@ -16,10 +16,10 @@ namespace {
 const Version V1 = make_version(1, 0, KIND_FINAL, 0);
 const Version V2 = make_version(2, 0, KIND_FINAL, 0);
 
-class StreamRun : public RootFixture {
+class StreamRun : public WholeRun {
  protected:
   void SetUp() override {
-    RootFixture::SetUp();
+    WholeRun::SetUp();
     if (!IsSkipped() && test_signing_keys() == nullptr) {
       GTEST_SKIP() << "the configured key set has no private files to sign test packages";
     }
@@ -157,7 +157,7 @@ TEST_F(StreamRun, TheImageIsNeverWrittenThroughALink) {
   EXPECT_EQ(read_file("/flash/etc/passwd"), "root");
 }
 
-using CleanupRun = RootFixture;
+using CleanupRun = WholeRun;
 
 TEST_F(CleanupRun, RemovesEveryPackageNotMadeForThisSystem) {
   const std::pair<const char*, const char*> entries[] = {

@@ -10,9 +10,9 @@
 #include <sstream>
 
 #include "database/database_reader.h"
+#include "installer/whole_run.h"
 #include "package/relations.h"
 #include "package/repository.h"
-#include "testing/root_fixture.h"
 #include "testing/test_packages.h"
 
 namespace {
@@ -27,10 +27,10 @@ TestPackage with_file(const std::string& name, Version version, const std::strin
   return package;
 }
 
-class UpgradeRun : public RootFixture {
+class UpgradeRun : public WholeRun {
  protected:
   void SetUp() override {
-    RootFixture::SetUp();
+    WholeRun::SetUp();
     if (!IsSkipped() && test_signing_keys() == nullptr) {
       GTEST_SKIP() << "the configured key set has no private files to sign test packages";
     }

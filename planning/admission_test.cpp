@@ -6,7 +6,7 @@
 
 #include "package/repository.h"
 #include "testing/fake_board.h"
-#include "testing/package_spec.h"
+#include "testing/record_text.h"
 
 namespace {
 
@@ -44,6 +44,12 @@ const AdmitCase CASES[] = {
      "ERROR: omitting package velmora-6.47: min Velmora version is 6.48",
      "min"},
     {{}, "velmorax-6.48", UP, 0, "", "min"},
+    {{"velmora-6.50"},
+     "velmora-6.47",
+     UP,
+     DOWN | UNSAT,
+     "WARNING: omitting package velmora-6.47: newer package velmora-6.50 is already installed",
+     "min"},
     {{}, "system-6.47", UP | UNSAT, UNSAT, "", "min"},
     {{}, "systemd-1.0", UP, 0, "", "min"},
     {{},

@@ -7,7 +7,7 @@
 
 #include "package/relations.h"
 #include "package/repository.h"
-#include "testing/package_spec.h"
+#include "testing/record_text.h"
 
 namespace {
 

@@ -19,9 +19,8 @@
 #include <map>
 #include <sstream>
 
-#include "installer/entry.h"
-#include "testing/isolation.h"
 #include "package/repository.h"
+#include "testing/isolation.h"
 
 namespace {
 
@@ -184,36 +183,9 @@ RunResult RootFixture::run_in_root(const std::function<int()>& body, const Child
   return run_child(body, options, true);
 }
 
-RunResult RootFixture::run_installer(const std::vector<std::string>& args,
-                                     const ChildOptions& options) {
-  return run_child(
-      [&args] {
-        std::vector<std::string> words = {"installer"};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        return ::run_installer(static_cast<int>(words.size()), argv.data());
-      },
-      options, true);
-}
-
-RunResult RootFixture::run_binary(const std::vector<std::string>& args,
-                                  const ChildOptions& options) {
-  return run_child(
-      [&args]() -> int {
-        // LeakSanitizer needs /proc, which the program's own root change leaves behind.
-        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-        std::vector<std::string> words = {INSTALLER_BINARY};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        ::execv(INSTALLER_BINARY, argv.data());
-        std::perror("execv " INSTALLER_BINARY);
-        return SETUP_FAILED;
-      },
-      options, false);
+RunResult RootFixture::run_outside_root(const std::function<int()>& body,
+                                        const ChildOptions& options) {
+  return run_child(body, options, false);
 }
 
 RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOptions& options,

@@ -58,10 +58,8 @@ class RootFixture : public ::testing::Test {
 
   // Runs `body` in a child inside the root; its result is the exit status.
   RunResult run_in_root(const std::function<int()>& body, const ChildOptions& options = {});
-  // Runs the installer's entry function with `args` inside the root.
-  RunResult run_installer(const std::vector<std::string>& args, const ChildOptions& options = {});
-  // Runs the built installer program, outside the root; pass "-r", root() yourself.
-  RunResult run_binary(const std::vector<std::string>& args, const ChildOptions& options = {});
+  // Runs `body` in a child that stays outside the root (isolated all the same).
+  RunResult run_outside_root(const std::function<int()>& body, const ChildOptions& options = {});
 
  private:
   RunResult run_child(const std::function<int()>& body, const ChildOptions& options,

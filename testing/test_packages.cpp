@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "tools/key_files.h"
+#include "format/key_files.h"
 
 namespace {
 

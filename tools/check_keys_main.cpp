@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/hex_text.h"
 #include "format/key_check.h"
-#include "tools/hex_text.h"
 
 int main(int argc, char* argv[]) {
   if (argc != 3) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Compiles the PowerPC processor probe with Debian's cross compiler, which CI installs when
-# it can; without one the check is skipped with a message.
+# Compiles the board probes, the PowerPC processor register among them, with Debian's cross
+# compiler, which CI installs when it can; without one the check is skipped with a message.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 compiler=powerpc-linux-gnu-g++
@@ -14,6 +14,7 @@ if ! command -v "$compiler" >/dev/null; then
   echo "skipped: $compiler is missing and could not be installed"
   exit 0
 fi
-"$compiler" -std=c++17 -Wall -Wextra -Werror -I"$here" -c \
-  "$here/package/processor_version_powerpc.cpp" -o /dev/null
-echo "package/processor_version_powerpc.cpp compiles for PowerPC"
+for source in package/processor_version_powerpc.cpp package/board_probe.cpp; do
+  "$compiler" -std=c++17 -Wall -Wextra -Werror -I"$here" -c "$here/$source" -o /dev/null
+  echo "$source compiles for PowerPC"
+done

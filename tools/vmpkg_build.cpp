@@ -9,12 +9,12 @@
 #include <map>
 #include <sstream>
 
+#include "format/key_files.h"
 #include "format/package_writer.h"
 #include "format/part_stream.h"
 #include "format/signature_signing.h"
-#include "tools/key_files.h"
+#include "package/version_parse.h"
 #include "tools/field_text.h"
-#include "tools/version_parse.h"
 #include "tools/vmpkg.h"
 
 namespace {

@@ -7,11 +7,11 @@
 
 #include "format/archive_reader.h"
 #include "format/inflate_stream.h"
+#include "format/key_files.h"
 #include "format/little_endian.h"
 #include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "format/signature.h"
-#include "tools/key_files.h"
 #include "tools/field_text.h"
 #include "tools/vmpkg.h"
 
@@ -99,8 +99,8 @@ bool print_archive(PartStream& stream, std::ostream& out) {
     if (read == EntryRead::end) return true;
     if (read != EntryRead::entry || !skip_entry_data(archive, entry)) return false;
     out << "  file: " << std::oct << std::setw(6) << std::setfill('0') << entry.mode << std::dec
-        << std::setfill(' ') << " " << unsigned(entry.processor) << " " << entry.data_length
-        << " " << entry.name << "\n";
+        << std::setfill(' ') << " " << unsigned(entry.processor) << " " << entry.data_length << " "
+        << entry.name << "\n";
   }
 }
 

@@ -81,14 +81,17 @@ void copy_into_place(const std::string& source, const std::string& path, bool pr
   if (!copied || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
 }
 
-void move_now(const std::string& path, const std::string& source, bool progress) {
+void move_now(const std::string& path, const ManifestOp& op, bool progress) {
   make_dirs(parent_dir(path));
-  if (::rename(source.c_str(), path.c_str()) == 0) return;
+  if (::rename(op.source.c_str(), path.c_str()) == 0) return;
   if (errno == EXDEV) {
     // The source stays: a move source is somebody else's, a staged one lives in RAM.
-    copy_into_place(source, path, progress);
+    copy_into_place(op.source, path, progress);
   } else {
     std::perror("rename");
+    // A staged file that cannot reach its place (a directory stands there) would stay on
+    // the flash for good; it is the transaction's own.
+    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
   }
 }
 
@@ -102,7 +105,7 @@ void commit(Manifest& manifest, bool progress) {
   }
   // Every removal runs before any move, so a removed directory can be refilled.
   for (const auto& [path, op] : manifest.operations()) {
-    if (is_move(op)) move_now(path, op.source, progress);
+    if (is_move(op)) move_now(path, op, progress);
   }
 }
 

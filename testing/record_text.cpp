@@ -1,10 +1,10 @@
-#include "testing/package_spec.h"
+#include "testing/record_text.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "tools/version_parse.h"
+#include "package/version_parse.h"
 
 namespace {
 

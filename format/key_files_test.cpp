@@ -1,4 +1,4 @@
-#include "tools/key_files.h"
+#include "format/key_files.h"
 
 #include <gtest/gtest.h>
 

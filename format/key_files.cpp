@@ -1,4 +1,4 @@
-#include "tools/key_files.h"
+#include "format/key_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <sstream>
 #include <vector>
 
+#include "crypto/hex_text.h"
 #include "format/key_check.h"
-#include "tools/hex_text.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "planning/schedule.h"
+// Whole runs with only schedule files: the scheduled actions are carried out and committed.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "testing/root_fixture.h"
+#include "installer/whole_run.h"
 
 namespace {
 
-class ScheduledRun : public RootFixture {
+class ScheduledRun : public WholeRun {
  protected:
   // A text-form database entry at version 1.0 with its files.
   void entry(const std::string& name, const std::vector<std::string>& files = {},
