@@ -90,6 +90,12 @@ bool size_matches(const std::string& path, uint64_t total_length) {
   return uint64_t(status.st_size) == total_length;
 }
 
+// Only a regular file is read: opening a pipe would wait for a writer for ever.
+bool may_be_read(const std::string& path) {
+  struct stat status;
+  return ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
+}
+
 // Passes the image, archive and signature parts around a bundle's members.
 void skip_member_body(PartStream& stream) {
   while (stream.type == PART_IMAGE || stream.type == PART_ARCHIVE ||
@@ -163,6 +169,7 @@ bool read_list(PartStream& stream, std::vector<Dependency>& list) {
 
 bool open_package_file(PackageFile& file, const std::string& path) {
   file.path = path;
+  if (!may_be_read(path)) return false;
   std::ifstream source(path, std::ios::binary);
   PartStream stream(source, true);
   // PackageFile::size is 32 bits; a container that long is no real package.

@@ -55,6 +55,7 @@ bool walk_bundle_members(PartStream& stream, const std::function<bool()>& read_m
 
 // Describes the package file at `path` in the fresh record `file`: its headers, size and
 // magic, and for a bundle every member's header group. No signature is checked. False when
-// the file is broken: it does not open, its size differs from the container length, a
+// the file is broken: it is not a regular file (a pipe would never end), does not open, its
+// size differs from the container length, a
 // header group fails, or a bundle has no member or more than MAX_BUNDLE_MEMBERS.
 [[nodiscard]] bool open_package_file(PackageFile& file, const std::string& path);

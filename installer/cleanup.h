@@ -5,5 +5,5 @@ class Manifest;
 class Repository;
 
 // Schedules the uninstall of every package that neither is one of "system", "disk-drivers"
-// and "tarn", nor a bundle, nor depends on "system" later than 3.22 final, and stages it.
+// and "tarn", nor a bundle, nor depends on "system" 3.22 final or later, and stages it.
 void cleanup(Repository& repository, Manifest& manifest);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "install/remove_package.h"
 #include "installer/cleanup.h"
 #include "installer/package_table.h"
 #include "installer/stream_install.h"
@@ -60,16 +61,14 @@ namespace {
 // Where the copy of a package read in stream mode ends up once it is installed: in its
 // database directory, or as the boot image, linked from there when it has a directory.
 // A package without an image part keeps no copy.
-bool keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
+void keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
   const std::string target = database_dir + "image";
   if (boot_image) {
-    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE_PATH);
-    if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE_PATH, target);
-    return true;
+    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE);
+    if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE, target);
+  } else if (!database_dir.empty()) {
+    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
   }
-  if (database_dir.empty()) return false;
-  manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
-  return true;
 }
 
 }  // namespace
@@ -81,6 +80,8 @@ int stream_mode(Repository& repository, const RunOptions& options) {
   FileSink image;
   if (!image.open(STREAM_IMAGE_PATH)) {
     std::cout << "ERROR: could not open image" << std::endl;
+    // Nothing else would ever delete what the schedule staged.
+    cancel(manifest);
     return -1;
   }
   std::string database_dir;
@@ -93,13 +94,11 @@ int stream_mode(Repository& repository, const RunOptions& options) {
     repository.error("could not write image: %s", std::strerror(image.error()));
     result = 1;
   }
-  bool kept = false;
   if (result == 0) {
-    kept = keep_stream_image(manifest, database_dir, boot_image);
+    keep_stream_image(manifest, database_dir, boot_image);
     if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
       repository.error("not enough space for upgrade");
       result = NO_BOOT_SPACE_STATUS;
-      kept = false;
     }
   }
   if (result == 0) {
@@ -107,8 +106,9 @@ int stream_mode(Repository& repository, const RunOptions& options) {
   } else {
     cancel(manifest);
   }
-  // The copy never stays behind on its own: a failed install leaves the flash as it was.
-  if (!kept) ::unlink(STREAM_IMAGE_MOVE_SOURCE);
+  // The copy never stays behind on its own: a failed install leaves the flash as it was, and
+  // once moved it is gone from here (a move that failed or copied leaves it).
+  ::unlink(STREAM_IMAGE_MOVE_SOURCE);
   repository.write_post_log();
   return result;
 }

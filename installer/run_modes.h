@@ -8,7 +8,6 @@ class Repository;
 
 constexpr const char* STREAM_IMAGE_PATH = "/flash/var/pdb//image";
 constexpr const char* STREAM_IMAGE_MOVE_SOURCE = "/flash/var/pdb/image";
-constexpr const char* BOOT_IMAGE_PATH = "/flash/bootimage";
 constexpr const char* PACKAGES_CHANGED_PATH = "/flash/PCKGS_CHANGED";
 
 // Commits "/ram/MANIFEST" with the spinner, leaving the file in place.

@@ -101,7 +101,7 @@ TEST_F(UpgradeTail, AnUpgradeThatDoesNotFitIsCancelledUnlessReinstalling) {
         },
         options);
     EXPECT_EQ(run.out,
-              allow & ADMIT_SAME ? "0 111\n" : "ERROR: not enough space for upgrade\n28 000\n");
+              allow & ADMIT_SAME ? "0 011\n" : "ERROR: not enough space for upgrade\n28 000\n");
   }
 }
 

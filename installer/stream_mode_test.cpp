@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <random>
 
 #include "installer/entry.h"
 #include "installer/stream_install.h"
@@ -56,6 +57,72 @@ TEST_F(StreamRun, KeepsTheImageOnlyInTheDatabaseOfAPackageWithAnImagePart) {
                 "/flash/var/pdb/plain/version=16803328 1\n\n");
 }
 
+TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
+  TestPackage kept = test_package("kept", V1);
+  kept.image = std::string(20000, 'i');
+  kept.group.header_flags = HEADER_BOOT_IMAGE;
+  const std::string bytes = package_bytes(kept);
+  ChildOptions boot;
+  boot.env = {{"bootimage", "1"}};
+  ASSERT_EQ(stream(bytes, {}, boot).status, 0);
+  ::unlink(host_path("/flash/postlog").c_str());
+  const std::string before = tree("/flash");
+  // The same version again, whole or cut short, with or without --reinstall: nothing of it
+  // replaces the verified image.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"--reinstall"}}) {
+    for (const std::string& offered : {bytes, bytes.substr(0, 300)}) {
+      ::unlink(host_path("/flash/postlog").c_str());
+      EXPECT_EQ(stream(offered, args, boot).status, 0);
+      ::unlink(host_path("/flash/postlog").c_str());
+      EXPECT_EQ(tree("/flash"), before);
+      EXPECT_EQ(read_file("/flash/bootimage"), bytes);
+    }
+  }
+  // So for upgrade mode: the same version in the download folder stays where it is.
+  write_file("/rw/pckg/.download/kept.vmp", bytes);
+  EXPECT_EQ(run_installer({"--reinstall"}, boot).status, 0);
+  EXPECT_TRUE(exists("/rw/pckg/.download/kept.vmp"));
+  ::unlink(host_path("/flash/postlog").c_str());
+  EXPECT_EQ(tree("/flash"), before);
+}
+
+TEST_F(StreamRun, ACopyThatCannotBeWrittenOrPlacedFailsOrLeavesNothing) {
+  require_mounts();
+  TestPackage big = test_package("big", V1);
+  big.image = "image part";
+  std::mt19937 random(7);
+  std::string noise(200000, '\0');
+  for (char& byte : noise) byte = char(random());
+  big.files = {file_entry("noise", noise)};  // does not compress
+  const std::string bytes = package_bytes(big);
+  ChildOptions small;
+  small.mounts = {{"/flash", "128k"}};
+  small.stdin_data = bytes;
+  const RunResult full = run_in_root(
+      [] {
+        ::mkdir("/flash/var", 0755);
+        ::mkdir("/flash/var/pdb", 0755);
+        char name[] = "installer", dash[] = "-";
+        char* argv[] = {name, dash, nullptr};
+        const int status = ::run_installer(2, argv);
+        std::cout << "\n[" << dir_entries("/flash") << "][" << dir_entries("/flash/var/pdb") << "]";
+        return status;
+      },
+      small);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.out.find("ERROR: could not write image: No space left on device\n"),
+            std::string::npos)
+      << full.out;
+  EXPECT_NE(full.out.find("\n[postlog,var][]"), std::string::npos) << full.out;
+
+  // A directory where the image belongs: the commit cannot place it, nor is it left over.
+  make_dirs("/flash/var/pdb/big/image/sub");
+  EXPECT_EQ(stream(bytes).status, 0);
+  EXPECT_EQ(dir_entries(host_path("/flash/var/pdb")), "big");
+  EXPECT_EQ(dir_entries(host_path("/ram")), "");
+}
+
 TEST_F(StreamRun, AFailedInstallLeavesTheFlashAsItWasWithItsResultAsStatus) {
   const RunResult first = stream(package_bytes(test_package("p", V2)));
   ASSERT_EQ(first.status, 0);
@@ -85,6 +152,15 @@ TEST_F(StreamRun, AFailedInstallLeavesTheFlashAsItWasWithItsResultAsStatus) {
        {},
        2,
        "WARNING: omitting package p-1.0: newer package p-2.0 is already installed\n"},
+      // A member passed over (older than p-2.0) is checked all the same.
+      {bundle_bytes(header_group("s", V1), {[] {
+                      TestPackage member = test_package("p", V1);
+                      member.level = 0;
+                      return member;
+                    }()}),
+       {},
+       2,
+       "ERROR: installation of s-1.0 failed: broken package\n"},
   };
   for (const Case& c : cases) {
     ::unlink(host_path("/flash/postlog").c_str());
@@ -137,9 +213,11 @@ TEST_F(StreamRun, AnInstallThatDoesNotFitIsCancelledUnlessReinstalling) {
         },
         small);
     if (reinstall) {
-      // Not checked: the copy that does not fit is dropped, the flash keeps what it had.
+      // Not checked: the copy that does not fit fails silently, as copies do, and only the
+      // database tells of it.
       EXPECT_EQ(run.status, 0);
       EXPECT_EQ(run.out.find("not enough space"), std::string::npos) << run.out;
+      EXPECT_NE(run.out.find("\nbig=0 image=0"), std::string::npos) << run.out;
     } else {
       EXPECT_EQ(run.status, 28);
       EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos);
@@ -148,13 +226,26 @@ TEST_F(StreamRun, AnInstallThatDoesNotFitIsCancelledUnlessReinstalling) {
   }
 }
 
-TEST_F(StreamRun, TheImageIsNeverWrittenThroughALink) {
+TEST_F(StreamRun, TheImageIsNeverWrittenThroughALinkOrIntoAPipe) {
   write_file("/flash/etc/passwd", "root");
-  ASSERT_EQ(::symlink("/flash/etc/passwd", host_path("/flash/var/pdb/image").c_str()), 0);
-  const RunResult run = stream(package_bytes(test_package("p", V1)), {"-q"});
+  const std::string bytes = package_bytes(test_package("p", V1));
+  for (const char* kind : {"symlink", "hard link", "pipe"}) {
+    const std::string image = host_path("/flash/var/pdb/image");
+    if (std::string(kind) == "symlink") {
+      ASSERT_EQ(::symlink("/flash/etc/passwd", image.c_str()), 0);
+    } else if (std::string(kind) == "hard link") {
+      ASSERT_EQ(::link(host_path("/flash/etc/passwd").c_str(), image.c_str()), 0);
+    } else {
+      ASSERT_EQ(::mkfifo(image.c_str(), 0644), 0);
+    }
+    EXPECT_EQ(stream(bytes, {"-q"}).status, 0) << kind;
+    EXPECT_EQ(read_file("/flash/etc/passwd"), "root") << kind;
+    EXPECT_FALSE(exists("/flash/var/pdb/image")) << kind;
+  }
+  make_dirs("/flash/var/pdb/image/sub");  // what cannot be removed is not opened
+  const RunResult run = stream(bytes, {"-q"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "ERROR: could not open image\n");
-  EXPECT_EQ(read_file("/flash/etc/passwd"), "root");
 }
 
 using CleanupRun = WholeRun;
@@ -176,8 +267,13 @@ TEST_F(CleanupRun, RemovesEveryPackageNotMadeForThisSystem) {
     write_file(std::string("/flash/var/pdb/") + name + "/files", std::string(name) + "\n");
     write_file(std::string("/flash/") + name, name);
   }
+  // A bundle kept as its image, with a member made for this system.
+  TestPackage member = test_package("member", V1);
+  member.group.depends = std::vector<Dependency>{{"system", 51799552, 0, 0}};
+  write_file("/flash/var/pdb/suite/image", bundle_bytes(header_group("suite", V1), {member}));
   const RunResult run = run_installer({"--cleanup"});
   EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(exists("/flash/var/pdb/suite/image"));
   EXPECT_EQ(tree("/flash/var/pdb").find("/old"), std::string::npos);
   for (const char* gone : {"/flash/old", "/flash/older", "/flash/var/pdb/old"}) {
     EXPECT_FALSE(exists(gone)) << gone;

@@ -47,14 +47,16 @@ std::vector<std::unique_ptr<PackageFile>> offered_files(Repository& repository) 
   return found;
 }
 
-// Keeps the installed file as its package's database image, or at "/flash/bootimage".
-void keep_image(Manifest& manifest, const PackageFile& file, bool boot_image) {
-  if (!file.has_part21) return;
-  const std::string image = std::string(DATABASE_ROOT) + file.name + "/image";
+// Keeps the installed file as its package's database image, or at "/flash/bootimage"
+// (linked from the database when the package keeps an image). Only a file that was
+// installed anew, and so verified and read to its end, is kept.
+void keep_image(Manifest& manifest, const PackageFile& file, const std::string& database_dir,
+                bool boot_image) {
+  const std::string image = database_dir + "image";
   if (boot_image) {
     manifest.add_move(file.path, BOOT_IMAGE);
-    manifest.add_link(BOOT_IMAGE, image);
-  } else {
+    if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE, image);
+  } else if (!database_dir.empty()) {
     manifest.add_move(file.path, image);
   }
 }
@@ -101,14 +103,15 @@ void upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
     std::ifstream in(file->path, std::ios::binary);
     if (!in.is_open()) continue;
     bool boot_image = false;
-    const int result =
-        stream_install(repository, manifest, in, allow, user_forced, nullptr, nullptr, &boot_image);
+    std::string database_dir;
+    const int result = stream_install(repository, manifest, in, allow, user_forced, nullptr,
+                                      &database_dir, &boot_image);
     in.close();
     if (result != 0) {
       cancel(manifest);
       return;
     }
-    keep_image(manifest, *file, boot_image);
+    keep_image(manifest, *file, database_dir, boot_image);
   }
 
   std::vector<Package*> enable;

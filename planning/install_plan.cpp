@@ -8,6 +8,7 @@
 #include "database/database_writer.h"
 #include "format/package_reader.h"
 #include "format/part_stream.h"
+#include "format/signature.h"
 #include "install/install_package.h"
 #include "install/remove_package.h"
 #include "package/relations.h"
@@ -38,6 +39,21 @@ std::unique_ptr<Package> blocker_for(const std::string& member) {
   return blocker;
 }
 
+// Passes over a member that is not installed, up to the next member, checking its
+// signature all the same: the bundle file is kept whole, and every byte of it must have
+// been verified. False after the error message when it does not verify.
+bool pass_over_member(PartStream& stream, const Package& member) {
+  while (stream.type != PART_PACKAGE_HEADER && stream.type != -1) {
+    if (stream.type == PART_SIGNATURE &&
+        stream.verify_signature() < required_signature_level(member.name, member.version)) {
+      report_broken(member);
+      return false;
+    }
+    stream.next_part();
+  }
+  return true;
+}
+
 void drop_record(Repository& repository, long index) {
   repository.packages.erase(repository.packages.begin() + index);
 }
@@ -58,7 +74,6 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
   auto package = std::make_unique<Package>();
   if (!read_header(*package, stream)) return nullptr;
   if (bundle != nullptr && package->name == bundle->name) return nullptr;
-  if (package->has_part21 && database_dir != nullptr) *database_dir = ::database_dir(*package);
 
   // A member is admitted silently; the caller's mask still decides below.
   uint32_t result = admit(repository, *package, bundle ? ADMIT_ALL : allow | ADMIT_CONFLICT);
@@ -68,21 +83,19 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
     result &= ~ADMIT_CONFLICT;
     package->disabled = true;
   }
+  // What is not installed hands back no directory and no boot image: the file it came in
+  // was not read to its end nor its signature checked, and must not be kept.
   if (result & (~allow | ADMIT_SAME)) {
     if (bundle != nullptr) {
-      while (stream.type != PART_PACKAGE_HEADER && stream.type != -1) stream.next_part();
-      return repository.find(package->name);
+      package->bundle = *bundle;
+      return pass_over_member(stream, *package) ? repository.find(package->name) : nullptr;
     }
     if ((result & ADMIT_SAME) && (allow & ADMIT_SAME)) {
       repository.show_status(std::string(STATUS_BLANKS, ' '));
       repository.show_status("");
       repository.info("installed %s%s", package->disabled ? "(disabled) " : "",
                       display_name(*package).c_str());
-      Package* installed = repository.find(package->name);
-      if (boot_image != nullptr && installed != nullptr) {
-        *boot_image = installed->header_flags & HEADER_BOOT_IMAGE;
-      }
-      return installed;
+      return repository.find(package->name);
     }
     if (!(result & ADMIT_SAME)) return nullptr;
     return repository.find(package->name);
@@ -100,6 +113,7 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
   Package* installed = package.get();
   repository.packages.push_back(std::move(package));
   apply_scheduled(repository, manifest, 0);
+  if (installed->has_part21 && database_dir != nullptr) *database_dir = ::database_dir(*installed);
   if (boot_image != nullptr) *boot_image = boot_image_kept(*installed);
   return installed;
 }
@@ -113,7 +127,7 @@ int install_bundle(Repository& repository, Manifest& manifest, PartStream& strea
     return BUNDLE_UNREADABLE;
   }
   if (stream.type == PART_IMAGE) stream.next_part();
-  if (bundle->has_part21 && database_dir != nullptr) *database_dir = ::database_dir(*bundle);
+  const bool keeps_image = bundle->has_part21;
   if ((admit(repository, *bundle, allow) & ~allow) != 0) return BUNDLE_REFUSED;
   remove_named(repository, manifest, bundle->name);
   if (!rewrite_database_record(*bundle, manifest)) return BUNDLE_UNREADABLE;
@@ -157,5 +171,6 @@ int install_bundle(Repository& repository, Manifest& manifest, PartStream& strea
   apply_scheduled(repository, manifest, 0);
   repository.show_status("");
   repository.info("installed %s", display_requirement(reference).c_str());
+  if (keeps_image && database_dir != nullptr) *database_dir = DATABASE_ROOT + reference.name + "/";
   return BUNDLE_INSTALLED;
 }

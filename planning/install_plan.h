@@ -26,15 +26,18 @@ enum : int {
 
 // Installs the package whose header part `stream` stands on. `bundle` (may be null) is the
 // reference of the bundle being installed; `database_dir` and `boot_image` (may be null)
-// receive the directory to keep the package file in (packages with an image part only)
-// and whether the package carries the system image that is to be kept whole. Answers the
-// record that stands installed afterwards (the new one, or the installed namesake when
-// the offer was the same version, or a member passed over), or null on failure.
+// receive, for a record that was installed anew, the directory to keep the package file in
+// (packages with an image part only) and whether it carries the system image that is to be
+// kept whole; they are left alone otherwise, since a file that was not read to its end and
+// verified must not be kept. Answers the record that stands installed afterwards (the new
+// one, or the installed namesake when the offer was the same version, or a member passed
+// over, whose signature is checked all the same), or null on failure.
 Package* install_single(Repository& repository, Manifest& manifest, PartStream& stream,
                         uint32_t allow, const UserForcedMap& user_forced, const Dependency* bundle,
                         std::string* database_dir, bool* boot_image);
 
-// Installs the bundle whose header part `stream` stands on, with its members.
+// Installs the bundle whose header part `stream` stands on, with its members; the directory
+// result is given on success only.
 int install_bundle(Repository& repository, Manifest& manifest, PartStream& stream, uint32_t allow,
                    const UserForcedMap& user_forced, std::string* database_dir, bool* boot_image);
 

@@ -176,5 +176,10 @@ TEST(SchedulePlan, ThousandsOfRecordsInLongChainsArePlannedQuickly) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(removals.size(), size_t(count));
   EXPECT_EQ(removals.front()->name, "p" + std::to_string(count - 1));
-  EXPECT_LT(seconds, 2.0);  // well under a second on a development machine; sanitizers slow it
+#ifdef INSTALLER_SANITIZED
+  const double limit = 20.0;  // unoptimised and instrumented: some fifty times slower
+#else
+  const double limit = 1.0;  // well under: about 0.07 s on a development machine
+#endif
+  EXPECT_LT(seconds, limit);
 }

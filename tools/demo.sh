@@ -27,7 +27,8 @@ say() { printf '\n\033[1m%s\033[0m\n' "$*"; }
 built=1765000000
 
 say "1. A router with an empty flash, at $root."
-say "2. The vendor builds and signs four packages with vmpkg (key set: development keys):"
+say "2. The vendor builds and signs four packages and a bundle of two of them with vmpkg"
+say "   (signed with the development keys the installer was built with):"
 echo "hostname=router" > "$work/system/etc/hostname"
 echo "lease=3600" > "$work/dhcp/etc/dhcp.conf"
 echo "upstream=9.9.9.9" > "$work/dns/etc/dns.conf"
@@ -51,8 +52,10 @@ ls "$root/rw/pckg/.download/" | sed 's/^/   /'
 
 say "4. installer -r ROOT  (checks every signature, installs, keeps images, commits):"
 installer
-say "   The flash now holds their files and the package database:"
-(cd "$root/flash" && find . -type f ! -path './var/pdb/*' | sort | sed 's/^/   /')
+say "   The flash now holds their files and the database (var/pdb): the system package and
+   the bundle kept whole as their images, text records for the members. PCKGS_CHANGED
+   tells the system something changed; postlog keeps what the installer said:"
+(cd "$root/flash" && find . -type f | sort | sed 's/^/   /')
 
 say "5. installer -r ROOT --show"
 installer --show
@@ -60,8 +63,8 @@ installer --show
 say "6. One more package arrives on standard input: installer -r ROOT - < clock.vmp"
 installer - < "$work/clock.vmp"
 
-say "7. Another program asks, through /ram/pdb/clock/schedule, to disable clock; the next"
-say "   run does it (X in the table). Disabling dns instead would be refused: clock needs it."
+say "7. Another program asks, through /ram/pdb/clock/schedule, to disable clock; the next run
+   does it (X in the table). Disabling dns instead would be refused: clock needs it."
 mkdir -p "$root/ram/pdb/clock" && echo disable > "$root/ram/pdb/clock/schedule"
 installer
 rm -r "$root/ram/pdb/clock"

@@ -85,8 +85,10 @@ void move_now(const std::string& path, const ManifestOp& op, bool progress) {
   make_dirs(parent_dir(path));
   if (::rename(op.source.c_str(), path.c_str()) == 0) return;
   if (errno == EXDEV) {
-    // The source stays: a move source is somebody else's, a staged one lives in RAM.
     copy_into_place(op.source, path, progress);
+    // A move source is somebody else's and stays; a staged one is the transaction's own,
+    // and would stay in RAM until the next boot.
+    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
   } else {
     std::perror("rename");
     // A staged file that cannot reach its place (a directory stands there) would stay on

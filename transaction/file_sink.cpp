@@ -12,7 +12,11 @@
 FileSink::~FileSink() { (void)close(); }
 
 bool FileSink::open(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // Whatever stands there goes first, so that a link (symbolic or hard) or a pipe is never
+  // written through; the file made then is new and ours.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  fd_ =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd_ < 0) return false;
   error_ = 0;
   setp(buffer_, buffer_ + BUFFER_SIZE);

@@ -1,6 +1,6 @@
-// An output stream buffer on a file opened for writing without following a final symbolic
-// link: the tee that keeps a copy of a package arriving on standard input. It keeps its first
-// error, so that a copy cut short by a full flash is never taken for a whole one.
+// An output stream buffer on a new file: the tee that keeps a copy of a package arriving on
+// standard input. It keeps its first error, so that a copy cut short by a full flash is
+// never taken for a whole one.
 #pragma once
 
 #include <streambuf>
@@ -13,8 +13,8 @@ class FileSink : public std::streambuf {
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
 
-  // Creates or truncates `path`; false with errno set when it cannot be opened (a symbolic
-  // link there is refused, not followed).
+  // Makes `path` a new file, removing what stood there (never writing through a link or
+  // into a pipe); false with errno set when that cannot be done (a directory stands there).
   [[nodiscard]] bool open(const std::string& path);
   // Writes out what is buffered and closes; false when any write failed or the close did.
   [[nodiscard]] bool close();
