@@ -14,6 +14,7 @@
 #include "package/relations.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
+#include "transaction/test_files.h"
 
 namespace {
 
@@ -222,6 +223,25 @@ TEST_F(UpgradeRun, SafeSavesForALaterCommitOrCancel) {
   EXPECT_EQ(read_file("/flash/etc/a"), "a-1.0");
   EXPECT_EQ(database(), "a-1.0\n");
   EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedEvenIfTheDownloadIsReplaced) {
+  TestPackage system = with_file("system", V1, "bin/system");
+  system.image = "kernel";
+  const std::string verified = package_bytes(system);
+  offer("system.vmp", verified);
+  EXPECT_EQ(run_installer({"--safe"}).status, 0);
+  // Swapped between the check and the commit: the transaction holds the verified bytes.
+  TestPackage evil = system;
+  evil.image = "evil kernel";
+  evil.level = 0;
+  write_file("/rw/pckg/.download/new.vmp", package_bytes(evil));
+  ASSERT_EQ(::rename(host_path("/rw/pckg/.download/new.vmp").c_str(),
+                     host_path("/rw/pckg/.download/system.vmp").c_str()),
+            0);
+  EXPECT_EQ(run_installer({"--commit"}).status, 0);
+  EXPECT_EQ(read_file("/flash/var/pdb/system/image"), verified);
+  EXPECT_EQ(dir_entries(host_path("/rw/pckg/.download")), "");
 }
 
 TEST_F(UpgradeRun, WhatWasEnabledIsEnabledAgain) {

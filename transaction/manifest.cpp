@@ -80,6 +80,10 @@ void Manifest::add_move(const std::string& source, const std::string& target) {
   put_op(target, {ManifestKind::move, source});
 }
 
+void Manifest::add_staged(const std::string& source, const std::string& target) {
+  put_op(target, {ManifestKind::staged, source});
+}
+
 void Manifest::add_link(const std::string& link_target, const std::string& link_path) {
   put_op(link_path, {ManifestKind::link, link_target});
 }

@@ -45,6 +45,9 @@ class Manifest {
   bool put_op(const std::string& path, ManifestOp op);
   // `source` stays somebody else's: the transaction never deletes it.
   void add_move(const std::string& source, const std::string& target);
+  // `source` becomes the transaction's own, as a file create_file made: renamed onto
+  // `target` at the commit, deleted at a cancel.
+  void add_staged(const std::string& source, const std::string& target);
   void add_link(const std::string& link_target, const std::string& link_path);
   // Stages the removal of `path` when it exists (symbolic links followed); otherwise drops
   // any pending operation for it, deleting the temporary file of a staged one.
