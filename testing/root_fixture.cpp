@@ -5,7 +5,9 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +27,56 @@
 namespace {
 
 constexpr int SETUP_FAILED = 125;
+
+bool changes_files(uint64_t number) {
+  static const long numbers[] = {
+#ifdef SYS_rename
+      SYS_rename,
+#endif
+#ifdef SYS_unlink
+      SYS_unlink,
+#endif
+#ifdef SYS_rmdir
+      SYS_rmdir,
+#endif
+#ifdef SYS_symlink
+      SYS_symlink,
+#endif
+#ifdef SYS_link
+      SYS_link,
+#endif
+#ifdef SYS_mkdir
+      SYS_mkdir,
+#endif
+      SYS_renameat, SYS_renameat2, SYS_unlinkat, SYS_symlinkat, SYS_linkat, SYS_mkdirat,
+  };
+  for (const long known : numbers) {
+    if (uint64_t(known) == number) return true;
+  }
+  return false;
+}
+
+// Follows the traced child (stopped by itself at the start) from system call to system
+// call, and kills it as it enters the step-th that changes files. True when it did.
+bool trace_until_step(pid_t pid, int step, int& status) {
+  ::waitpid(pid, &status, 0);
+  ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  int seen = 0;
+  for (;;) {
+    if (::ptrace(PTRACE_SYSCALL, pid, nullptr, nullptr) != 0) break;
+    if (::waitpid(pid, &status, 0) < 0 || WIFEXITED(status) || WIFSIGNALED(status)) break;
+    if (!WIFSTOPPED(status) || WSTOPSIG(status) != (SIGTRAP | 0x80)) continue;
+    struct __ptrace_syscall_info info;
+    if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) continue;
+    if (info.op != PTRACE_SYSCALL_INFO_ENTRY || !changes_files(info.entry.nr)) continue;
+    if (++seen == step) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return true;
+    }
+  }
+  return false;
+}
 
 struct Isolation {
   bool chroot_ok = false;
@@ -93,6 +145,22 @@ std::string slurp(const std::string& path) {
 }
 
 }  // namespace
+
+bool can_trace_children() {
+  static const bool traceable = [] {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(2);
+      ::raise(SIGSTOP);
+      ::_exit(::mkdir("/", 0) == 0 ? 1 : 0);
+    }
+    int status = 0;
+    const bool works = trace_until_step(pid, 1, status);
+    if (!works) ::waitpid(pid, &status, WNOHANG);
+    return works;
+  }();
+  return traceable;
+}
 
 void RootFixture::SetUp() {
   const Isolation& iso = isolation();
@@ -239,6 +307,10 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
       ::_exit(SETUP_FAILED);
     }
     Repository::instance().reset();
+    // Not traceable (under an emulator), it runs to its end untouched.
+    if (options.kill_at_step > 0 && ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) == 0) {
+      ::raise(SIGSTOP);
+    }
     const int status = body();
     std::cout.flush();
     std::fflush(nullptr);
@@ -259,7 +331,11 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
     ::signal(SIGPIPE, previous);
   }
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (options.kill_at_step > 0) {
+    result.killed = trace_until_step(pid, options.kill_at_step, status);
+  } else {
+    ::waitpid(pid, &status, 0);
+  }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = slurp(out_path);
   result.err = slurp(err_path);

@@ -14,6 +14,7 @@ struct RunResult {
   int status = -1;  // exit status 0..255, or -1 when the child died by a signal
   std::string out;
   std::string err;
+  bool killed = false;  // the child was killed at the step given (kill_at_step)
 };
 
 struct TmpfsMount {
@@ -29,7 +30,14 @@ struct ChildOptions {
   // Mounted in the child's own mount namespace before it enters the root, so they vanish
   // with it whatever the test does.
   std::vector<TmpfsMount> mounts;
+  // When above 0, the child is traced and killed as it enters its step-th system call that
+  // changes the file system (rename, unlink, rmdir, symlink, link, mkdir): a power cut at
+  // that point, as far as the files can tell.
+  int kill_at_step = 0;
 };
+
+// Whether this machine lets a test trace its child's system calls (not under an emulator).
+bool can_trace_children();
 
 class RootFixture : public ::testing::Test {
  protected:

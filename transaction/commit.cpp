@@ -1,6 +1,7 @@
 #include "transaction/commit.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
@@ -97,18 +99,43 @@ void move_now(const std::string& path, const ManifestOp& op, bool progress) {
   }
 }
 
+// Flushes, once each, the file systems that hold the directories of `paths` (or their
+// nearest existing ancestors), so that what was written there survives a power cut.
+void sync_file_systems(const std::vector<std::string>& paths) {
+  std::set<dev_t> synced;
+  for (const std::string& path : paths) {
+    std::string dir = parent_dir(path);
+    struct stat info;
+    while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
+    if (!synced.insert(info.st_dev).second) continue;
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    (void)::syncfs(fd);
+    ::close(fd);
+  }
+}
+
 }  // namespace
 
 void commit(Manifest& manifest, bool progress) {
   MoveSources keep(manifest);
+  std::vector<std::string> sources, targets;
   for (const auto& [path, op] : manifest.operations()) {
     if (op.kind == ManifestKind::remove) remove_now(path, keep);
     if (op.kind == ManifestKind::link) link_now(path, op.source);
+    if (is_move(op)) {
+      sources.push_back(op.source);
+      targets.push_back(path);
+    }
   }
+  // A power cut may come at any point from here: every file renamed into place is on the
+  // disk in full before the first rename, and the renames themselves after the last.
+  sync_file_systems(sources);
   // Every removal runs before any move, so a removed directory can be refilled.
   for (const auto& [path, op] : manifest.operations()) {
     if (is_move(op)) move_now(path, op, progress);
   }
+  sync_file_systems(targets);
 }
 
 void cancel(Manifest& manifest) {

@@ -100,8 +100,9 @@ bool copy_file(const std::string& source, const std::string& target, bool progre
   const int to = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, info.st_mode & 0xFFF);
   const int from = ::open(source.c_str(), O_RDONLY);
   bool copied = false;
-  if (to >= 0 && from >= 0) copied = copy_bytes(from, to, progress);
-  if (to >= 0) ::close(to);
+  // The copy is renamed into place afterwards: it must be on the disk in full first.
+  if (to >= 0 && from >= 0) copied = copy_bytes(from, to, progress) && ::fsync(to) == 0;
+  if (to >= 0 && ::close(to) != 0) copied = false;
   if (from >= 0) ::close(from);
   return copied;
 }
