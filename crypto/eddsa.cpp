@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "crypto/openssl_setup.h"
+
 namespace eddsa {
 namespace {
 
@@ -24,6 +26,7 @@ Key private_key(asn1::blob seed) {
 }  // namespace
 
 bool verify(asn1::blob public_key, asn1::blob message, asn1::blob signature) {
+  openssl_setup();
   if (public_key.size() != KEY_SIZE || signature.size() != SIGNATURE_SIZE) return false;
   Key key(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, public_key.first, KEY_SIZE));
   Context context(EVP_MD_CTX_new());
@@ -36,12 +39,14 @@ bool verify(asn1::blob public_key, asn1::blob message, asn1::blob signature) {
 }
 
 bool public_key(asn1::blob seed, unsigned char* public_key) {
+  openssl_setup();
   Key key = private_key(seed);
   size_t size = KEY_SIZE;
   return key && EVP_PKEY_get_raw_public_key(key.get(), public_key, &size) == 1 && size == KEY_SIZE;
 }
 
 bool sign(asn1::blob seed, asn1::blob message, unsigned char* signature) {
+  openssl_setup();
   Key key = private_key(seed);
   Context context(EVP_MD_CTX_new());
   if (!key || !context) return false;

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "crypto/openssl_setup.h"
+
 namespace {
 
 EVP_MD_CTX* as_context(void* context) { return static_cast<EVP_MD_CTX*>(context); }
@@ -12,7 +14,9 @@ const EVP_MD* as_algorithm(const void* algorithm) { return static_cast<const EVP
 }  // namespace
 
 EvpHash::EvpHash(const void* algorithm, size_t digest_size)
-    : algorithm_(algorithm), digest_size_(digest_size), context_(EVP_MD_CTX_new()) {
+    : algorithm_(algorithm),
+      digest_size_(digest_size),
+      context_((openssl_setup(), EVP_MD_CTX_new())) {
   restart();
 }
 
@@ -40,6 +44,6 @@ void EvpHash::final(unsigned char* out) {
   restart();
 }
 
-SHA1::SHA1() : EvpHash(EVP_sha1(), DIGEST_SIZE) {}
+SHA1::SHA1() : EvpHash((openssl_setup(), EVP_sha1()), DIGEST_SIZE) {}
 
-SHA256::SHA256() : EvpHash(EVP_sha256(), DIGEST_SIZE) {}
+SHA256::SHA256() : EvpHash((openssl_setup(), EVP_sha256()), DIGEST_SIZE) {}
