@@ -7,7 +7,7 @@ build=${1:-build}
 shift || true
 
 needed=()
-for package in cmake g++ make zlib1g-dev libssl-dev libgtest-dev; do
+for package in cmake g++ make zlib1g-dev libssl-dev libgtest-dev groff-base; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     needed+=("$package")
 done
