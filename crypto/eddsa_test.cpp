@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tools/hex_text.h"
+#include "crypto/hex_text.h"
 
 namespace {
 

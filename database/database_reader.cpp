@@ -9,17 +9,18 @@
 
 #include "format/package_reader.h"
 #include "format/part_stream.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 
 namespace {
 
+// A symbolic link is not a package: markers written through it would land elsewhere.
 bool is_directory(const std::string& path) {
   struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Calls `visit` with the name of every package directory of the database root; false
-// when the root cannot be listed. Dot entries and plain files are not packages.
+// when the root cannot be listed. Dot entries, plain files and links are not packages.
 bool for_each_entry(const std::function<void(const std::string&)>& visit) {
   DIR* dir = ::opendir(DATABASE_ROOT);
   if (!dir) return false;
@@ -33,21 +34,30 @@ bool for_each_entry(const std::function<void(const std::string&)>& visit) {
   return true;
 }
 
-void skip_package_body(PartStream& stream) {
-  while (stream.type == PART_ARCHIVE || stream.type == PART_SIGNATURE) stream.next_part();
+// A record named by an image header keeps its markers under its own name: that must not
+// be a link or a file, through which they would be written somewhere else.
+bool may_hold_entry(const std::string& name) {
+  struct stat info;
+  return ::lstat((DATABASE_ROOT + name).c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+}
+
+// Passes parts up to the next member header, after a member whose group broke off.
+void skip_to_member(PartStream& stream) {
+  while (stream.type != -1 && stream.type != PART_PACKAGE_HEADER) stream.next_part();
 }
 
 // Reads the header group of the image at `image_path` into records appended to
-// `packages`: a bundle's members first, then the bundle. A header that cannot be read
-// leaves a record under the directory's own name and version 0, so that its text form
-// is read later. An image that cannot be opened gives no record.
+// `packages`: a bundle's members first, then the bundle. A record whose group broke off
+// after its name and version is kept with what was read. A header that cannot be read at
+// all, or names no safe path, leaves a record under the directory's own name and version 0,
+// so that its text form is read later; such a member ends the member list. A record whose
+// own database directory is a link or a file, and an image that cannot be opened, give no
+// record.
 void load_image(const std::string& entry_name, const std::string& image_path,
                 std::vector<std::unique_ptr<Package>>& packages) {
   std::ifstream file(image_path, std::ios::binary);
   if (!file.is_open()) return;
   PartStream stream(file, false, nullptr);
-  // The archive and the signature end a header group: without them an empty list part in
-  // the trailer would be read into a group that has no dependency list, and break it.
   stream.accepted_types = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,
                            PART_NOTE,          PART_DEPENDS,        PART_PROVIDES,
                            PART_CONFLICTS,     PART_ARCHIVE,        PART_SIGNATURE};
@@ -55,23 +65,26 @@ void load_image(const std::string& entry_name, const std::string& image_path,
 
   auto record = std::make_unique<Package>(entry_name);
   const bool bundle = stream.type == PART_BUNDLE_HEADER;
-  if (!read_header(*record, stream)) {
+  const HeaderRead header = read_header_group(*record, stream);
+  if (header == HeaderRead::broken) {
     packages.push_back(std::make_unique<Package>(entry_name));
     return;
   }
   if (bundle) {
+    if (header != HeaderRead::complete) skip_to_member(stream);
     const Dependency reference{record->name, record->version, record->version, 0};
-    skip_package_body(stream);
-    while (stream.type == PART_PACKAGE_HEADER) {
+    // Past the member limit the list simply ends; the members read so far stay.
+    (void)walk_bundle_members(stream, [&stream, &packages, &reference] {
       auto member = std::make_unique<Package>();
-      // A member that cannot be read ends the list; its partial name is not trusted.
-      if (!read_header(*member, stream)) break;
+      const HeaderRead read = read_header_group(*member, stream);
+      if (read == HeaderRead::broken) return false;
       member->bundle = reference;
-      packages.push_back(std::move(member));
-      skip_package_body(stream);
-    }
+      if (may_hold_entry(member->name)) packages.push_back(std::move(member));
+      if (read != HeaderRead::complete) skip_to_member(stream);
+      return true;
+    });
   }
-  packages.push_back(std::move(record));
+  if (may_hold_entry(record->name)) packages.push_back(std::move(record));
 }
 
 bool carries_name(const std::vector<std::unique_ptr<Package>>& packages, const std::string& name) {

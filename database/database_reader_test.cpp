@@ -1,13 +1,15 @@
 #include "database/database_reader.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
 #include <sstream>
 
+#include "format/package_reader.h"
 #include "format/package_writer.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "testing/root_fixture.h"
 
 namespace {
@@ -249,17 +251,65 @@ TEST_F(DatabaseLoading, UnreadableOrHostileImagesFallBackToTheTextForm) {
                            }));
 }
 
-TEST_F(DatabaseLoading, ShowModePrintsTheLoadedTable) {
-  write_file("/flash/var/pdb/x/image", image_of({header("x", 0x01026600, 0)}));
-  const RunResult run = run_installer({"-q", "--show"});
-  EXPECT_EQ(run.status, 0);
-  const std::string row = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
-  EXPECT_EQ(row.substr(0, 37), "x                   1.2           Jan");
+TEST_F(DatabaseLoading, ImagesThatBreakOffKeepWhatWasRead) {
+  // A dependency list that counts more entries than it holds.
+  std::string broken_list = encode_list({{"base", 1, 0, 0}});
+  broken_list[0] = 3;
+  PackageWriter single;
+  single.add_part(PART_PACKAGE_HEADER, encode_header("lst", 0x01006600, 9));
+  single.add_part(PART_DEPENDS, broken_list);
+  single.add_archive({});
+  std::ostringstream single_bytes;
+  ASSERT_TRUE(single.write(single_bytes));
+  write_file("/flash/var/pdb/lst/image", single_bytes.str());
+
+  HeaderGroup suite = header("suite", 0x03006600, 70);
+  suite.is_bundle = true;
+  PackageWriter bundle;
+  bundle.add_header_group(suite);
+  bundle.add_part(PART_PACKAGE_HEADER, encode_header("m1", 0x01006600, 1));
+  bundle.add_part(PART_NOTE, std::string(MAX_TEXT_PART + 1, 'n'));
+  bundle.add_part(PART_DEPENDS, encode_list({{"lost", 0, 0, 0}}));
+  bundle.add_signature(std::string(68, '\0'));
+  bundle.add_part(PART_PACKAGE_HEADER, encode_header("m2", 0x02006600, 2));
+  bundle.add_part(PART_PACKAGE_HEADER, encode_header("..", 0x02006600, 2));
+  bundle.add_part(PART_PACKAGE_HEADER, encode_header("m3", 0x02006600, 2));
+  std::ostringstream bundle_bytes;
+  ASSERT_TRUE(bundle.write(bundle_bytes));
+  write_file("/flash/var/pdb/suite/image", bundle_bytes.str());
+
+  // Neither a link nor a directory where the image belongs is a package's image, and no
+  // header may name a link for its record's directory.
+  write_file("/flash/etc/version", "1 1\n");
+  ASSERT_EQ(::symlink("/flash/etc", host_path("/flash/var/pdb/link").c_str()), 0);
+  write_file("/flash/var/pdb/other/image", image_of({header("link", 0x01006600, 9)}));
+  make_dirs("/flash/var/pdb/dir/image");
+  write_file("/flash/var/pdb/dir/version", "7 8\n");
+
+  const std::string ref = " bundle=suite:50357760:50357760";
+  EXPECT_EQ(load_sorted(),
+            (std::vector<std::string>{
+                "dir v=7 t=8 action=0 disabled=0 forced=0 is_bundle=1 arch=",
+                "lst v=16803328 t=9 action=0 disabled=0 forced=0 is_bundle=0 arch=i386",
+                "m1 v=16803328 t=1 action=0 disabled=0 forced=0 is_bundle=0 arch=i386" + ref,
+                "m2 v=33580544 t=2 action=0 disabled=0 forced=0 is_bundle=0 arch=i386" + ref,
+                "other v=0 t=0 action=1 disabled=0 forced=0 is_bundle=1 arch=",
+                "suite v=50357760 t=70 action=0 disabled=0 forced=0 is_bundle=1 arch=i386",
+            }));
 }
 
-TEST_F(DatabaseLoading, ShowWithoutDatabaseWarnsAndPrintsAnEmptyTable) {
-  const RunResult run = run_installer({"--show"});
-  EXPECT_EQ(run.status, 0);
-  ASSERT_EQ(run.out.rfind("WARNING: could not open repo\nName ", 0), 0u) << run.out;
-  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
+TEST_F(DatabaseLoading, BundleImagesStopAtTheMemberLimit) {
+  HeaderGroup suite = header("suite", 0x03006600, 70);
+  suite.is_bundle = true;
+  PackageWriter bundle;
+  bundle.add_header_group(suite);
+  for (size_t i = 0; i <= MAX_BUNDLE_MEMBERS; ++i) {
+    bundle.add_part(PART_PACKAGE_HEADER, encode_header("m" + std::to_string(i), 1, 2));
+  }
+  std::ostringstream bytes;
+  ASSERT_TRUE(bundle.write(bytes));
+  write_file("/flash/var/pdb/suite/image", bytes.str());
+  const std::vector<std::string> records = load_sorted();
+  ASSERT_EQ(records.size(), MAX_BUNDLE_MEMBERS + 1);
+  EXPECT_EQ(records.back().substr(0, 6), "suite ");
 }

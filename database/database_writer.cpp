@@ -1,12 +1,14 @@
 #include "database/database_writer.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 
 #include "database/database_reader.h"
-#include "installer/repository.h"
 #include "package/relations.h"
+#include "package/repository.h"
 #include "transaction/manifest.h"
 
 namespace {
@@ -165,5 +167,13 @@ void report_broken(const Package& package) {
 }
 
 bool keep_database_dir(const Package& package, Manifest& manifest) {
-  return manifest.keep_directory(database_dir(package));
+  // Through a link, the entry's files would be written, and later removed, elsewhere.
+  struct stat info;
+  const std::string dir = database_dir(package);
+  if (::lstat(dir.substr(0, dir.size() - 1).c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    errno = ENOTDIR;
+    report_write_failure(package, "meta");
+    return false;
+  }
+  return manifest.keep_directory(dir);
 }

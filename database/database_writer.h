@@ -53,4 +53,5 @@ void report_write_failure(const Package& package, const std::string& label);
 void report_broken(const Package& package);
 
 // Withdraws a pending removal of the entry's directory; see Manifest::keep_directory.
+// False with an error message when the directory is a symbolic link.
 [[nodiscard]] bool keep_database_dir(const Package& package, Manifest& manifest);

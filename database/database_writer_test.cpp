@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "database/database_reader.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "testing/root_fixture.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
@@ -109,9 +109,10 @@ TEST_F(DatabaseWriterTest, MarkersFollowDisableAndEnable) {
       Manifest manifest;
       mark(package, manifest);
       commit(manifest, false);
-      std::cout << package.disabled << package.action << " " << dir_entries("/flash/var/pdb/p")
-                << " " << file_text("/flash/var/pdb/p/disabled")
-                << file_text("/flash/var/pdb/p/enabled");
+      std::cout << "disabled=" << package.disabled << " action=" << package.action
+                << " files=" << dir_entries("/flash/var/pdb/p")
+                << " disabled:" << file_text("/flash/var/pdb/p/disabled")
+                << " enabled:" << file_text("/flash/var/pdb/p/enabled") << "\n";
     };
     step(mark_disabled, false);
     step(mark_enabled, false);
@@ -119,7 +120,11 @@ TEST_F(DatabaseWriterTest, MarkersFollowDisableAndEnable) {
     step(mark_disabled, true);
     return 0;
   });
-  EXPECT_EQ(run.out, "10 disabled auto\n00  00 enabled user\n10 disabled user\n");
+  EXPECT_EQ(run.out,
+            "disabled=1 action=0 files=disabled disabled:auto\n enabled:\n"
+            "disabled=0 action=0 files= disabled: enabled:\n"
+            "disabled=0 action=0 files=enabled disabled: enabled:user\n\n"
+            "disabled=1 action=0 files=disabled disabled:user\n enabled:\n");
 }
 
 TEST_F(DatabaseWriterTest, FullDiskIsReportedAndNothingReachesAFinalPath) {
@@ -136,20 +141,23 @@ TEST_F(DatabaseWriterTest, FullDiskIsReportedAndNothingReachesAFinalPath) {
         package.bundle = {"suite", make_version(2, 1, KIND_FINAL, 0), 0, 0};
         package.files = {"/flash/bin/p"};
         Manifest manifest;
-        std::cout << write_database_record(package, manifest) << " ["
-                  << dir_entries("/flash/var/pdb") << "] " << manifest.operations().size() << " ";
+        const bool written = write_database_record(package, manifest);
+        std::cout << "written=" << written << " database=[" << dir_entries("/flash/var/pdb")
+                  << "] staged:";
         for (const auto& [path, op] : manifest.operations()) {
-          std::cout << (op.source.rfind("/ram/tmp", 0) == 0 && is_present(op.source));
+          std::cout << " " << path.substr(path.rfind('/') + 1) << "="
+                    << (op.source.rfind("/ram/tmp", 0) == 0 && is_present(op.source));
         }
         cancel(manifest);
-        std::cout << " [" << dir_entries("/ram") << "]\n";
+        std::cout << " ram after cancel=[" << dir_entries("/ram") << "]\n";
         return 0;
       },
       options);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
             "ERROR: installation of suite-2.1 failed: disk is too small\n"
-            "0 [] 4 1111 []\n");
+            "written=0 database=[] staged: bundle=1 deps=1 files=1 version=1"
+            " ram after cancel=[]\n");
 }
 
 TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
@@ -179,8 +187,9 @@ std::string records_text(const std::vector<std::unique_ptr<Package>>& records) {
   std::multiset<std::string> lines;
   for (const auto& record : records) {
     std::ostringstream line;
-    line << record->name << " " << record->version << " " << record->build_time << " "
-         << record->action << record->disabled << record->user_forced << record->is_bundle
+    line << record->name << " version=" << record->version << " built=" << record->build_time
+         << " action=" << record->action << " disabled=" << record->disabled
+         << " forced=" << record->user_forced << " is_bundle=" << record->is_bundle
          << " bundle=" << record->bundle.name << ":" << record->bundle.min;
     for (const auto* list : {&record->depends, &record->provides, &record->conflicts}) {
       line << " |";

@@ -1,13 +1,6 @@
 // Builds the file archive of a package: file entries back to back, compressed as one zlib
-// stream. Used by the package writer, the package tool and tests.
-//
-// Decompressed entry layout, integers little-endian:
-//   0   u16  mode: file type bits (mask 0xF000) and permissions, as in a Unix mode
-//   2   21   zero
-//   23  u8   processor selector, 0 for any processor
-//   24  u32  data length
-//   28  u16  name length
-//   30       name (not terminated), then the data
+// stream. Used by the package writer, the package tool and tests. The entry layout is in
+// format/archive_reader.h.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +9,7 @@
 #include <string>
 #include <vector>
 
-constexpr size_t ARCHIVE_ENTRY_HEADER_SIZE = 30;
-constexpr uint16_t MODE_REGULAR_FILE = 0100000;
+#include "format/archive_reader.h"
 
 struct ArchiveEntry {
   uint16_t mode = MODE_REGULAR_FILE | 0644;

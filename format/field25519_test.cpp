@@ -7,7 +7,7 @@
 #include <array>
 #include <string>
 
-#include "tools/hex_text.h"
+#include "crypto/hex_text.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "format/ladder.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -26,14 +27,20 @@ void even_root(FieldElement& root, const FieldElement& y2, bool& negate) {
   negate = fe_is_negative(root);
 }
 
-// a[0] = u(A + G) and a[1] = u(A - G), from the chord through A and G.
-void sum_and_difference_with_base(FieldElement* a, const FieldElement& x) {
-  FieldElement y2, t, r, s, cross, e[2], d;
+// v^2 = u^3 + 486662 u^2 + u, as (u^2 + 486662 u + 1) u.
+void curve_rhs(FieldElement& y2, const FieldElement& x) {
+  FieldElement t, s;
   fe_sqr(t, x);
   fe_mul_small(s, x, CURVE_A);
   fe_add(t, t, s);
   t.limb[0] += 1;
   fe_mul(y2, t, x);
+}
+
+// a[0] = u(A + G) and a[1] = u(A - G), from the chord through A and G.
+void sum_and_difference_with_base(FieldElement* a, const FieldElement& x) {
+  FieldElement y2, t, r, s, cross, e[2], d;
+  curve_rhs(y2, x);
 
   bool odd = false;
   even_root(r, y2, odd);
@@ -141,4 +148,35 @@ void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned 
   fe_pow(inverse, q[k].z, FE_POW_INVERT);
   fe_mul(u, q[k].x, inverse);
   fe_pack(y, u);
+}
+
+bool is_on_curve(const FieldElement& u) {
+  FieldElement y2, root, square;
+  curve_rhs(y2, u);
+  bool odd = false;
+  even_root(root, y2, odd);
+  fe_sqr(square, root);
+  unsigned char expected[32], got[32];
+  fe_pack(expected, y2);
+  fe_pack(got, square);
+  return std::memcmp(expected, got, sizeof got) == 0;
+}
+
+void scalar_multiple(LadderPoint& out, const FieldElement& u, const unsigned char* k) {
+  LadderPoint r[2];  // r[1] - r[0] = P throughout
+  fe_set(r[0].x, 1);
+  fe_set(r[0].z, 0);
+  fe_copy(r[1].x, u);
+  fe_set(r[1].z, 1);
+  for (int bit = 255; bit >= 0; --bit) {
+    const int b = (k[bit / 8] >> (bit % 8)) & 1;
+    FieldElement sum[2], difference[2];
+    for (int i = 0; i < 2; ++i) {
+      fe_add(sum[i], r[i].x, r[i].z);
+      fe_sub(difference[i], r[i].x, r[i].z);
+    }
+    ladder_add(r[1 - b], sum[0], difference[0], sum[1], difference[1], u);
+    ladder_double(r[b], sum[b], difference[b]);
+  }
+  out = r[0];
 }

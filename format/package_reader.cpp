@@ -14,9 +14,6 @@ constexpr size_t HEADER_SIZE = 32;
 constexpr size_t FLAGS_END = 36;
 constexpr size_t NAME_SIZE = 16;
 constexpr size_t ENTRY_SIZE = 32;
-// Each member costs a record; a 38-byte header part must not buy hundreds of bytes without
-// end. Real bundles hold a handful.
-constexpr size_t MAX_BUNDLE_MEMBERS = 4096;
 
 bool read_bytes(PartStream& stream, unsigned char* out, size_t count) {
   stream.read(reinterpret_cast<char*>(out), std::streamsize(count));
@@ -67,20 +64,23 @@ bool read_optional_list(PartStream& stream, int32_t type, std::vector<Dependency
   return true;
 }
 
-bool read_header_part(PackageInfo& info, PartStream& stream) {
-  if (stream.type != PART_PACKAGE_HEADER && stream.type != PART_BUNDLE_HEADER) return false;
+HeaderRead read_header_part(PackageInfo& info, PartStream& stream) {
+  if (stream.type != PART_PACKAGE_HEADER && stream.type != PART_BUNDLE_HEADER) {
+    return HeaderRead::broken;
+  }
   info.is_bundle = stream.type == PART_BUNDLE_HEADER;
   unsigned char header[HEADER_SIZE];
-  if (!read_bytes(stream, header, sizeof header)) return false;
+  if (!read_bytes(stream, header, sizeof header)) return HeaderRead::broken;
   info.name = field_name(header);
   info.version = load_u32(header + 16);
   info.build_time = load_u32(header + 20);
+  if (!is_path_component(info.name)) return HeaderRead::broken;
   if (stream.part_length() >= FLAGS_END) {
     unsigned char flags[4];
-    if (!read_bytes(stream, flags, sizeof flags)) return false;
+    if (!read_bytes(stream, flags, sizeof flags)) return HeaderRead::identified;
     info.header_flags = load_u32(flags);
   }
-  return is_path_component(info.name);
+  return HeaderRead::complete;
 }
 
 // The size test of an offered file; a file whose status is unavailable is not compared.
@@ -90,34 +90,31 @@ bool size_matches(const std::string& path, uint64_t total_length) {
   return uint64_t(status.st_size) == total_length;
 }
 
-// Passes the image, archive and signature that follow a header group.
-void skip_package_body(PartStream& stream) {
+// Only a regular file is read: opening a pipe would wait for a writer for ever.
+bool may_be_read(const std::string& path) {
+  struct stat status;
+  return ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
+}
+
+// Passes the image, archive and signature parts around a bundle's members.
+void skip_member_body(PartStream& stream) {
   while (stream.type == PART_IMAGE || stream.type == PART_ARCHIVE ||
          stream.type == PART_SIGNATURE) {
     stream.next_part();
   }
 }
 
-bool read_members(PackageFile& bundle, PartStream& stream) {
-  skip_package_body(stream);
-  while (stream.type == PART_PACKAGE_HEADER) {
-    if (bundle.members.size() == MAX_BUNDLE_MEMBERS) return false;
-    auto member = std::make_unique<PackageInfo>();
-    if (!read_header(*member, stream)) return false;
-    bundle.members.push_back(std::move(member));
-    skip_package_body(stream);
-  }
-  return !bundle.members.empty();
-}
-
 }  // namespace
 
-bool read_header(PackageInfo& info, PartStream& stream) {
-  if (!read_header_part(info, stream)) return false;
+HeaderRead read_header_group(PackageInfo& info, PartStream& stream) {
+  const HeaderRead header = read_header_part(info, stream);
+  if (header != HeaderRead::complete) return header;
   stream.next_part();
-  if (!read_optional_text(stream, PART_TEXT24, info.text_part24)) return false;
+  if (!read_optional_text(stream, PART_TEXT24, info.text_part24)) return HeaderRead::identified;
   if (stream.type == PART_ARCHITECTURE) {
-    if (!read_optional_text(stream, PART_ARCHITECTURE, info.architecture)) return false;
+    if (!read_optional_text(stream, PART_ARCHITECTURE, info.architecture)) {
+      return HeaderRead::identified;
+    }
   } else {
     info.architecture = DEFAULT_ARCHITECTURE;
   }
@@ -126,9 +123,27 @@ bool read_header(PackageInfo& info, PartStream& stream) {
       !read_optional_list(stream, PART_DEPENDS, info.depends) ||
       !read_optional_list(stream, PART_PROVIDES, info.provides) ||
       !read_optional_list(stream, PART_CONFLICTS, info.conflicts)) {
-    return false;
+    return HeaderRead::identified;
   }
   if (stream.type == PART_IMAGE) info.has_part21 = true;
+  return HeaderRead::complete;
+}
+
+bool read_header(PackageInfo& info, PartStream& stream) {
+  return read_header_group(info, stream) == HeaderRead::complete;
+}
+
+bool walk_bundle_members(PartStream& stream, const std::function<bool()>& read_member) {
+  size_t count = 0;
+  skip_member_body(stream);
+  while (stream.type == PART_PACKAGE_HEADER) {
+    // Each member costs a record; a 38-byte header part must not buy hundreds of bytes
+    // without end. Real bundles hold a handful.
+    if (count == MAX_BUNDLE_MEMBERS) return false;
+    ++count;
+    if (!read_member()) return false;
+    skip_member_body(stream);
+  }
   return true;
 }
 
@@ -154,6 +169,7 @@ bool read_list(PartStream& stream, std::vector<Dependency>& list) {
 
 bool open_package_file(PackageFile& file, const std::string& path) {
   file.path = path;
+  if (!may_be_read(path)) return false;
   std::ifstream source(path, std::ios::binary);
   PartStream stream(source, true);
   // PackageFile::size is 32 bits; a container that long is no real package.
@@ -161,13 +177,17 @@ bool open_package_file(PackageFile& file, const std::string& path) {
   file.size = uint32_t(stream.total_length);
   if (!size_matches(path, stream.total_length)) return false;
   file.is_unrecorded = stream.is_unrecorded();
-  // The archive and the signature end a header group: without them the trailer after the
-  // signature (an architecture part and an empty list part) would be read into the group.
   stream.accepted_types = {PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,  PART_ARCHITECTURE,
                            PART_TEXT2,         PART_NOTE,           PART_DEPENDS, PART_PROVIDES,
                            PART_CONFLICTS,     PART_IMAGE,          PART_ARCHIVE, PART_SIGNATURE};
   file.is_bundle = stream.next_part() == PART_BUNDLE_HEADER;
   if (!read_header(file, stream)) return false;
   if (!file.is_bundle) return true;
-  return read_members(file, stream);
+  const bool walked = walk_bundle_members(stream, [&file, &stream] {
+    auto member = std::make_unique<PackageInfo>();
+    if (!read_header(*member, stream)) return false;
+    file.members.push_back(std::move(member));
+    return true;
+  });
+  return walked && !file.members.empty();
 }

@@ -233,6 +233,10 @@ TEST_F(PackageReaderTest, SizeMustEqualTheDeclaredLength) {
   }
   PackageFile missing;
   EXPECT_FALSE(open_package_file(missing, host_path("/absent.vmp")));
+  // Reading a directory fails; the failure is a short read, not an exception.
+  make_dirs("/dir.vmp");
+  PackageFile directory;
+  EXPECT_FALSE(open_package_file(directory, host_path("/dir.vmp")));
 }
 
 TEST_F(PackageReaderTest, BundlesHoldOneTo4096Members) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/little_endian.h"
+#include "package/console.h"
 
 namespace {
 
@@ -12,20 +13,81 @@ using traits = std::char_traits<char>;
 
 }  // namespace
 
-PartStreamBuf::PartStreamBuf(std::streambuf* source, bool verify, std::streambuf* tee)
-    : source_(source), tee_(tee), current_hash_(&sha1_), verify_(verify) {}
-
-size_t PartStreamBuf::read_source(char* out, size_t count) {
-  if (source_ == nullptr) return 0;
+size_t GuardedSource::read(char* out, size_t count) {
   size_t total = 0;
-  // A source may hand over less than asked before its end; only 0 means it has ended.
-  while (total < count) {
-    const std::streamsize got = source_->sgetn(out + total, std::streamsize(count - total));
-    if (got <= 0) break;
-    total += size_t(got);
+  try {
+    // A source may hand over less than asked before its end; only 0 means it has ended.
+    while (source_ != nullptr && total < count) {
+      const std::streamsize got = source_->sgetn(out + total, std::streamsize(count - total));
+      if (got <= 0) break;
+      total += size_t(got);
+    }
+  } catch (...) {
+    fail();
   }
   return total;
 }
+
+int_fast32_t GuardedSource::peek() {
+  try {
+    if (source_ != nullptr) {
+      const auto c = source_->sgetc();
+      if (!traits::eq_int_type(c, traits::eof())) return traits::to_char_type(c) & 0xFF;
+    }
+  } catch (...) {
+    fail();
+  }
+  return -1;
+}
+
+int_fast32_t GuardedSource::take() {
+  try {
+    if (source_ != nullptr) {
+      const auto c = source_->sbumpc();
+      if (!traits::eq_int_type(c, traits::eof())) return traits::to_char_type(c) & 0xFF;
+    }
+  } catch (...) {
+    fail();
+  }
+  return -1;
+}
+
+int_fast32_t GuardedSource::put_back(int_fast32_t c) {
+  try {
+    if (source_ != nullptr) {
+      const auto back = c < 0 ? source_->sungetc() : source_->sputbackc(char(c));
+      if (!traits::eq_int_type(back, traits::eof())) return traits::to_char_type(back) & 0xFF;
+    }
+  } catch (...) {
+    fail();
+  }
+  return -1;
+}
+
+std::streamsize GuardedSource::available() {
+  try {
+    if (source_ != nullptr) return source_->in_avail();
+  } catch (...) {
+    fail();
+  }
+  return 0;
+}
+
+bool GuardedSource::seek_by(int64_t offset) {
+  try {
+    if (source_ == nullptr) return false;
+    const std::streambuf::pos_type failed(std::streambuf::off_type(-1));
+    return source_->pubseekoff(offset, std::ios_base::cur, std::ios_base::in) != failed;
+  } catch (...) {
+    fail();
+  }
+  return false;
+}
+
+PartStreamBuf::PartStreamBuf(std::streambuf* source, bool verify, std::streambuf* tee)
+    : source_(source), tee_(tee), current_hash_(&sha1_), verify_(verify) {}
+
+size_t PartStreamBuf::read_source(char* out, size_t count) { return source_.read(out, count); }
 
 void PartStreamBuf::deliver(const char* bytes, size_t count, bool hash) {
   // Bytes that were put back were hashed and teed when they were first read.
@@ -58,9 +120,7 @@ bool PartStreamBuf::discard(uint64_t count) {
 
 bool PartStreamBuf::skip_rest() {
   if (remaining_ == 0) return true;
-  if (!verify_ && tee_ == nullptr && source_ != nullptr &&
-      source_->pubseekoff(off_type(remaining_), std::ios_base::cur, std::ios_base::in) !=
-          pos_type(off_type(-1))) {
+  if (!verify_ && tee_ == nullptr && source_.seek_by(remaining_)) {
     remaining_ = 0;
     return true;
   }
@@ -124,34 +184,34 @@ std::streamsize PartStreamBuf::xsgetn(char* out, std::streamsize n) {
 }
 
 PartStreamBuf::int_type PartStreamBuf::underflow() {
-  if (remaining_ == 0 || source_ == nullptr) return traits::eof();
-  return source_->sgetc();
+  if (remaining_ == 0) return traits::eof();
+  const int_fast32_t c = source_.peek();
+  return c < 0 ? traits::eof() : traits::to_int_type(char(c));
 }
 
 PartStreamBuf::int_type PartStreamBuf::uflow() {
-  if (remaining_ == 0 || source_ == nullptr) return traits::eof();
-  const int_type c = source_->sbumpc();
-  if (traits::eq_int_type(c, traits::eof())) return c;
+  if (remaining_ == 0) return traits::eof();
+  const int_fast32_t c = source_.take();
+  if (c < 0) return traits::eof();
   --remaining_;
-  const char byte = traits::to_char_type(c);
+  const char byte = char(c);
   deliver(&byte, 1, true);
-  return c;
+  return traits::to_int_type(byte);
 }
 
 PartStreamBuf::int_type PartStreamBuf::pbackfail(int_type c) {
-  if (remaining_ == part_length_ || source_ == nullptr) return traits::eof();
-  const int_type back = traits::eq_int_type(c, traits::eof())
-                            ? source_->sungetc()
-                            : source_->sputbackc(traits::to_char_type(c));
-  if (traits::eq_int_type(back, traits::eof())) return back;
+  if (remaining_ == part_length_) return traits::eof();
+  const bool last_read = traits::eq_int_type(c, traits::eof());
+  const int_fast32_t back = source_.put_back(last_read ? -1 : traits::to_char_type(c) & 0xFF);
+  if (back < 0) return traits::eof();
   ++remaining_;
   if (verify_ || tee_ != nullptr) ++putback_count_;
-  return back;
+  return traits::to_int_type(char(back));
 }
 
 std::streamsize PartStreamBuf::showmanyc() {
-  if (remaining_ == 0 || source_ == nullptr) return 0;
-  const std::streamsize available = source_->in_avail();
+  if (remaining_ == 0) return 0;
+  const std::streamsize available = source_.available();
   // -1 from the source means it cannot tell; the payload still bounds the answer.
   if (available < 0) return remaining_;
   return std::min<std::streamsize>(available, remaining_);
@@ -172,8 +232,7 @@ PartStreamBuf::pos_type PartStreamBuf::seekoff(off_type offset, std::ios_base::s
   if (target < 0 || target > int64_t(part_length_)) return failed;
   if (target == current) return pos_type(target);
 
-  if (!verify_ && tee_ == nullptr && source_ != nullptr &&
-      source_->pubseekoff(target - current, std::ios_base::cur, std::ios_base::in) != failed) {
+  if (!verify_ && tee_ == nullptr && source_.seek_by(target - current)) {
     remaining_ = part_length_ - uint32_t(target);
     return pos_type(target);
   }
@@ -210,4 +269,9 @@ int32_t PartStream::next_part() {
   if (found == -1) setstate(std::ios_base::eofbit | std::ios_base::failbit);
   type = found;
   return found;
+}
+
+void show_progress(Console& console, const std::string& label, const PartStream& stream) {
+  const PartStreamBuf& buf = stream.part_buf();
+  console.show_progress(label, buf.part_offset() + buf.position(), stream.total_length);
 }

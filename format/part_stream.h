@@ -15,14 +15,43 @@
 #include <cstdint>
 #include <istream>
 #include <streambuf>
+#include <string>
 #include <vector>
 
 #include "crypto/hash.h"
 #include "format/part_types.h"
 
+class Console;
+
 constexpr size_t CONTAINER_HEADER_SIZE = 8;
 constexpr size_t PART_HEADER_SIZE = 6;
 constexpr size_t DIGEST_BUFFER_SIZE = 32;
+
+// The one place where a part stream touches its source. A source may hand over fewer bytes
+// than asked before its end, refuse seeks and putbacks, and fail: the standard file buffer
+// throws on a read error (a directory opened as a file, an I/O error). A failure is taken as
+// the end of the source, for good, so it surfaces as a short read and never as an exception.
+class GuardedSource {
+ public:
+  explicit GuardedSource(std::streambuf* source) : source_(source) {}
+
+  // Up to `count` bytes; fewer only when the source has ended or failed.
+  size_t read(char* out, size_t count);
+  int_fast32_t peek();  // the next byte without taking it, or -1
+  int_fast32_t take();  // the next byte, or -1
+  // Hands `c` (or, when -1, the last byte read) back; answers the byte now next, or -1 when
+  // the source refused.
+  int_fast32_t put_back(int_fast32_t c);
+  // What the source can hand over without waiting; -1 when it cannot tell.
+  std::streamsize available();
+  // Moves `offset` bytes (either way) from the current position; false when it cannot.
+  bool seek_by(int64_t offset);
+
+ private:
+  void fail() { source_ = nullptr; }
+
+  std::streambuf* source_;  // null once it has failed
+};
 
 // Reads from `source` without a buffer of its own. Positions count from the start of the
 // current payload; before the first part the payload is empty.
@@ -77,7 +106,7 @@ class PartStreamBuf : public std::streambuf {
   bool skip_rest();
   void start_part_header(uint16_t type, const unsigned char* header);
 
-  std::streambuf* source_;
+  GuardedSource source_;
   uint64_t payload_offset_ = 0;
   uint32_t part_length_ = 0;
   uint32_t remaining_ = 0;
@@ -123,3 +152,7 @@ class PartStream : public std::istream {
  private:
   PartStreamBuf buf_;
 };
+
+// The console's progress bar for a container being read: how far `stream` is into its
+// total_length.
+void show_progress(Console& console, const std::string& label, const PartStream& stream);

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "format/package_writer.h"
-#include "installer/repository.h"
+#include "package/repository.h"
 
 namespace {
 
@@ -145,28 +145,71 @@ TEST(PartStreamTest, BrokenContainerHeaders) {
   EXPECT_GE(stream.part_offset(), 14u);
 }
 
-TEST(PartStreamTest, TruncationAtEveryOffsetEndsCleanly) {
+// A source that fails as a file on a bad disk does: the standard file buffer throws.
+class FailingSource : public std::stringbuf {
+ public:
+  explicit FailingSource(const std::string& bytes) : std::stringbuf(bytes) {}
+
+ protected:
+  int_type underflow() override {
+    const int_type c = std::stringbuf::underflow();
+    if (traits_type::eq_int_type(c, traits_type::eof())) throw std::ios_base::failure("EIO");
+    return c;
+  }
+  std::streamsize xsgetn(char* out, std::streamsize n) override {
+    const std::streamsize got = std::min<std::streamsize>(n, egptr() - gptr());
+    if (got == 0 && n > 0) throw std::ios_base::failure("EIO");
+    std::copy(gptr(), gptr() + got, out);
+    gbump(int(got));
+    return got;
+  }
+};
+
+// What a walk over the source yields: every part read whole, the copy and the digest.
+struct Walk {
+  int parts = 0;
+  std::string payloads;
+  std::string copy;
+  std::string digest;
+};
+
+Walk walk(std::streambuf& source) {
+  std::istream in(&source);
+  std::stringbuf tee;
+  PartStream stream(in, true, &tee);
+  stream.accepted_types = {1, 4, 7, 9, 16, 25};
+  Walk seen;
+  while (stream.next_part() != -1) {
+    std::string payload(stream.part_length(), '\0');
+    stream.read(&payload[0], std::streamsize(payload.size()));
+    seen.payloads += payload.substr(0, size_t(stream.gcount()));
+    ++seen.parts;
+  }
+  seen.copy = tee.str();
+  seen.digest = digest_of(stream);
+  return seen;
+}
+
+// A source that fails behaves exactly as one that ends there.
+TEST(PartStreamTest, TruncationOrReadErrorAtEveryOffsetEndsCleanly) {
   const std::string full = sample(true).bytes;
   for (size_t cut = 0; cut <= full.size(); ++cut) {
     SCOPED_TRACE(cut);
-    std::istringstream in(full.substr(0, cut));
-    std::stringbuf tee;
-    PartStream stream(in, true, &tee);
-    stream.accepted_types = {1, 4, 7, 9, 16, 25};
-    int parts = 0;
-    while (stream.next_part() != -1) {
-      std::string payload(stream.part_length(), '\0');
-      stream.read(&payload[0], std::streamsize(payload.size()));
-      ++parts;
-    }
-    EXPECT_LE(parts, 7);
-    const std::string copy = tee.str();
-    EXPECT_EQ(copy, full.substr(0, copy.size()));
-    // Only the bytes of a header cut short are not copied.
-    EXPECT_GE(copy.size() + (cut < 8 ? 7 : 5), cut);
+    std::stringbuf truncated(full.substr(0, cut));
+    const Walk ended = walk(truncated);
+    FailingSource source(full.substr(0, cut));
+    const Walk failed = walk(source);
+    EXPECT_EQ(failed.parts, ended.parts);
+    EXPECT_EQ(failed.payloads, ended.payloads);
+    EXPECT_EQ(failed.copy, ended.copy);
+    EXPECT_EQ(failed.digest, ended.digest);
+    EXPECT_LE(ended.parts, 7);
     if (cut == full.size()) {
-      EXPECT_EQ(parts, 7);
+      EXPECT_EQ(ended.parts, 7);
     }
+    EXPECT_EQ(ended.copy, full.substr(0, ended.copy.size()));
+    // Only the bytes of a header cut short are not copied.
+    EXPECT_GE(ended.copy.size() + (cut < 8 ? 7 : 5), cut);
   }
 }
 
@@ -262,7 +305,7 @@ TEST(PartStreamTest, ProgressBarFollowsTheStream) {
   Repository repository(screen);
   EXPECT_EQ(stream.next_part(), PART_ARCHIVE);
   stream.seekg(50);
-  repository.show_progress("0123456789", stream);
+  show_progress(repository, "0123456789", stream);
   EXPECT_EQ(repository.status_line,
             "0123456789 [" + std::string(32, '#') + std::string(32, ' ') + "]");
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/hex_text.h"
+#include "crypto/hex_text.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "crypto/eddsa.h"
+#include "format/key_check.h"
 #include "format/ladder.h"
 #include "format/little_endian.h"
 #include "format/part_stream.h"
@@ -125,7 +126,8 @@ bool generate_signing_keys(SigningKeys& keys) {
   if (RAND_bytes(words, sizeof words) != 1) return false;
   for (int i = 0; i < 64; ++i) keys.public_keys.constants.k[i] = load_u32(words + 4 * i);
   for (int i = 0; i < 8; ++i) keys.public_keys.constants.initial[i] = load_u32(words + 256 + 4 * i);
-  return check_by_signing(keys);
+  std::string problem;
+  return check_public_keys(keys.public_keys, problem) && check_by_signing(keys);
 }
 
 bool keys_match(const SigningKeys& keys) {

@@ -16,7 +16,8 @@ struct SigningKeys {
 };
 
 // A fresh key set from OpenSSL's random generator; false when the generator or the library
-// fails, leaving `keys` unspecified. Every set made is checked by signing once.
+// fails, leaving `keys` unspecified. Every set made is checked by signing once, and its
+// public keys by check_public_keys.
 [[nodiscard]] bool generate_signing_keys(SigningKeys& keys);
 
 // Whether the public half belongs to the private half: the Ed25519 key is the seed's, and

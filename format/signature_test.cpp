@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <sstream>
 
+#include "crypto/hex_text.h"
+#include "format/key_files.h"
 #include "format/little_endian.h"
 #include "format/package_writer.h"
 #include "format/part_stream.h"
 #include "format/signature_signing.h"
-#include "tools/hex_text.h"
-#include "tools/key_files.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
-// Cleanup: schedules the removal of every package not made for the current system.
+// Cleanup: the removal of every package not made for the current system generation.
 #pragma once
 
 class Manifest;
 class Repository;
 
-// Stages the removal of old packages. Not yet implemented: does nothing.
+// Schedules the uninstall of every package that neither is one of "system", "disk-drivers"
+// and "tarn", nor a bundle, nor depends on "system" 3.22 final or later, and stages it.
 void cleanup(Repository& repository, Manifest& manifest);

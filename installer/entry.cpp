@@ -8,9 +8,9 @@
 
 #include "database/database_reader.h"
 #include "installer/options.h"
-#include "installer/repository.h"
 #include "installer/root_change.h"
 #include "installer/run_modes.h"
+#include "package/repository.h"
 
 int run_installer(int argc, char* argv[]) {
   Repository& repository = Repository::instance();

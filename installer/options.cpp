@@ -3,7 +3,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "package/admission.h"
+#include "planning/admission.h"
 
 ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostream& out) {
   for (int i = 1; i < argc; ++i) {

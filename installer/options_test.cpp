@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "package/admission.h"
+#include "planning/admission.h"
 
 namespace {
 

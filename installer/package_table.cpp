@@ -5,7 +5,7 @@
 #include <limits>
 #include <ostream>
 
-#include "installer/repository.h"
+#include "package/repository.h"
 #include "package/version.h"
 
 namespace {
@@ -31,8 +31,9 @@ std::string build_date_text(uint32_t build_time) {
 
 void print_package_table(const Repository& repository, std::ostream& out) {
   out << std::left;
-  out << std::setw(NAME_WIDTH) << "Name" << "    " << std::setw(VERSION_WIDTH) << "Version" << " "
-      << std::setw(BUILT_WIDTH) << "Built" << std::setw(NOTE_WIDTH) << "Note" << std::endl;
+  out << std::setw(NAME_WIDTH) << "Name"
+      << "    " << std::setw(VERSION_WIDTH) << "Version"
+      << " " << std::setw(BUILT_WIDTH) << "Built" << std::setw(NOTE_WIDTH) << "Note" << std::endl;
   out << std::string(TABLE_WIDTH, '-') << std::endl;
   for (const auto& package : repository.packages) {
     const std::string date = build_date_text(package->build_time);

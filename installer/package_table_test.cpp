@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
-#include "installer/repository.h"
+#include "format/package_writer.h"
+#include "installer/whole_run.h"
+#include "package/repository.h"
+#include "testing/test_packages.h"
 
 namespace {
 
@@ -12,8 +16,8 @@ std::string pad(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
-const std::string HEADER = pad("Name", 16) + "    " + pad("Version", 13) + " " + pad("Built", 20) +
-                           pad("Note", 40) + "\n";
+const std::string HEADER =
+    pad("Name", 16) + "    " + pad("Version", 13) + " " + pad("Built", 20) + pad("Note", 40) + "\n";
 const std::string SEPARATOR = std::string(94, '-') + "\n";
 
 Package& add(Repository& repository, const std::string& name, Version version,
@@ -49,18 +53,37 @@ TEST(PackageTable, RowsShowMarksVersionsDatesAndNotesInOrder) {
 
   std::ostringstream table;
   print_package_table(repository, table);
-  EXPECT_EQ(table.str(),
-            HEADER + SEPARATOR +
-                pad("wifi", 16) + " XB " + pad("3.20rc2", 13) + " " + "Jan/01/1970 00:00:00" +
-                " " + pad("wireless drivers", 40) + "\n" +
-                pad("system", 16) + "    " + pad("6.48.1", 13) + " " + "Nov/14/2023 22:13:20" +
-                " " + pad("", 40) + "\n" +
-                "a-very-long-name-xx" + "    " + pad("1.2", 13) + " " + "Jan/01/1970 23:59:59" +
-                " " + pad("", 40) + "\n");
+  EXPECT_EQ(table.str(), HEADER + SEPARATOR + pad("wifi", 16) + " XB " + pad("3.20rc2", 13) + " " +
+                             "Jan/01/1970 00:00:00" + " " + pad("wireless drivers", 40) + "\n" +
+                             pad("system", 16) + "    " + pad("6.48.1", 13) + " " +
+                             "Nov/14/2023 22:13:20" + " " + pad("", 40) + "\n" +
+                             "a-very-long-name-xx" + "    " + pad("1.2", 13) + " " +
+                             "Jan/01/1970 23:59:59" + " " + pad("", 40) + "\n");
   EXPECT_EQ(screen.str(), "");
 }
 
 TEST(PackageTable, BuildDateCoversTheWholeWord) {
   EXPECT_EQ(build_date_text(0), "Jan/01/1970 00:00:00");
   EXPECT_EQ(build_date_text(0xFFFFFFFF), "Feb/07/2106 06:28:15");
+}
+
+using ShowMode = WholeRun;
+
+TEST_F(ShowMode, ShowModePrintsTheLoadedTable) {
+  PackageWriter image;
+  image.add_header_group(header_group("x", 0x01026600, 0));
+  std::ostringstream bytes;
+  ASSERT_TRUE(image.write(bytes));
+  write_file("/flash/var/pdb/x/image", bytes.str());
+  const RunResult run = run_installer({"-q", "--show"});
+  EXPECT_EQ(run.status, 0);
+  const std::string row = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
+  EXPECT_EQ(row.substr(0, 37), "x                   1.2           Jan");
+}
+
+TEST_F(ShowMode, ShowWithoutDatabaseWarnsAndPrintsAnEmptyTable) {
+  const RunResult run = run_installer({"--show"});
+  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(run.out.rfind("WARNING: could not open repo\nName ", 0), 0u) << run.out;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3);
 }

@@ -2,23 +2,28 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
+#include "install/remove_package.h"
 #include "installer/cleanup.h"
 #include "installer/package_table.h"
-#include "installer/repository.h"
 #include "installer/stream_install.h"
 #include "installer/upgrade.h"
-#include "package/admission.h"
-#include "package/schedule.h"
+#include "package/repository.h"
+#include "planning/admission.h"
+#include "planning/schedule.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
+#include "transaction/file_sink.h"
 #include "transaction/manifest.h"
 
 namespace {
 
 constexpr int NO_BOOT_SPACE_STATUS = 28;
+constexpr int SAVE_FAILED_STATUS = 1;
 
 }  // namespace
 
@@ -51,32 +56,59 @@ int cleanup_mode(Repository& repository) {
   return 0;
 }
 
+namespace {
+
+// Where the copy of a package read in stream mode ends up once it is installed: in its
+// database directory, or as the boot image, linked from there when it has a directory.
+// A package without an image part keeps no copy.
+void keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
+  const std::string target = database_dir + "image";
+  if (boot_image) {
+    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE);
+    if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE, target);
+  } else if (!database_dir.empty()) {
+    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+  }
+}
+
+}  // namespace
+
 int stream_mode(Repository& repository, const RunOptions& options) {
   Manifest manifest;
   apply_scheduled(repository, manifest, 1);
 
-  std::filebuf image;
-  if (!image.open(STREAM_IMAGE_PATH, std::ios::out | std::ios::binary | std::ios::trunc)) {
+  FileSink image;
+  if (!image.open(STREAM_IMAGE_PATH)) {
     std::cout << "ERROR: could not open image" << std::endl;
+    // Nothing else would ever delete what the schedule staged.
+    cancel(manifest);
     return -1;
   }
   std::string database_dir;
   bool boot_image = false;
-  const int result = stream_install(repository, manifest, std::cin, options.allow | ADMIT_UPGRADE,
-                                    UserForcedMap(), &image, &database_dir, &boot_image);
-  image.close();
+  const uint32_t allow = options.allow | ADMIT_UPGRADE;
+  int result = stream_install(repository, manifest, std::cin, allow, UserForcedMap(), &image,
+                              &database_dir, &boot_image);
+  if (!image.close() && result == 0) {
+    // A copy cut short would be kept as the package's image and break the next run.
+    repository.error("could not write image: %s", std::strerror(image.error()));
+    result = 1;
+  }
   if (result == 0) {
-    const std::string target = database_dir + "image";
-    if (boot_image) {
-      manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE_PATH);
-      manifest.add_link(BOOT_IMAGE_PATH, target);
-    } else {
-      manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+    keep_stream_image(manifest, database_dir, boot_image);
+    if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
+      repository.error("not enough space for upgrade");
+      result = NO_BOOT_SPACE_STATUS;
     }
+  }
+  if (result == 0) {
     commit(manifest, false);
   } else {
     cancel(manifest);
   }
+  // The copy never stays behind on its own: a failed install leaves the flash as it was, and
+  // once moved it is gone from here (a move that failed or copied leaves it).
+  ::unlink(STREAM_IMAGE_MOVE_SOURCE);
   repository.write_post_log();
   return result;
 }
@@ -92,10 +124,11 @@ int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, b
   manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0).close();
   if (commit_now) {
     commit(manifest, false);
-  } else {
-    // A transaction that cannot be saved faithfully is saved empty; its staged files
-    // would otherwise be left behind with nothing to commit or cancel them.
-    if (!manifest.save(SAVED_MANIFEST_PATH)) cancel(manifest);
+  } else if (!manifest.save(SAVED_MANIFEST_PATH)) {
+    // Nothing will commit or cancel it later, so its staged files go now.
+    repository.error("can not save transaction: %s", std::strerror(errno));
+    cancel(manifest);
+    status = SAVE_FAILED_STATUS;
   }
   return status;
 }

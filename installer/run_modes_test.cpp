@@ -5,8 +5,8 @@
 
 #include <iostream>
 
-#include "installer/repository.h"
-#include "package/admission.h"
+#include "package/repository.h"
+#include "planning/admission.h"
 #include "testing/root_fixture.h"
 #include "transaction/manifest.h"
 #include "transaction/test_files.h"
@@ -45,12 +45,12 @@ TEST_F(UpgradeTail, CommitsOrSavesWhatIsStagedWithTheChangedMarker) {
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
 
   for (const std::string& temp : {marker_temp, b_temp}) ::unlink(host_path(temp).c_str());
+  ::unlink(host_path("/ram/MANIFEST").c_str());
   const RunResult unsaveable = run_in_root([] { return finish_staged("/flash/two words", false); });
-  EXPECT_EQ(unsaveable.status, 0);
-  EXPECT_EQ(unsaveable.out, " ");  // cancelled: nothing is pending
-  EXPECT_EQ(read_file("/ram/MANIFEST"), "");
-  // Its staged files are deleted.
-  EXPECT_EQ(dir_entries(host_path("/ram")), "MANIFEST");
+  EXPECT_EQ(unsaveable.status, 1);
+  // Cancelled: nothing is pending, and its staged files are deleted.
+  EXPECT_EQ(unsaveable.out, "ERROR: can not save transaction: Invalid argument\n ");
+  EXPECT_EQ(dir_entries(host_path("/ram")), "");
   EXPECT_EQ(dir_entries(host_path("/flash")), "a");
 
   write_file("/ram/MANIFEST", "U /flash/from-an-earlier-run\n");
@@ -59,6 +59,27 @@ TEST_F(UpgradeTail, CommitsOrSavesWhatIsStagedWithTheChangedMarker) {
   EXPECT_EQ(idle.out, " ");
   EXPECT_EQ(read_file("/ram/MANIFEST"), "U /flash/from-an-earlier-run\n");
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST_F(UpgradeTail, ASaveThatFailsOnAFullRamIsReportedAndLeavesNothingToCommit) {
+  require_mounts();
+  ChildOptions options;
+  options.mounts = {{"/ram", "8k"}};
+  const RunResult run = run_in_root(
+      [] {
+        if (!put_file("/ram/filler", std::string(8192, 'f'))) return 99;
+        Manifest manifest;
+        manifest.create_file("/flash/a", 10, 0) << "new";
+        const int status = finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, false);
+        commit_mode();
+        std::cout << status << " " << dir_entries("/ram") << " " << dir_entries("/flash") << "\n";
+        return 0;
+      },
+      options);
+  EXPECT_EQ(run.out,
+            "ERROR: can not save transaction: No space left on device\n"
+            "finishing install... \b \n"
+            "1 filler \n");
 }
 
 TEST_F(UpgradeTail, AnUpgradeThatDoesNotFitIsCancelledUnlessReinstalling) {
@@ -80,7 +101,7 @@ TEST_F(UpgradeTail, AnUpgradeThatDoesNotFitIsCancelledUnlessReinstalling) {
         },
         options);
     EXPECT_EQ(run.out,
-              allow & ADMIT_SAME ? "0 111\n" : "ERROR: not enough space for upgrade\n28 000\n");
+              allow & ADMIT_SAME ? "0 011\n" : "ERROR: not enough space for upgrade\n28 000\n");
   }
 }
 

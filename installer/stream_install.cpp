@@ -1,6 +1,21 @@
 #include "installer/stream_install.h"
 
-int stream_install(Repository&, Manifest&, std::istream&, uint32_t, const UserForcedMap&,
-                   std::streambuf*, std::string*, bool*) {
-  return 1;
+#include "format/part_stream.h"
+
+int stream_install(Repository& repository, Manifest& manifest, std::istream& in, uint32_t allow,
+                   const UserForcedMap& user_forced, std::streambuf* tee, std::string* database_dir,
+                   bool* boot_image) {
+  PartStream stream(in, true, tee);
+  stream.accepted_types = {
+      PART_PACKAGE_HEADER, PART_BUNDLE_HEADER, PART_BUNDLE_LIST, PART_ARCHITECTURE, PART_DEPENDS,
+      PART_CONFLICTS,      PART_PROVIDES,      PART_IMAGE,       PART_ARCHIVE,      PART_SIGNATURE};
+  stream.next_part();
+  if (stream.type == PART_BUNDLE_HEADER) {
+    return install_bundle(repository, manifest, stream, allow, user_forced, database_dir,
+                          boot_image);
+  }
+  return install_single(repository, manifest, stream, allow, user_forced, nullptr, database_dir,
+                        boot_image)
+             ? 0
+             : 1;
 }

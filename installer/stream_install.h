@@ -1,22 +1,22 @@
-// Installing one package container from an input stream.
+// Installing one package container from an input stream: a package file of the download
+// folders, or standard input in stream mode.
 #pragma once
 
 #include <cstdint>
 #include <istream>
-#include <map>
 #include <streambuf>
 #include <string>
+
+#include "planning/install_plan.h"
 
 class Manifest;
 class Repository;
 
-// Package name -> disabled state chosen by the user for it.
-using UserForcedMap = std::map<std::string, bool>;
-
 // Installs the package or bundle read from `in`, copying every byte read to `tee` when
-// given. Returns 0 on success, else 1, 2 or 3. On success `database_dir` (when given)
-// receives the installed package's database directory and `boot_image` (when given)
-// whether the package carries the boot image. Not yet implemented: fails with 1.
+// given. Returns 0 on success; 1 when a single package failed, or the results of
+// install_bundle. On success `database_dir` (when given) receives the directory to keep the
+// package file in, for a package with an image part, and `boot_image` (when given) whether
+// the file is the system image to keep at "/flash/bootimage".
 int stream_install(Repository& repository, Manifest& manifest, std::istream& in, uint32_t allow,
-                   const UserForcedMap& user_forced, std::streambuf* tee,
-                   std::string* database_dir, bool* boot_image);
+                   const UserForcedMap& user_forced, std::streambuf* tee, std::string* database_dir,
+                   bool* boot_image);

@@ -1,11 +1,29 @@
-// The upgrade driver: installs the package files of the first non-empty download folder.
+// The upgrade driver: installs the package files of the first download folder that holds
+// any, keeps each as its package's database image, and switches back on what was on.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package/package.h"
 
 class Manifest;
 class Repository;
 
-// Stages the upgrade from the download folders; cancels the manifest on failure.
-// Not yet implemented: does nothing.
+constexpr const char* DOWNGRADE_MARKER = "/ram/DOWNGRADE";
+constexpr const char* IGNORE_MARKER = "/rw/pckg/.download/IGNORE";
+constexpr const char* DOWNLOAD_FOLDER = "/rw/pckg/.download/";
+constexpr const char* FLASH_FOLDER = "/flash/rw/pckg/";
+constexpr const char* SYSTEM_FOLDER = "/flash/var/pckg/";
+
+// Stages the upgrade in `manifest`. The first failing file cancels the whole transaction
+// and ends the upgrade; so does an upgrade that would leave no package at all.
 void upgrade(Repository& repository, Manifest& manifest, uint32_t allow);
+
+// Appends a record for each readable package file of `folder` (a path ending in "/"):
+// names not beginning with "." and ending in ".vmp" or ".trp". An unreadable one is
+// reported as "broken package <name>". A folder that cannot be listed adds nothing.
+void scan_package_folder(Repository& repository, const std::string& folder,
+                         std::vector<std::unique_ptr<PackageFile>>& found);

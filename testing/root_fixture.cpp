@@ -5,7 +5,9 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,52 +15,67 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 
-#include "installer/entry.h"
-#include "installer/repository.h"
+#include "package/repository.h"
+#include "testing/isolation.h"
 
 namespace {
 
 constexpr int SETUP_FAILED = 125;
 
-bool write_text(const char* path, const std::string& text) {
-  const int fd = ::open(path, O_WRONLY);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  return ok;
+bool changes_files(uint64_t number) {
+  static const long numbers[] = {
+#ifdef SYS_rename
+      SYS_rename,
+#endif
+#ifdef SYS_unlink
+      SYS_unlink,
+#endif
+#ifdef SYS_rmdir
+      SYS_rmdir,
+#endif
+#ifdef SYS_symlink
+      SYS_symlink,
+#endif
+#ifdef SYS_link
+      SYS_link,
+#endif
+#ifdef SYS_mkdir
+      SYS_mkdir,
+#endif
+      SYS_renameat, SYS_renameat2, SYS_unlinkat, SYS_symlinkat, SYS_linkat, SYS_mkdirat,
+  };
+  for (const long known : numbers) {
+    if (uint64_t(known) == number) return true;
+  }
+  return false;
 }
 
-// Enters a private mount namespace (and, when not root, a user namespace that maps us
-// to root). Returns false with a reason when that is not allowed.
-bool enter_namespaces(std::string& reason) {
-  const uid_t uid = ::geteuid();
-  const gid_t gid = ::getegid();
-  if (uid == 0) {
-    if (::unshare(CLONE_NEWNS) != 0) {
-      reason = std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
-      return false;
-    }
-  } else {
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-      reason = std::string("unshare(CLONE_NEWUSER|CLONE_NEWNS): ") + std::strerror(errno);
-      return false;
-    }
-    if (!write_text("/proc/self/setgroups", "deny") ||
-        !write_text("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-        !write_text("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-      reason = "could not map the user to root in a user namespace";
-      return false;
+// Follows the traced child (stopped by itself at the start) from system call to system
+// call, and kills it as it enters the step-th that changes files. True when it did.
+bool trace_until_step(pid_t pid, int step, int& status) {
+  ::waitpid(pid, &status, 0);
+  ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  int seen = 0;
+  for (;;) {
+    if (::ptrace(PTRACE_SYSCALL, pid, nullptr, nullptr) != 0) break;
+    if (::waitpid(pid, &status, 0) < 0 || WIFEXITED(status) || WIFSIGNALED(status)) break;
+    if (!WIFSTOPPED(status) || WSTOPSIG(status) != (SIGTRAP | 0x80)) continue;
+    struct __ptrace_syscall_info info;
+    if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) continue;
+    if (info.op != PTRACE_SYSCALL_INFO_ENTRY || !changes_files(info.entry.nr)) continue;
+    if (++seen == step) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return true;
     }
   }
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    reason = std::string("making mounts private: ") + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return false;
 }
 
 struct Isolation {
@@ -129,6 +146,22 @@ std::string slurp(const std::string& path) {
 
 }  // namespace
 
+bool can_trace_children() {
+  static const bool traceable = [] {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) ::_exit(2);
+      ::raise(SIGSTOP);
+      ::_exit(::mkdir("/", 0) == 0 ? 1 : 0);
+    }
+    int status = 0;
+    const bool works = trace_until_step(pid, 1, status);
+    if (!works) ::waitpid(pid, &status, WNOHANG);
+    return works;
+  }();
+  return traceable;
+}
+
 void RootFixture::SetUp() {
   const Isolation& iso = isolation();
   if (!iso.chroot_ok) GTEST_SKIP() << "cannot enter a throwaway root here: " << iso.reason;
@@ -139,13 +172,18 @@ void RootFixture::SetUp() {
   for (const char* sub : {"", "/flash", "/ram", "/rw", "/tmp"}) make_dirs(sub);
 }
 
+void RootFixture::reset_root() {
+  ::nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  for (const char* sub : {"", "/flash", "/ram", "/rw", "/tmp"}) make_dirs(sub);
+}
+
 void RootFixture::TearDown() {
   if (!base_.empty()) ::nftw(base_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 void RootFixture::require_mounts() {
-  if (!isolation().mounts_ok) GTEST_SKIP() << "tmpfs mounts are not allowed here: "
-                                           << isolation().reason;
+  if (!isolation().mounts_ok)
+    GTEST_SKIP() << "tmpfs mounts are not allowed here: " << isolation().reason;
 }
 
 void RootFixture::make_dirs(const std::string& path) {
@@ -160,8 +198,7 @@ void RootFixture::make_dirs(const std::string& path) {
   }
 }
 
-void RootFixture::write_file(const std::string& path, const std::string& contents,
-                             unsigned mode) {
+void RootFixture::write_file(const std::string& path, const std::string& contents, unsigned mode) {
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
   const std::string target = host_path(path);
@@ -172,55 +209,51 @@ void RootFixture::write_file(const std::string& path, const std::string& content
   ::chmod(target.c_str(), mode);
 }
 
-std::string RootFixture::read_file(const std::string& path) const {
-  return slurp(host_path(path));
-}
+std::string RootFixture::read_file(const std::string& path) const { return slurp(host_path(path)); }
 
 bool RootFixture::exists(const std::string& path) const {
   struct stat info;
   return ::lstat(host_path(path).c_str(), &info) == 0;
 }
 
-RunResult RootFixture::run_in_root(const std::function<int()>& body,
-                                   const ChildOptions& options) {
+std::string RootFixture::tree(const std::string& dir) const {
+  std::error_code error;
+  std::map<std::string, std::string> lines;
+  const std::string top = host_path(dir);
+  for (auto it = std::filesystem::recursive_directory_iterator(top, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    const std::string path = it->path().string().substr(root_.size());
+    struct stat info;
+    if (::lstat(it->path().c_str(), &info) != 0) continue;
+    std::string line = path;
+    if (S_ISDIR(info.st_mode)) {
+      line += "/";
+    } else if (S_ISLNK(info.st_mode)) {
+      line += " -> " + std::filesystem::read_symlink(it->path(), error).string();
+    } else {
+      const std::string contents = slurp(it->path());
+      line += "=" + contents.substr(0, 64) + (contents.size() > 64 ? "..." : "");
+      const unsigned mode = info.st_mode & 07777;
+      if (mode != 0600 && mode != 0644) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", mode);
+        line += std::string(" mode=") + octal;
+      }
+    }
+    lines[path] = line;
+  }
+  std::string text;
+  for (const auto& [path, line] : lines) text += line + "\n";
+  return text;
+}
+
+RunResult RootFixture::run_in_root(const std::function<int()>& body, const ChildOptions& options) {
   return run_child(body, options, true);
 }
 
-RunResult RootFixture::run_installer(const std::vector<std::string>& args,
-                                     const ChildOptions& options) {
-  return run_child(
-      [&args] {
-        std::vector<std::string> words = {"installer"};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        return ::run_installer(static_cast<int>(words.size()), argv.data());
-      },
-      options, true);
-}
-
-RunResult RootFixture::run_binary(const std::vector<std::string>& args,
-                                  const ChildOptions& options) {
-  return run_child(
-      [&args]() -> int {
-        // LeakSanitizer needs /proc, which the program's own root change leaves behind.
-        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-#ifdef INSTALLER_EMULATOR
-        // A cross build's program runs through the emulator that runs the tests.
-        std::vector<std::string> words = {INSTALLER_EMULATOR, INSTALLER_BINARY};
-#else
-        std::vector<std::string> words = {INSTALLER_BINARY};
-#endif
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::perror(("exec " + words[0]).c_str());
-        return SETUP_FAILED;
-      },
-      options, false);
+RunResult RootFixture::run_outside_root(const std::function<int()>& body,
+                                        const ChildOptions& options) {
+  return run_child(body, options, false);
 }
 
 RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOptions& options,
@@ -274,6 +307,10 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
       ::_exit(SETUP_FAILED);
     }
     Repository::instance().reset();
+    // Not traceable (under an emulator), it runs to its end untouched.
+    if (options.kill_at_step > 0 && ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) == 0) {
+      ::raise(SIGSTOP);
+    }
     const int status = body();
     std::cout.flush();
     std::fflush(nullptr);
@@ -294,7 +331,11 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
     ::signal(SIGPIPE, previous);
   }
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (options.kill_at_step > 0) {
+    result.killed = trace_until_step(pid, options.kill_at_step, status);
+  } else {
+    ::waitpid(pid, &status, 0);
+  }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = slurp(out_path);
   result.err = slurp(err_path);

@@ -14,6 +14,7 @@ struct RunResult {
   int status = -1;  // exit status 0..255, or -1 when the child died by a signal
   std::string out;
   std::string err;
+  bool killed = false;  // the child was killed at the step given (kill_at_step)
 };
 
 struct TmpfsMount {
@@ -29,7 +30,14 @@ struct ChildOptions {
   // Mounted in the child's own mount namespace before it enters the root, so they vanish
   // with it whatever the test does.
   std::vector<TmpfsMount> mounts;
+  // When above 0, the child is traced and killed as it enters its step-th system call that
+  // changes the file system (rename, unlink, rmdir, symlink, link, mkdir): a power cut at
+  // that point, as far as the files can tell.
+  int kill_at_step = 0;
 };
+
+// Whether this machine lets a test trace its child's system calls (not under an emulator).
+bool can_trace_children();
 
 class RootFixture : public ::testing::Test {
  protected:
@@ -43,18 +51,23 @@ class RootFixture : public ::testing::Test {
   // The host path of an absolute path inside the root.
   std::string host_path(const std::string& path) const { return root_ + path; }
 
+  // Empties the root and makes its first directories again, for a test's next round.
+  void reset_root();
+
   // Helpers on paths inside the root; parents are created as needed.
   void write_file(const std::string& path, const std::string& contents, unsigned mode = 0644);
   void make_dirs(const std::string& path);
   std::string read_file(const std::string& path) const;
   bool exists(const std::string& path) const;  // does not follow a final symbolic link
+  // Every entry below `dir`, one per line in path order: "path/" for a directory,
+  // "path -> target" for a symbolic link, "path=contents" for a file (its first 64 bytes
+  // and "..." when longer), with " mode=NNNN" when its permissions are not 0600 or 0644.
+  std::string tree(const std::string& dir) const;
 
   // Runs `body` in a child inside the root; its result is the exit status.
   RunResult run_in_root(const std::function<int()>& body, const ChildOptions& options = {});
-  // Runs the installer's entry function with `args` inside the root.
-  RunResult run_installer(const std::vector<std::string>& args, const ChildOptions& options = {});
-  // Runs the built installer program, outside the root; pass "-r", root() yourself.
-  RunResult run_binary(const std::vector<std::string>& args, const ChildOptions& options = {});
+  // Runs `body` in a child that stays outside the root (isolated all the same).
+  RunResult run_outside_root(const std::function<int()>& body, const ChildOptions& options = {});
 
  private:
   RunResult run_child(const std::function<int()>& body, const ChildOptions& options,

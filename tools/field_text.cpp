@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "tools/version_parse.h"
+#include "package/version_parse.h"
 
 namespace {
 

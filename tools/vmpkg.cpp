@@ -1,7 +1,7 @@
 #include "tools/vmpkg.h"
 
+#include "format/key_files.h"
 #include "format/signature_signing.h"
-#include "tools/key_files.h"
 
 namespace {
 

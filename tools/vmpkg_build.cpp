@@ -9,12 +9,12 @@
 #include <map>
 #include <sstream>
 
+#include "format/key_files.h"
 #include "format/package_writer.h"
 #include "format/part_stream.h"
 #include "format/signature_signing.h"
-#include "tools/key_files.h"
+#include "package/version_parse.h"
 #include "tools/field_text.h"
-#include "tools/version_parse.h"
 #include "tools/vmpkg.h"
 
 namespace {
@@ -303,7 +303,9 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
                "usage: vmpkg bundle --name NAME --version VERSION --output FILE [options] "
                "MEMBER.vmp...",
                "Builds a bundle of the given packages. Each member keeps its header group,\n"
-               "image part and files, and is signed again with the bundle's keys and level.\n",
+               "image part and files, and is signed again with the bundle's keys and level.\n"
+               "The bundle always has an image part (empty without --image), so that it is\n"
+               "kept whole as its database image.\n",
                specs);
     return VMPKG_OK;
   }
@@ -333,7 +335,10 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
   PackageWriter writer(output.magic);
   if (output.level == 2) writer.add_digest_selector();
   writer.add_header_group(group);
-  if (output.has_image) writer.add_image(output.image);
+  // Always an image part: the installer keeps the bundle file whole as its database image,
+  // from which its members are loaded; a member's record in text form is taken for a stale
+  // one and removed.
+  writer.add_image(output.has_image ? output.image : std::string());
   if (!disabled.empty()) writer.add_bundle_list(disabled);
   for (MemberParts& member : members) {
     for (auto& [type, payload] : member.parts) writer.add_part(type, std::move(payload));

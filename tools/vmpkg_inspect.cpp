@@ -5,12 +5,13 @@
 #include <iomanip>
 #include <sstream>
 
+#include "format/archive_reader.h"
 #include "format/inflate_stream.h"
+#include "format/key_files.h"
 #include "format/little_endian.h"
 #include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "format/signature.h"
-#include "tools/key_files.h"
 #include "tools/field_text.h"
 #include "tools/vmpkg.h"
 
@@ -92,19 +93,15 @@ void print_header(const PackageInfo& info, const char* kind, std::ostream& out) 
 // One line per archive entry: mode (octal), processor selector, size, name.
 bool print_archive(PartStream& stream, std::ostream& out) {
   InflateStream archive(stream);
-  char raw[ARCHIVE_ENTRY_HEADER_SIZE];
-  while (archive.read(raw, sizeof raw)) {
-    unsigned char header[ARCHIVE_ENTRY_HEADER_SIZE];
-    std::copy(raw, raw + sizeof raw, header);
-    const uint32_t size = load_u32(header + 24);
-    std::string name(load_u16(header + 28), '\0');
-    if (!archive.read(&name[0], std::streamsize(name.size()))) return false;
-    if (archive.ignore(std::streamsize(size)).gcount() != std::streamsize(size)) return false;
-    out << "  file: " << std::oct << std::setw(6) << std::setfill('0') << load_u16(header)
-        << std::dec << std::setfill(' ') << " " << unsigned(header[23]) << " " << size << " "
-        << name << "\n";
+  ArchiveEntryHeader entry;
+  for (;;) {
+    const EntryRead read = read_archive_entry(archive, entry);
+    if (read == EntryRead::end) return true;
+    if (read != EntryRead::entry || !skip_entry_data(archive, entry)) return false;
+    out << "  file: " << std::oct << std::setw(6) << std::setfill('0') << entry.mode << std::dec
+        << std::setfill(' ') << " " << unsigned(entry.processor) << " " << entry.data_length << " "
+        << entry.name << "\n";
   }
-  return archive.gcount() == 0;  // the data may end only between entries
 }
 
 // Walks the package or bundle with hashing on; false when a header, list or the archive is

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "transaction/file_ops.h"
@@ -18,7 +19,7 @@ SpaceAccount::SpaceAccount(std::string dir) : directory(std::move(dir)) {
   struct statfs info;
   if (::statfs(directory.c_str(), &info) != 0) return;
   block_size = static_cast<uint32_t>(info.f_bsize);
-  free_blocks = initial_free_blocks = static_cast<int64_t>(info.f_bfree);
+  free_blocks = initial_free_blocks = lowest_free_blocks = static_cast<int64_t>(info.f_bfree);
 }
 
 void SpaceAccount::count_removal(const std::string& path) {
@@ -47,24 +48,28 @@ void SpaceAccount::count_move(const std::string& source, const std::string& path
   if (found && dir_info.st_dev == source_info.st_dev) return;
   const uint64_t bytes = static_cast<uint64_t>(source_info.st_size);
   free_blocks -= static_cast<int64_t>((bytes + block_size - 1) / block_size);
+  lowest_free_blocks = std::min(lowest_free_blocks, free_blocks);
   count_removal(path);
 }
 
 bool SpaceAccount::exhausted() const {
-  return free_blocks < initial_free_blocks && free_blocks <= MIN_FREE_BLOCKS;
+  // The margin is for the system that runs on afterwards; while copying, room is enough.
+  return (free_blocks < initial_free_blocks && free_blocks <= MIN_FREE_BLOCKS) ||
+         lowest_free_blocks < 0;
 }
 
 bool fits_boot_space(const Manifest& manifest) {
   SpaceAccount boot("/flash/boot");
   SpaceAccount flash("/flash");
   for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind == ManifestKind::remove) {
-      boot.count_removal(path);
-      flash.count_removal(path);
-    } else if (is_move(op)) {
-      boot.count_move(op.source, path);
-      flash.count_move(op.source, path);
-    }
+    if (op.kind != ManifestKind::remove) continue;
+    boot.count_removal(path);
+    flash.count_removal(path);
+  }
+  for (const auto& [path, op] : manifest.operations()) {
+    if (!is_move(op)) continue;
+    boot.count_move(op.source, path);
+    flash.count_move(op.source, path);
   }
   return !boot.exhausted() && !flash.exhausted();
 }

@@ -16,17 +16,22 @@ struct SpaceAccount {
   // Credits the blocks of an existing `path` (its own size only, for a directory).
   void count_removal(const std::string& path);
   // Charges a file moved from `source` onto `path` unless it already lies on the file
-  // system that will receive it; then credits the file it replaces.
+  // system that will receive it; then credits the file it replaces. Such a move copies the
+  // file beside the one it replaces, so until the rename both need room: the low point of
+  // the projection is kept too.
   void count_move(const std::string& source, const std::string& path);
-  // The projection shrank the free blocks to 16 or fewer.
+  // The projection ends below the initial free blocks and at 16 or fewer, or a copy would
+  // not find room beside the file it replaces.
   bool exhausted() const;
 
   std::string directory;
   uint32_t block_size = 1;
   int64_t free_blocks = 0;
   int64_t initial_free_blocks = 0;
+  int64_t lowest_free_blocks = 0;
 };
 
-// True when neither account ends below its initial free blocks and at 16 or fewer.
-// Touches neither the disk nor `manifest`.
+// True when neither account ends below its initial free blocks and at 16 or fewer, and no
+// copy runs out of room while the file it replaces still exists (removals come first, as
+// in the commit). Touches neither the disk nor `manifest`.
 bool fits_boot_space(const Manifest& manifest);

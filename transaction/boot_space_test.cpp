@@ -49,6 +49,12 @@ TEST_F(BootSpaceTest, OnlyMovesFromAnotherDeviceMustLeaveSeventeenBlocks) {
         // A replaced file gives its block back: 31 - 15 + 1 leaves 17.
         put_file("/flash/old", "o");
         std::cout << fits_each({{"/ram/15", "/flash/old"}, {"/ram/15", "/flash/other"}}) << " ";
+        // But only once its copy is in place: with 11 blocks free, a file of 20 blocks can
+        // be replaced by one of 10, not by one of 16, though both would end with more room.
+        put_file("/flash/big", std::string(20 * block, 'o'));
+        put_file("/ram/10", std::string(10 * block, 'd'));
+        std::cout << fits_each({{"/ram/16", "/flash/big"}, {"/ram/10", "/flash/big"}}) << " ";
+        ::unlink("/flash/big");
         // With two blocks left, removals, links and files staged on the flash still fit.
         put_file("/flash/full", std::string(29 * block, 'f'));
         Manifest manifest;
@@ -64,7 +70,7 @@ TEST_F(BootSpaceTest, OnlyMovesFromAnotherDeviceMustLeaveSeventeenBlocks) {
       },
       options);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "1001 01 10 1110");
+  EXPECT_EQ(run.out, "1001 01 10 01 1110");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "transaction/commit.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
@@ -66,14 +68,50 @@ void link_now(const std::string& path, const std::string& link_target) {
   if (::symlink(link_target.c_str(), path.c_str()) != 0) std::perror("symlink");
 }
 
-void move_now(const std::string& path, const std::string& source, bool progress) {
+// Copies `source` beside `path` and renames the copy into place, so that a copy that
+// fails (a full flash) leaves the old file whole, and a symbolic link at `path` is
+// replaced rather than written through. Failures of the copy are silent, as they always
+// were; the boot-space check counts the room both files need while it runs.
+void copy_into_place(const std::string& source, const std::string& path, bool progress) {
+  std::string temp = parent_dir(path) + "/tmpXXXXXX";
+  const int fd = ::mkstemp(&temp[0]);
+  if (fd < 0) return;
+  ::close(fd);
+  struct stat info;
+  const bool copied = copy_file(source, temp, progress) && ::stat(source.c_str(), &info) == 0 &&
+                      ::chmod(temp.c_str(), info.st_mode & 07777) == 0;
+  if (!copied || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+void move_now(const std::string& path, const ManifestOp& op, bool progress) {
   make_dirs(parent_dir(path));
-  if (::rename(source.c_str(), path.c_str()) == 0) return;
+  if (::rename(op.source.c_str(), path.c_str()) == 0) return;
   if (errno == EXDEV) {
-    // The source stays: a move source is somebody else's, a staged one lives in RAM.
-    (void)copy_file(source, path, progress);
+    copy_into_place(op.source, path, progress);
+    // A move source is somebody else's and stays; a staged one is the transaction's own,
+    // and would stay in RAM until the next boot.
+    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
   } else {
     std::perror("rename");
+    // A staged file that cannot reach its place (a directory stands there) would stay on
+    // the flash for good; it is the transaction's own.
+    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
+  }
+}
+
+// Flushes, once each, the file systems that hold the directories of `paths` (or their
+// nearest existing ancestors), so that what was written there survives a power cut.
+void sync_file_systems(const std::vector<std::string>& paths) {
+  std::set<dev_t> synced;
+  for (const std::string& path : paths) {
+    std::string dir = parent_dir(path);
+    struct stat info;
+    while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
+    if (!synced.insert(info.st_dev).second) continue;
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
+    (void)::syncfs(fd);
+    ::close(fd);
   }
 }
 
@@ -81,14 +119,23 @@ void move_now(const std::string& path, const std::string& source, bool progress)
 
 void commit(Manifest& manifest, bool progress) {
   MoveSources keep(manifest);
+  std::vector<std::string> sources, targets;
   for (const auto& [path, op] : manifest.operations()) {
     if (op.kind == ManifestKind::remove) remove_now(path, keep);
     if (op.kind == ManifestKind::link) link_now(path, op.source);
+    if (is_move(op)) {
+      sources.push_back(op.source);
+      targets.push_back(path);
+    }
   }
+  // A power cut may come at any point from here: every file renamed into place is on the
+  // disk in full before the first rename, and the renames themselves after the last.
+  sync_file_systems(sources);
   // Every removal runs before any move, so a removed directory can be refilled.
   for (const auto& [path, op] : manifest.operations()) {
-    if (is_move(op)) move_now(path, op.source, progress);
+    if (is_move(op)) move_now(path, op, progress);
   }
+  sync_file_systems(targets);
 }
 
 void cancel(Manifest& manifest) {

@@ -23,15 +23,6 @@ Spinner& process_spinner() {
   return spinner;
 }
 
-// A short write is a failure, not a reason to retry: the disk is full or gave up.
-bool write_chunk(int fd, const char* data, size_t size) {
-  ssize_t written;
-  do {
-    written = ::write(fd, data, size);
-  } while (written < 0 && errno == EINTR);
-  return written >= 0 && static_cast<size_t>(written) == size;
-}
-
 bool copy_bytes(int from, int to, bool progress) {
   char chunk[COPY_CHUNK];
   for (;;) {
@@ -39,12 +30,24 @@ bool copy_bytes(int from, int to, bool progress) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!write_chunk(to, chunk, static_cast<size_t>(got))) return false;
+    if (!write_all(to, chunk, static_cast<size_t>(got))) return false;
     if (progress) process_spinner().advance(ticks(), std::cout);
   }
 }
 
 }  // namespace
+
+bool write_all(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    // 0 bytes written with bytes to write would loop for ever; a full disk says ENOSPC.
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
 
 std::string parent_dir(const std::string& path) {
   std::string trimmed = path;
@@ -55,12 +58,40 @@ std::string parent_dir(const std::string& path) {
   return ::dirname(buffer.data());
 }
 
+namespace {
+
+// The length of the prefix of `path` that parent_dir takes from its first `length`
+// characters; npos when that parent is "/" or ".", which exist.
+size_t parent_length(const std::string& path, size_t length) {
+  while (length > 0 && path[length - 1] == '/') --length;
+  const size_t slash = length == 0 ? std::string::npos : path.rfind('/', length - 1);
+  if (slash == std::string::npos) return std::string::npos;
+  size_t end = slash;
+  while (end > 0 && path[end - 1] == '/') --end;
+  return end == 0 ? std::string::npos : end;
+}
+
+bool make_dir(std::string& buffer, size_t length) {
+  // The buffer is cut in place, so that no ancestor costs a copy however deep the path.
+  const char saved = buffer[length];
+  buffer[length] = '\0';
+  const bool made = ::mkdir(buffer.c_str(), 0777) == 0 || errno == EEXIST;
+  buffer[length] = saved;
+  return made;
+}
+
+}  // namespace
+
 void make_dirs(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return;
-  const std::string parent = parent_dir(path);
-  // Stops at "/" and "." because those exist.
-  if (parent != path) make_dirs(parent);
-  ::mkdir(path.c_str(), 0777);
+  std::string buffer = path;
+  std::vector<size_t> missing;  // ancestors that could not be made, deepest first
+  size_t length = buffer.size();
+  while (!make_dir(buffer, length)) {
+    missing.push_back(length);
+    length = parent_length(buffer, length);
+    if (length == std::string::npos) break;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) make_dir(buffer, *it);
 }
 
 bool copy_file(const std::string& source, const std::string& target, bool progress) {
@@ -69,8 +100,9 @@ bool copy_file(const std::string& source, const std::string& target, bool progre
   const int to = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, info.st_mode & 0xFFF);
   const int from = ::open(source.c_str(), O_RDONLY);
   bool copied = false;
-  if (to >= 0 && from >= 0) copied = copy_bytes(from, to, progress);
-  if (to >= 0) ::close(to);
+  // The copy is renamed into place afterwards: it must be on the disk in full first.
+  if (to >= 0 && from >= 0) copied = copy_bytes(from, to, progress) && ::fsync(to) == 0;
+  if (to >= 0 && ::close(to) != 0) copied = false;
   if (from >= 0) ::close(from);
   return copied;
 }

@@ -15,10 +15,14 @@ std::string parent_dir(const std::string& path);
 void make_dirs(const std::string& path);
 
 // Copies the regular file `source` onto `target`, created or truncated with the source's
-// permission bits. False when the source is not a regular file or a read, write or open
-// fails; a partly written target is left behind, the source is never touched. With
+// permission bits, and flushes it to the disk. False when the source is not a regular file
+// or a read, write, flush or open fails; a partly written target is left behind, the source
+// is never touched. With
 // `progress` the process-wide spinner on standard output advances after each chunk.
 [[nodiscard]] bool copy_file(const std::string& source, const std::string& target, bool progress);
+
+// Writes all `size` bytes, going on after short writes; false with errno set on an error.
+[[nodiscard]] bool write_all(int fd, const char* data, size_t size);
 
 // Hundredths of a second since boot from the times system call, plus 30000 to cancel the
 // kernel's start offset. Only differences between two values mean anything.

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <vector>
 
 #include "transaction/file_ops.h"
@@ -14,6 +16,7 @@ namespace {
 constexpr const char* RAM_DIR = "/ram";
 constexpr const char* TMP_DIR = "/tmp";
 constexpr const char* TEMP_NAME = "/tmpXXXXXX";
+constexpr size_t SAVE_CHUNK = 16384;
 
 bool exists(const std::string& path) {
   struct stat info;
@@ -36,6 +39,10 @@ std::string temp_dir_for(const std::string& path, uint64_t size_hint) {
   }
 }
 
+// No system call takes a longer path, and a hostile saved transaction must not make the
+// commit's directory walk cost more than one path's worth of memory.
+bool fits_path_max(const std::string& path) { return path.size() < PATH_MAX; }
+
 char kind_letter(ManifestKind kind) {
   switch (kind) {
     case ManifestKind::remove:
@@ -57,18 +64,24 @@ bool savable(const std::string& path, const ManifestOp& op) {
 
 }  // namespace
 
-void Manifest::put_op(const std::string& path, ManifestOp op) {
+bool Manifest::put_op(const std::string& path, ManifestOp op) {
+  if (!fits_path_max(path) || !fits_path_max(op.source)) return false;
   auto found = operations_.find(path);
   if (found == operations_.end()) {
     operations_.emplace(path, std::move(op));
-    return;
+    return true;
   }
   if (found->second.kind == ManifestKind::staged) ::unlink(found->second.source.c_str());
   found->second = std::move(op);
+  return true;
 }
 
 void Manifest::add_move(const std::string& source, const std::string& target) {
   put_op(target, {ManifestKind::move, source});
+}
+
+void Manifest::add_staged(const std::string& source, const std::string& target) {
+  put_op(target, {ManifestKind::staged, source});
 }
 
 void Manifest::add_link(const std::string& link_target, const std::string& link_path) {
@@ -78,12 +91,20 @@ void Manifest::add_link(const std::string& link_target, const std::string& link_
 void Manifest::remove_path(const std::string& path) {
   if (exists(path)) {
     put_op(path, {ManifestKind::remove, {}});
-  } else {
-    operations_.erase(path);
+    return;
   }
+  auto found = operations_.find(path);
+  if (found == operations_.end()) return;
+  // Nothing else would ever delete it: a marker written and withdrawn in one run.
+  if (found->second.kind == ManifestKind::staged) ::unlink(found->second.source.c_str());
+  operations_.erase(found);
 }
 
 std::ofstream Manifest::create_file(const std::string& path, uint64_t size_hint, mode_t mode) {
+  if (!fits_path_max(path)) {
+    errno = ENAMETOOLONG;
+    return std::ofstream();
+  }
   const std::string name = temp_dir_for(path, size_hint) + TEMP_NAME;
   std::vector<char> buffer(name.begin(), name.end());
   buffer.push_back('\0');
@@ -114,17 +135,42 @@ bool Manifest::keep_directory(const std::string& path) {
 }
 
 bool Manifest::save(const std::string& file) const {
-  std::ofstream out(file, std::ios::out | std::ios::binary | std::ios::trunc);
   for (const auto& [path, op] : operations_) {
-    if (!savable(path, op)) return false;
+    if (!savable(path, op)) {
+      errno = EINVAL;
+      return false;
+    }
   }
+  // Written beside its place and renamed into it: a reader never sees part of it.
+  std::string temp = file + ".XXXXXX";
+  const int fd = ::mkstemp(&temp[0]);
+  if (fd < 0) return false;
+  std::string text;
+  bool written = true;
   for (const auto& [path, op] : operations_) {
-    out << kind_letter(op.kind) << ' ' << path;
-    if (op.kind != ManifestKind::remove) out << ' ' << op.source;
-    out << '\n';
+    text += kind_letter(op.kind);
+    text += ' ';
+    text += path;
+    if (op.kind != ManifestKind::remove) text += ' ' + op.source;
+    text += '\n';
+    if (text.size() >= SAVE_CHUNK) {
+      written = written && write_all(fd, text.data(), text.size());
+      text.clear();
+    }
   }
-  out.close();
-  return !out.fail();
+  written = written && write_all(fd, text.data(), text.size()) && ::fsync(fd) == 0;
+  int cause = errno;
+  if (::close(fd) != 0 && written) {
+    written = false;
+    cause = errno;
+  }
+  if (written) {
+    if (::rename(temp.c_str(), file.c_str()) == 0) return true;
+    cause = errno;
+  }
+  ::unlink(temp.c_str());
+  errno = cause;
+  return false;
 }
 
 bool Manifest::load(const std::string& file) {
@@ -147,11 +193,10 @@ bool Manifest::load_line(const std::string& line) {
   const std::string path = line.substr(first_space + 1, second_space - first_space - 1);
   const bool has_source = second_space != std::string::npos;
   const std::string source = has_source ? line.substr(second_space + 1) : std::string();
-  if (letter == "U") {
-    put_op(path, {ManifestKind::remove, {}});
-  } else if (letter == "L" || letter == "M") {
-    if (!has_source) return false;
-    put_op(path, {letter == "L" ? ManifestKind::link : ManifestKind::move, source});
+  if (letter == "U") return put_op(path, {ManifestKind::remove, {}});
+  if (letter == "L" || letter == "M") {
+    return has_source &&
+           put_op(path, {letter == "L" ? ManifestKind::link : ManifestKind::move, source});
   }
   return true;
 }

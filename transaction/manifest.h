@@ -40,34 +40,41 @@ class Manifest {
   bool empty() const { return operations_.empty(); }
 
   // Records `op` for `path`, replacing (and deleting the temporary file of) an earlier one.
-  void put_op(const std::string& path, ManifestOp op);
+  // Refuses, changing nothing, a path or source of PATH_MAX characters or more; every
+  // operation below goes through here.
+  bool put_op(const std::string& path, ManifestOp op);
   // `source` stays somebody else's: the transaction never deletes it.
   void add_move(const std::string& source, const std::string& target);
+  // `source` becomes the transaction's own, as a file create_file made: renamed onto
+  // `target` at the commit, deleted at a cancel.
+  void add_staged(const std::string& source, const std::string& target);
   void add_link(const std::string& link_target, const std::string& link_path);
   // Stages the removal of `path` when it exists (symbolic links followed); otherwise drops
-  // any pending operation for it, leaving a staged temporary file where it is.
+  // any pending operation for it, deleting the temporary file of a staged one.
   void remove_path(const std::string& path);
   // A stream on a new temporary file that will replace `path`; placed on the target's
   // file system when it has room for `size_hint` bytes plus a tenth, else in "/ram" (or
   // "/tmp" without "/ram" when the hint is 0). The transaction owns the file; the caller
   // writes, closes and judges success by the stream's state (open, no write error,
   // successful close). When no temporary file can be made the stream is not open, errno
-  // says why, and a staged entry naming the unfilled template still stands for `path`.
+  // says why, and a staged entry naming the unfilled template still stands for `path`
+  // (none for a path that put_op refuses).
   // `mode` 0 leaves the file at 0600.
   std::ofstream create_file(const std::string& path, uint64_t size_hint, mode_t mode);
   // Withdraws a pending removal of the directory `path`; false when another kind of
   // operation is pending for it, or it exists as something other than a directory.
   bool keep_directory(const std::string& path);
 
-  // Writes one line per operation to `file` (created or truncated):
+  // Writes one line per operation to `file`, replacing it whole:
   //   "U <path>", "L <path> <link target>", "M <path> <source>".
-  // A path holding a space or line break, or a source holding a line break, would read
-  // back as other operations; then nothing is saved (the file is left empty, so it loads
-  // as no operation) and the result is false. False also when writing fails.
-  bool save(const std::string& file) const;
+  // The lines go to a temporary file beside `file`, which is renamed onto it only when
+  // complete, so `file` holds either this transaction whole or what it held before. False,
+  // with errno set and `file` untouched, when writing fails, or when a path holding a space
+  // or line break, or a source holding a line break, would read back as other operations.
+  [[nodiscard]] bool save(const std::string& file) const;
   // Adds the operations stored in `file` through put_op, all moves as `move`; false when
-  // the file is missing or a line is malformed (what was read before stays). An empty line
-  // ends the list. A source may hold spaces: the third field runs to the line end.
+  // the file is missing or a line is malformed or refused (what was read before stays). An empty
+  // line ends the list. A source may hold spaces: the third field runs to the line end.
   bool load(const std::string& file);
 
   // Forgets every operation without touching any file.

@@ -4,6 +4,10 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
 #include <iostream>
 
 #include "testing/root_fixture.h"
@@ -37,23 +41,26 @@ TEST_F(ManifestTest, ReplacingOrRemovingDeletesOnlyAStagedSource) {
     };
     const std::string first = stage("/flash/x"), second = stage("/flash/x");
     const std::string dropped = stage("/flash/new"), replaced = stage("/flash/replaced");
-    std::cout << is_present(first) << file_text(second);
+    std::cout << "first kept=" << is_present(first) << " second holds " << file_text(second);
     manifest.add_move("/ram/download", "/flash/x");  // a staged file gives way to a move
-    std::cout << is_present(second);
+    std::cout << " second kept=" << is_present(second);
     manifest.add_link("/flash/elsewhere", "/flash/x");  // a move source is not ours
     manifest.add_link("/flash/old", "/flash/dangling");
     for (const char* path :
          {"/flash/new", "/flash/replaced", "/flash/dangling", "/flash/old", "/flash/missing"}) {
       manifest.remove_path(path);
     }
-    // Only what exists is removed; a dropped staged file stays where it is.
-    std::cout << is_present("/ram/download") << is_present(dropped) << is_present(replaced) << "\n"
+    // Only what exists is removed; a dropped staged file goes with its entry.
+    std::cout << " download kept=" << is_present("/ram/download")
+              << " dropped kept=" << is_present(dropped)
+              << " replaced kept=" << is_present(replaced) << "\n"
               << describe(manifest);
     return 0;
   });
   EXPECT_EQ(run.out,
-            "0/flash/x0110\n/flash/old remove \n/flash/replaced remove \n"
-            "/flash/x link /flash/elsewhere\n");
+            "first kept=0 second holds /flash/x second kept=0 download kept=1 dropped kept=0 "
+            "replaced kept=0\n"
+            "/flash/old remove \n/flash/replaced remove \n/flash/x link /flash/elsewhere\n");
 }
 
 TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
@@ -170,10 +177,55 @@ TEST_F(ManifestTest, SaveRefusesEntriesThatWouldReadBackAsOtherOperations) {
     manifest.add_link(target, path);
     Manifest loaded;
     EXPECT_FALSE(manifest.save(file)) << path << " -> " << target;
-    EXPECT_TRUE(loaded.load(file));
-    EXPECT_TRUE(loaded.empty());
-    EXPECT_EQ(read_file("/ram/MANIFEST"), "");
+    EXPECT_EQ(read_file("/ram/MANIFEST"), "U /flash/from-an-earlier-run\n");
+    EXPECT_EQ(dir_entries(host_path("/ram")), "MANIFEST");
   }
+}
+
+TEST_F(ManifestTest, SaveIsWholeOrNothingOnAFullDisk) {
+  require_mounts();
+  ChildOptions options;
+  options.mounts = {{"/ram", "12k"}};
+  const RunResult run = run_in_root(
+      [] {
+        if (!put_file("/ram/MANIFEST", "U /flash/earlier\n") ||
+            !put_file("/ram/filler", std::string(4096, 'f'))) {
+          return 1;
+        }
+        Manifest manifest;
+        for (int i = 0; i < 300; ++i) manifest.remove_path("/flash");
+        for (int i = 0; i < 300; ++i) manifest.add_move("/src", "/flash/f" + std::to_string(i));
+        errno = 0;
+        const bool saved = manifest.save("/ram/MANIFEST");
+        std::cout << saved << " " << std::strerror(errno) << " " << dir_entries("/ram") << " "
+                  << file_text("/ram/MANIFEST");
+        ::unlink("/ram/filler");
+        std::cout << manifest.save("/ram/MANIFEST") << " " << dir_entries("/ram") << " ";
+        Manifest loaded;
+        std::cout << loaded.load("/ram/MANIFEST") << loaded.operations().size() << "\n";
+        return 0;
+      },
+      options);
+  EXPECT_EQ(run.out,
+            "0 No space left on device MANIFEST,filler U /flash/earlier\n"
+            "1 MANIFEST 1301\n");
+}
+
+TEST_F(ManifestTest, OverlongPathsAreRefusedWhereTheyEnter) {
+  const std::string huge = "/flash/" + std::string(100000, 'a');
+  write_file("/ram/MANIFEST", "U /flash/a\nU " + huge + "\nU /flash/b\n");
+  const RunResult run = run_in_root([&huge] {
+    Manifest manifest;
+    std::cout << manifest.load("/ram/MANIFEST") << manifest.operations().size();
+    manifest.add_move("/src", huge);
+    manifest.add_move(huge, "/flash/c");
+    manifest.add_link(huge, "/flash/d");
+    errno = 0;
+    std::ofstream out = manifest.create_file(huge, 10, 0);
+    std::cout << out.is_open() << (errno == ENAMETOOLONG) << manifest.operations().size() << "\n";
+    return 0;
+  });
+  EXPECT_EQ(run.out, "01011\n");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tools/version_parse.h"
+#include "package/version_parse.h"
 
 #include <cctype>
 

@@ -1,35 +1,27 @@
-// The process-wide Repository: the installed package records and the console, whose
-// status line stays at the bottom of the terminal while messages are printed above it.
-// Every printed message is kept for the post log.
+// The console: a status line kept at the bottom of the terminal and rewritten in place,
+// messages printed above it, and the post log that keeps every printed message. It knows
+// nothing of packages; the Repository offers it to everything that reports.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
 #include <iosfwd>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "package/package.h"
-
-class PartStream;
-
 constexpr const char* POST_LOG_PATH = "/flash/postlog";
 
-class Repository {
+class Console {
  public:
-  // The process-wide object, created on first use and never destroyed.
-  static Repository& instance();
+  // A console printing to `out`, which must outlive it.
+  explicit Console(std::ostream& out);
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+  virtual ~Console();
 
-  // A repository printing to `console`; only tests make their own.
-  explicit Repository(std::ostream& console);
-  Repository(const Repository&) = delete;
   // Back to the state at creation, for a process that starts over (a forked test run).
-  void reset();
-  Repository& operator=(const Repository&) = delete;
+  void reset_console();
 
-  std::string architecture;
-  std::vector<std::unique_ptr<Package>> packages;
   std::string status_line;       // the text now on screen, empty when none
   std::vector<std::string> messages;
   bool quiet = false;            // nothing is printed and nothing is kept
@@ -51,8 +43,6 @@ class Repository {
   // Status line "label [####    ]" for `done` of `total` bytes; 77 characters for any
   // label shorter than 74.
   void show_progress(const std::string& label, uint64_t done, uint64_t total);
-  // The same for a container being read: how far `stream` is into its total_length.
-  void show_progress(const std::string& label, const PartStream& stream);
 
   // Moves the lines of the post log into `messages` and leaves 4096 zero bytes in the
   // file, so that a run that dies before write_post_log leaves no stale lines.

@@ -1,4 +1,4 @@
-#include "tools/hex_text.h"
+#include "crypto/hex_text.h"
 
 namespace {
 

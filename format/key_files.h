@@ -14,7 +14,8 @@
 #include "format/signature_signing.h"
 
 // Each returns false with a message naming the file in `error`, and leaves the keys
-// unspecified, on a missing, unreadable or malformed file.
+// unspecified, on a missing, unreadable or malformed file, or a public key that
+// check_public_keys refuses.
 [[nodiscard]] bool read_public_keys(const std::string& dir, SignatureKeys& keys,
                                     std::string& error);
 // Also fails when the private files do not belong to the public ones.

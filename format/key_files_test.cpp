@@ -1,4 +1,4 @@
-#include "tools/key_files.h"
+#include "format/key_files.h"
 
 #include <gtest/gtest.h>
 
@@ -33,13 +33,21 @@ TEST_F(KeyFilesTest, WrittenKeysReadBackAndMalformedFilesAreNamed) {
   ASSERT_TRUE(read_public_keys(dir, public_keys, error)) << error;
   EXPECT_EQ(public_keys.constants.initial[7], keys.public_keys.constants.initial[7]);
 
-  // Well-formed public keys that do not belong to the private ones (u(G) for both).
-  for (const char* name : {"/keys/eddsa.pub", "/keys/curve.pub"}) {
-    const std::string kept = read_file(name);
-    write_file(name, "09" + std::string(62, '0'));
+  // Sound public keys that do not belong to the private ones, then degenerate ones.
+  SigningKeys other;
+  ASSERT_TRUE(generate_signing_keys(other));
+  ASSERT_TRUE(write_signing_keys(host_path("/other"), other, error)) << error;
+  for (const char* name : {"/eddsa.pub", "/curve.pub"}) {
+    const std::string kept = read_file(std::string("/keys") + name);
+    write_file(std::string("/keys") + name, read_file(std::string("/other") + name));
     EXPECT_FALSE(read_signing_keys(dir, back, error)) << name;
     EXPECT_NE(error.find("do not belong"), std::string::npos) << error;
-    write_file(name, kept);
+    write_file(std::string("/keys") + name, "01" + std::string(62, '0'));
+    EXPECT_FALSE(read_public_keys(dir, public_keys, error)) << name;
+    EXPECT_NE(error.find(std::string(name + 1) + ": a point of small order; such a key lets"),
+              std::string::npos)
+        << error;
+    write_file(std::string("/keys") + name, kept);
   }
 
   const std::pair<const char*, const char*> broken[] = {

@@ -1,4 +1,4 @@
-#include "installer/repository.h"
+#include "package/repository.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ const std::string HIDE = "\x1b[?25l";
 const std::string SHOW = "\x1b[?25h";
 const std::string BLANK = "\r" + std::string(79, ' ') + "\r";
 
-class Console : public ::testing::Test {
+class ConsoleOutput : public ::testing::Test {
  protected:
   std::ostringstream screen;
   Repository repository{screen};
@@ -26,7 +26,7 @@ class Console : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Console, StatusLineIsRewrittenInPlaceAndPaddedWhenShorter) {
+TEST_F(ConsoleOutput, StatusLineIsRewrittenInPlaceAndPaddedWhenShorter) {
   repository.show_status("abcdef");
   EXPECT_EQ(take(), HIDE + "\rabcdef\r" + SHOW);
   repository.show_status("abc");
@@ -38,7 +38,7 @@ TEST_F(Console, StatusLineIsRewrittenInPlaceAndPaddedWhenShorter) {
   EXPECT_EQ(repository.status_line, "abcdef");
 }
 
-TEST_F(Console, WarningKeepsTheStatusLineErrorAndInfoClearIt) {
+TEST_F(ConsoleOutput, WarningKeepsTheStatusLineErrorAndInfoClearIt) {
   repository.show_status("step");
   take();
   repository.warning("disk %s", "low");
@@ -61,7 +61,7 @@ TEST_F(Console, WarningKeepsTheStatusLineErrorAndInfoClearIt) {
                                       "plain"}));
 }
 
-TEST_F(Console, QuietPrintsAndKeepsNothing) {
+TEST_F(ConsoleOutput, QuietPrintsAndKeepsNothing) {
   repository.quiet = true;
   repository.show_status("step");
   repository.error("e");
@@ -72,7 +72,7 @@ TEST_F(Console, QuietPrintsAndKeepsNothing) {
   EXPECT_TRUE(repository.status_line.empty());
 }
 
-TEST_F(Console, LongMessagesAreCutAt255Characters) {
+TEST_F(ConsoleOutput, LongMessagesAreCutAt255Characters) {
   const std::string name(300, 'n');
   repository.error("%s", name.c_str());
   ASSERT_EQ(repository.messages.size(), 1u);

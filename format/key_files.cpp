@@ -1,4 +1,4 @@
-#include "tools/key_files.h"
+#include "format/key_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,8 @@
 #include <sstream>
 #include <vector>
 
-#include "tools/hex_text.h"
+#include "crypto/hex_text.h"
+#include "format/key_check.h"
 
 namespace {
 
@@ -88,6 +89,11 @@ bool read_public_keys(const std::string& dir, SignatureKeys& keys, std::string& 
   }
   for (int i = 0; i < 64; ++i) keys.constants.k[i] = word_at(&words[4 * i]);
   for (int i = 0; i < 8; ++i) keys.constants.initial[i] = word_at(&words[4 * (64 + i)]);
+  std::string problem;
+  if (!check_public_keys(keys, problem)) {
+    error = dir + "/" + problem + "; such a key lets anyone sign";
+    return false;
+  }
   return true;
 }
 

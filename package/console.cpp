@@ -1,12 +1,10 @@
-#include "installer/repository.h"
+#include "package/console.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <iostream>
-
-#include "format/part_stream.h"
+#include <ostream>
 
 namespace {
 
@@ -18,23 +16,17 @@ constexpr size_t PROGRESS_WIDTH = 76;
 
 }  // namespace
 
-Repository& Repository::instance() {
-  static Repository* repository = new Repository(std::cout);
-  return *repository;
-}
+Console::Console(std::ostream& out) : console_(out) {}
+Console::~Console() = default;
 
-Repository::Repository(std::ostream& console) : console_(console) {}
-
-void Repository::reset() {
-  architecture.clear();
-  packages.clear();
+void Console::reset_console() {
   status_line.clear();
   messages.clear();
   quiet = false;
   post_log_reset_ = false;
 }
 
-void Repository::show_status(const std::string& text) {
+void Console::show_status(const std::string& text) {
   if (quiet || text == status_line) return;
   console_ << HIDE_CURSOR << '\r' << text;
   if (text.size() < status_line.size()) {
@@ -44,7 +36,7 @@ void Repository::show_status(const std::string& text) {
   status_line = text;
 }
 
-void Repository::vreport(const char* prefix, const char* format, va_list args) {
+void Console::vreport(const char* prefix, const char* format, va_list args) {
   char text[MESSAGE_BUFFER];
   std::vsnprintf(text, sizeof text, format, args);
   if (quiet) return;
@@ -58,14 +50,14 @@ void Repository::vreport(const char* prefix, const char* format, va_list args) {
   messages.push_back(std::move(message));
 }
 
-void Repository::report(const char* prefix, const char* format, ...) {
+void Console::report(const char* prefix, const char* format, ...) {
   va_list args;
   va_start(args, format);
   vreport(prefix, format, args);
   va_end(args);
 }
 
-void Repository::error(const char* format, ...) {
+void Console::error(const char* format, ...) {
   show_status("");
   va_list args;
   va_start(args, format);
@@ -73,14 +65,14 @@ void Repository::error(const char* format, ...) {
   va_end(args);
 }
 
-void Repository::warning(const char* format, ...) {
+void Console::warning(const char* format, ...) {
   va_list args;
   va_start(args, format);
   vreport("WARNING: ", format, args);
   va_end(args);
 }
 
-void Repository::info(const char* format, ...) {
+void Console::info(const char* format, ...) {
   show_status("");
   va_list args;
   va_start(args, format);
@@ -99,16 +91,11 @@ std::string progress_line(const std::string& label, uint64_t done, uint64_t tota
   return line;
 }
 
-void Repository::show_progress(const std::string& label, uint64_t done, uint64_t total) {
+void Console::show_progress(const std::string& label, uint64_t done, uint64_t total) {
   show_status(progress_line(label, done, total));
 }
 
-void Repository::show_progress(const std::string& label, const PartStream& stream) {
-  const PartStreamBuf& buf = stream.part_buf();
-  show_progress(label, buf.part_offset() + buf.position(), stream.total_length);
-}
-
-void Repository::read_post_log() {
+void Console::read_post_log() {
   std::ifstream in(POST_LOG_PATH, std::ios::binary);
   if (in) {
     std::string line;
@@ -122,7 +109,7 @@ void Repository::read_post_log() {
   post_log_reset_ = true;
 }
 
-void Repository::write_post_log() {
+void Console::write_post_log() {
   if (!post_log_reset_ && messages.empty()) return;
   std::ofstream out(POST_LOG_PATH,
                     std::ios::binary | (post_log_reset_ ? std::ios::trunc : std::ios::app));

@@ -1,0 +1,46 @@
+// Fuzz target: loading the database from hostile files, and planning on what was loaded.
+// The input is cut at each "\x1e" into the files of two entries and a schedule.
+#include <ostream>
+#include <sstream>
+#include <vector>
+
+#include "database/database_reader.h"
+#include "fuzz/fuzz_root.h"
+#include "installer/package_table.h"
+#include "package/repository.h"
+#include "planning/schedule_plan.h"
+
+namespace {
+
+const char* const FILES[] = {
+    "/flash/var/pdb/p/image",    "/flash/var/pdb/p/version",   "/flash/var/pdb/p/deps",
+    "/flash/var/pdb/p/provides", "/flash/var/pdb/p/conflicts", "/flash/var/pdb/p/bundle",
+    "/flash/var/pdb/p/files",    "/flash/var/pdb/p/disabled",  "/flash/var/pdb/p/enabled",
+    "/ram/pdb/p/schedule",       "/flash/var/pdb/q/version",   "/flash/var/pdb/q/deps",
+    "/flash/var/pdb/q/provides", "/flash/var/pdb/q/files",     "/rw/pckg/.images/q",
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  enter_fuzz_root();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  size_t start = 0;
+  for (const char* path : FILES) {
+    size_t end = start;
+    while (end < size && data[end] != 0x1e) ++end;
+    put_file(path, data + start, end - start);
+    start = end < size ? end + 1 : size;
+  }
+  Repository& repository = Repository::instance();
+  repository.reset();
+  open_repository(repository, true, "i386");
+  std::ostringstream table;
+  print_package_table(repository, table);
+  std::vector<Package*> removals, enables;
+  (void)plan_scheduled(repository, removals, enables, 0);
+  return 0;
+}

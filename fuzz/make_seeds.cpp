@@ -1,0 +1,124 @@
+// Writes the seed corpora of the fuzz targets, made by the package writer: one directory
+// per target under the directory given.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "format/archive_writer.h"
+#include "format/key_files.h"
+#include "format/package_writer.h"
+#include "format/signature_signing.h"
+
+namespace {
+
+void write(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string written(PackageWriter& writer) {
+  std::ostringstream out;
+  if (!writer.write(out)) std::fprintf(stderr, "seed: %s\n", writer.error().c_str());
+  return out.str();
+}
+
+HeaderGroup group(const std::string& name, Version version) {
+  HeaderGroup header;
+  header.name = name;
+  header.version = version;
+  header.build_time = 1;
+  return header;
+}
+
+const std::vector<ArchiveEntry> FILES = {
+    {0100644, 0, "etc/a", "alpha", ""}, {040755, 0, "dir", "", ""}, {0100755, 2, "bin/b", "b", ""}};
+
+// A package signed at `level` when keys are given, else with bytes that verify at none.
+std::string package(const SigningKeys* keys, int level, bool trailer) {
+  PackageWriter writer;
+  if (level == 2) writer.add_digest_selector();
+  HeaderGroup header = group("pkg", 0x07106600);
+  header.depends = std::vector<Dependency>{{"base", 0, 0, 0}};
+  header.provides = std::vector<Dependency>{{"cap", 1, 2, 3}};
+  header.conflicts = std::vector<Dependency>{{"old", 0, 0, 0}};
+  header.text_part23 = "note";
+  writer.add_header_group(header);
+  writer.add_image("image");
+  writer.add_archive(FILES);
+  const std::unique_ptr<KeySigner> signer =
+      keys ? std::make_unique<KeySigner>(*keys, level) : nullptr;
+  if (signer) {
+    writer.add_signature(*signer);
+  } else {
+    writer.add_signature(std::string(132, '\0'));
+  }
+  if (trailer) {
+    writer.add_part(PART_ARCHITECTURE, "i386");
+    writer.add_part(PART_DEPENDS, "");
+  }
+  return written(writer);
+}
+
+std::string bundle(const SigningKeys* keys) {
+  PackageWriter writer;
+  writer.add_digest_selector();
+  HeaderGroup header = group("suite", 0x02006600);
+  header.is_bundle = true;
+  writer.add_header_group(header);
+  writer.add_image();
+  writer.add_bundle_list({{"m2", 0, 0, 0}});
+  const std::unique_ptr<KeySigner> signer = keys ? std::make_unique<KeySigner>(*keys, 2) : nullptr;
+  for (const char* name : {"m1", "m2"}) {
+    writer.add_header_group(group(name, 0x01006600));
+    writer.add_archive(FILES);
+    if (signer) {
+      writer.add_signature(*signer);
+    } else {
+      writer.add_signature(std::string(132, '\0'));
+    }
+  }
+  return written(writer);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_seeds DIR\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  SigningKeys keys;
+  std::string error;
+  const SigningKeys* signing = read_signing_keys(INSTALLER_KEYS_DIR, keys, error) ? &keys : nullptr;
+  for (const char* target : {"package_file", "install", "archive", "manifest", "database"}) {
+    ::mkdir((dir + "/" + target).c_str(), 0755);
+  }
+  const std::string packages[] = {package(signing, 2, true), package(signing, 1, false),
+                                  package(nullptr, 2, false), bundle(signing)};
+  for (size_t i = 0; i < 4; ++i) {
+    write(dir + "/package_file/" + std::to_string(i), packages[i]);
+    write(dir + "/install/" + std::to_string(i), packages[i]);
+  }
+  std::string archive;
+  for (const ArchiveEntry& entry : FILES)
+    archive += encode_entry_header(entry, uint32_t(entry.data.size())) + entry.data;
+  write(dir + "/archive/raw", '\x01' + archive);
+  write(dir + "/archive/zlib", '\0' + zlib_compress(archive));
+  write(
+      dir + "/manifest/0",
+      "U /flash/old\nL /flash/etc/conf /flash/real\nM /flash/var/pdb/p/image /flash/var/pdb/image\n"
+      "M /flash/a /ram/tmpX\n");
+  write(dir + "/manifest/1", "U /flash/a\n\nU /flash/b\n");
+  const std::string sep = "\x1e";
+  write(dir + "/database/text", sep + "16803328 7\n" + sep + "base 1 0\n" + sep + "cap 0 0 5\n" +
+                                    sep + "old 0 0\n" + sep + sep + "etc/a\n/bin/b\n" + sep +
+                                    "auto\n" + sep + sep + "disable\n" + sep + "33580544 1\n" +
+                                    sep + "p 0 0\n");
+  write(dir + "/database/image", packages[0] + sep + sep + sep + sep + sep + sep + sep + sep + sep +
+                                     "uninstall" + sep + sep + sep + sep + sep + packages[3]);
+  return 0;
+}

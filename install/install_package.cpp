@@ -1,0 +1,241 @@
+#include "install/install_package.h"
+
+#include <limits.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+#include "database/database_reader.h"
+#include "database/database_writer.h"
+#include "format/archive_reader.h"
+#include "format/inflate_stream.h"
+#include "format/part_stream.h"
+#include "format/signature.h"
+#include "package/board_probe.h"
+#include "package/relations.h"
+#include "package/repository.h"
+#include "transaction/file_ops.h"
+#include "transaction/manifest.h"
+
+namespace {
+
+constexpr const char* FLASH = "/flash";
+constexpr const char* DISABLED_ROOT = "/x/";
+const std::string DATABASE_AREA = "/var/pdb";
+constexpr const char* UPGRADED_MARKER = "/flash/UPGRADED";
+constexpr uint32_t IMAGE_STEP = 4096;
+constexpr size_t COPY_CHUNK = 16384;
+
+bool is_written(const ArchiveEntryHeader& entry) {
+  if (!entry.is_regular_file()) return false;
+  return entry.processor == 0 || entry.processor == processor_family();
+}
+
+// Copies the entry's data into its staged file; false after the error message.
+bool copy_entry(Package& package, const std::string& name, std::istream& archive,
+                std::ofstream& out, uint32_t length) {
+  char chunk[COPY_CHUNK];
+  while (length > 0) {
+    const uint32_t want = std::min<uint32_t>(length, sizeof chunk);
+    archive.read(chunk, want);
+    if (uint32_t(archive.gcount()) != want) {
+      report_broken(package);
+      return false;
+    }
+    if (!out.write(chunk, want)) {
+      report_write_failure(package, name);
+      return false;
+    }
+    length -= want;
+  }
+  out.close();
+  if (out.fail()) {
+    report_write_failure(package, name);
+    return false;
+  }
+  return true;
+}
+
+// Passes the image part with the progress bar moving; it is never buffered.
+void pass_image(const Package& package, PartStream& stream) {
+  for (uint32_t left = stream.part_length(); left > 0;) {
+    show_installing(package, stream);
+    const uint32_t step = std::min(left, IMAGE_STEP);
+    if (!stream.seekg(step, std::ios::cur)) break;  // cut short: the signature test fails
+    left -= step;
+  }
+  stream.next_part();
+}
+
+// The allowed trailer of a package of its own: an architecture part, then an empty list.
+bool trailer_is_allowed(PartStream& stream) {
+  if (stream.type == PART_ARCHITECTURE) stream.next_part();
+  if (stream.type == PART_DEPENDS && stream.part_length() == 0) stream.next_part();
+  return stream.type == -1;
+}
+
+}  // namespace
+
+bool is_safe_entry_name(const std::string& name) {
+  if (name.empty()) return false;
+  for (const unsigned char c : name) {
+    if (c <= ' ' || c == 0x7F) return false;
+  }
+  bool has_component = false;
+  for (size_t start = 0; start <= name.size();) {
+    const size_t end = std::min(name.find('/', start), name.size());
+    const size_t length = end - start;
+    if (length == 2 && name.compare(start, 2, "..") == 0) return false;
+    if (length > 0) has_component = true;
+    start = end + 1;
+  }
+  return has_component;
+}
+
+std::string normalized_path(const std::string& name) {
+  std::string path;
+  for (size_t start = 0; start <= name.size();) {
+    const size_t end = std::min(name.find('/', start), name.size());
+    const size_t length = end - start;
+    if (length > 0 && !(length == 1 && name[start] == '.')) {
+      path += '/';
+      path.append(name, start, length);
+    }
+    start = end + 1;
+  }
+  return path;
+}
+
+std::string archive_target(const Package& package, const std::string& name) {
+  const std::string path = normalized_path(name);
+  if (!package.disabled) return path;
+  return DISABLED_ROOT + package.name + path;
+}
+
+bool FlashBounds::contains(const std::string& path) {
+  std::string dir = parent_dir(path);
+  struct stat info;
+  while (::lstat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
+  if (dir == last_dir_) return last_inside_;
+  if (flash_.empty()) {
+    char* real = ::realpath(FLASH, nullptr);
+    flash_ = real ? real : FLASH;
+    std::free(real);
+  }
+  char* real = ::realpath(dir.c_str(), nullptr);
+  const std::string resolved = real ? real : "";
+  std::free(real);
+  last_dir_ = dir;
+  last_inside_ = resolved == flash_ || resolved.compare(0, flash_.size() + 1, flash_ + "/") == 0;
+  return last_inside_;
+}
+
+void show_installing(const Package& package, const PartStream& stream) {
+  const bool disabled_alone = package.disabled && package.bundle.name.empty();
+  show_progress(
+      Repository::instance(),
+      std::string("installing ") + (disabled_alone ? " (disabled) " : "") + message_name(package),
+      stream);
+}
+
+namespace {
+
+// Where a written entry goes, or false after the error message: a name that cannot be a
+// file's, one in the database (which belongs to the installer), one too long for the file
+// system, one that a link on the flash would carry out of it.
+bool written_target(Package& package, const std::string& name, FlashBounds& bounds,
+                    std::string& target) {
+  target = archive_target(package, name);
+  const bool in_database = target == DATABASE_AREA ||
+                           target.compare(0, DATABASE_AREA.size() + 1, DATABASE_AREA + "/") == 0;
+  const bool names_a_directory = name.back() == '/' || name == "." ||
+                                 (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0);
+  if (names_a_directory || normalized_path(name).empty() || in_database) {
+    report_broken(package);
+    return false;
+  }
+  for (size_t start = 1; start < target.size();) {
+    const size_t end = std::min(target.find('/', start), target.size());
+    if (end - start > NAME_MAX) {
+      errno = ENAMETOOLONG;
+      report_write_failure(package, name);
+      return false;
+    }
+    start = end + 1;
+  }
+  if (!bounds.contains(FLASH + target)) {
+    errno = EPERM;
+    report_write_failure(package, name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
+  InflateStream archive(stream);
+  ArchiveEntryHeader entry;
+  FlashBounds bounds;
+  for (;;) {
+    const EntryRead read = read_archive_entry(archive, entry);
+    if (read == EntryRead::end || read == EntryRead::header_cut) return true;
+    if (read == EntryRead::broken || !is_safe_entry_name(entry.name)) {
+      report_broken(package);
+      return false;
+    }
+    if (!is_written(entry)) {
+      // Data cut short here is as broken as in a file that is written.
+      if (!skip_entry_data(archive, entry)) {
+        report_broken(package);
+        return false;
+      }
+      continue;
+    }
+    std::string target;
+    if (!written_target(package, entry.name, bounds, target)) return false;
+    std::ofstream out = manifest.create_file(FLASH + target, entry.data_length, entry.mode);
+    if (!out.is_open()) {
+      report_write_failure(package, entry.name);
+      return false;
+    }
+    package.files.insert(target);
+    if (!copy_entry(package, entry.name, archive, out, entry.data_length)) return false;
+    show_installing(package, stream);
+  }
+}
+
+bool install_package(Package& package, Manifest& manifest, PartStream& stream) {
+  show_installing(package, stream);
+  const bool recorded = !stream.is_unrecorded();
+  if (recorded && !keep_database_dir(package, manifest)) return false;
+  if (stream.type == PART_IMAGE) pass_image(package, stream);
+  if (stream.type == PART_ARCHIVE) {
+    const bool keeps_image_only =
+        std::getenv("bootimage") != nullptr && (package.header_flags & HEADER_BOOT_IMAGE);
+    if (!keeps_image_only && !extract_files(package, manifest, stream)) return false;
+    stream.next_part();
+  }
+  const int required = required_signature_level(package.name, package.version);
+  if (stream.type != PART_SIGNATURE || stream.verify_signature() < required) {
+    report_broken(package);
+    return false;
+  }
+  stream.next_part();
+  const bool own = package.bundle.name.empty();
+  if (own && !trailer_is_allowed(stream)) {
+    report_broken(package);
+    return false;
+  }
+  if (recorded && !write_database_record(package, manifest)) return false;
+  if (package.header_flags & HEADER_BOOT_IMAGE) manifest.create_file(UPGRADED_MARKER, 1, 0).close();
+  if (!own) return true;
+  Repository& repository = Repository::instance();
+  repository.show_status("");
+  repository.info("installed %s%s", package.disabled ? "(disabled) " : "",
+                  display_name(package).c_str());
+  return true;
+}

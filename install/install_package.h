@@ -1,0 +1,58 @@
+// Installing one package read from a part stream: its image part passed over, its file
+// archive extracted into the transaction, its signature demanded, its trailer checked, and
+// its database record staged. Nothing reaches a final path before the commit.
+//
+// An archive entry named N of package P goes to "/flash/" + N when P is enabled, and to
+// "/flash/x/" + P's name + "/" + N when P is disabled (one "/" between the parts when N
+// begins with one). P's `files` records each such path below "/flash", with its leading
+// "/" ("/etc/x", "/x/p/etc/x"); removal puts "/flash" back in front.
+#pragma once
+
+#include <string>
+
+class Manifest;
+class Package;
+class PartStream;
+
+// Installs `package` (its header group already read, `disabled` and `user_forced` chosen)
+// from `stream`, which stands on the first part after the header group. True when its
+// files and database record are staged in `manifest` and, for a package of its own, the
+// "installed" line is printed. False after an error message (none when another operation
+// than a removal is pending for its database directory); what was staged stays staged,
+// and stays in `files`, for the caller to cancel.
+[[nodiscard]] bool install_package(Package& package, Manifest& manifest, PartStream& stream);
+
+// Extracts the regular files of the archive part `stream` stands on. False after an error
+// message when an entry's name is cut short or hostile, its data is cut short, or a file
+// cannot be staged.
+[[nodiscard]] bool extract_files(Package& package, Manifest& manifest, PartStream& stream);
+
+// The status line "installing <name-version>", with " (disabled) " before the name for a
+// disabled package of its own, and the progress bar of `stream`.
+void show_installing(const Package& package, const PartStream& stream);
+
+// The path, below "/flash", that archive entry `name` of `package` is written to: "/" +
+// the name's components without "." and empty ones (so that one file has one path), under
+// "/x/<package>" for a disabled package.
+std::string archive_target(const Package& package, const std::string& name);
+// "/" + the name's components without "." and empty ones; empty when none is left.
+std::string normalized_path(const std::string& name);
+
+// Whether an archive entry name may stand in an archive at all: not empty, no ".."
+// component, no control character or white space (the database and the saved transaction
+// keep paths one per line, fields split at blanks), not made of "/" only. A written file's
+// name must besides not end in "/", nor come down to nothing but "." components.
+bool is_safe_entry_name(const std::string& name);
+
+// Whether paths resolve inside "/flash": a link on the flash that leads elsewhere would
+// carry files out of it. Only the nearest existing ancestor is resolved, and the last one
+// is remembered, since the files of a package mostly share their directories.
+class FlashBounds {
+ public:
+  bool contains(const std::string& path);
+
+ private:
+  std::string flash_;  // "/flash" resolved
+  std::string last_dir_;
+  bool last_inside_ = false;
+};

@@ -1,0 +1,331 @@
+#include "install/install_package.h"
+
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <iostream>
+#include <sstream>
+
+#include "format/package_reader.h"
+#include "format/part_stream.h"
+#include "install/remove_package.h"
+#include "package/repository.h"
+#include "testing/fake_board.h"
+#include "testing/root_fixture.h"
+#include "testing/test_packages.h"
+#include "transaction/commit.h"
+#include "transaction/manifest.h"
+
+namespace {
+
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const std::string EMPTY_ROOT = "/flash/\n/ram/\n/rw/\n/tmp/\n";
+
+struct InstallSetup {
+  bool disabled = false;
+  std::string bundle;  // installs as a member of this bundle
+  ChildOptions child;
+  std::function<void(Manifest&)> before;  // stages something first
+  bool commit = true;                     // else the transaction is cancelled in any case
+};
+
+class InstallTest : public RootFixture {
+ protected:
+  void SetUp() override {
+    RootFixture::SetUp();
+    if (!IsSkipped() && test_signing_keys() == nullptr) {
+      GTEST_SKIP() << "the configured key set has no private files to sign test packages";
+    }
+  }
+
+  // Installs `bytes` as install planning would (header read, state chosen), commits on
+  // success and cancels on failure. Answers the kept messages and the result, one per line.
+  std::string install(const std::string& bytes, const InstallSetup& setup = {}) {
+    const RunResult run = run_in_root(
+        [&] {
+          std::istringstream in(bytes);
+          PartStream stream(in, true);
+          stream.accepted_types = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
+          stream.next_part();
+          Package package;
+          if (!read_header(package, stream)) return 3;
+          package.disabled = setup.disabled;
+          package.bundle.name = setup.bundle;
+          Manifest manifest;
+          if (setup.before) setup.before(manifest);
+          const bool installed = install_package(package, manifest, stream);
+          installed&& setup.commit ? commit(manifest, false) : cancel(manifest);
+          for (const std::string& message : Repository::instance().messages) {
+            std::cerr << message << "\n";
+          }
+          std::cerr << "result=" << installed << " files=";
+          for (const std::string& file : package.files) std::cerr << file << ",";
+          std::cerr << "\n";
+          return 0;
+        },
+        setup.child);
+    EXPECT_EQ(run.status, 0);
+    console = run.out;
+    return run.err;
+  }
+
+  std::string console;  // what the last install printed, status lines and all
+};
+
+TEST_F(InstallTest, EnabledAndDisabledPackagesGoToTheirPlaces) {
+  TestPackage p = test_package("p", V1);
+  p.files = {file_entry("etc/x", "x"), file_entry("/etc/y", "y"),
+             file_entry("bin/tool", "#!", 0755)};
+  p.trailer = true;
+  EXPECT_EQ(install(package_bytes(p)),
+            "installed p-1.0\nresult=1 files=/bin/tool,/etc/x,/etc/y,\n");
+  EXPECT_EQ(tree("/flash"),
+            "/flash/bin/\n/flash/bin/tool=#! mode=0755\n/flash/etc/\n/flash/etc/x=x\n"
+            "/flash/etc/y=y\n/flash/var/\n/flash/var/pdb/\n/flash/var/pdb/p/\n"
+            "/flash/var/pdb/p/deps=\n/flash/var/pdb/p/files=bin/tool\netc/x\netc/y\n\n"
+            "/flash/var/pdb/p/version=16803328 1\n\n");
+
+  TestPackage q = test_package("q", V1);
+  q.files = {file_entry("./etc//x", "qx")};  // one file, one path
+  InstallSetup disabled;
+  disabled.disabled = true;
+  EXPECT_EQ(install(package_bytes(q), disabled),
+            "installed (disabled) q-1.0\nresult=1 files=/x/q/etc/x,\n");
+  EXPECT_NE(console.find("installing  (disabled) q-1.0 ["), std::string::npos);
+  EXPECT_EQ(read_file("/flash/x/q/etc/x"), "qx");
+  EXPECT_EQ(read_file("/flash/var/pdb/q/disabled"), "auto\n");
+  EXPECT_EQ(read_file("/flash/var/pdb/q/files"), "x/q/etc/x\n");
+}
+
+TEST_F(InstallTest, OnlyRegularFilesForThisProcessorAreWritten) {
+  FakeBoard board;         // the child asks it too
+  board.pvr = 0x00830000;  // family 1
+  TestPackage p = test_package("p", V1);
+  p.files = {
+      {040755, 0, "dir/", "data of a directory", ""},
+      {040755, 0, ".", "", ""},
+      {0120777, 0, "link", "target", ""},
+      file_entry("other-cpu", "x", 0644, 3),
+      file_entry("this-cpu", "w", 0644, 1),
+      file_entry("any-cpu", "y", 0644, 0),
+      {0, 0, "no-type", "z", ""},
+      file_entry("after", "intact"),
+  };
+  EXPECT_EQ(install(package_bytes(p)),
+            "installed p-1.0\nresult=1 files=/after,/any-cpu,/this-cpu,\n");
+  EXPECT_EQ(read_file("/flash/after"), "intact");
+  EXPECT_FALSE(exists("/flash/dir") || exists("/flash/link") || exists("/flash/other-cpu"));
+}
+
+TEST_F(InstallTest, AnArchiveMayEndOnlyBetweenEntriesOrInsideAHeader) {
+  const ArchiveEntry first = file_entry("first", "1111");
+  const std::string whole = encode_entry_header(first, 4) + "1111";
+  const std::string second = encode_entry_header(file_entry("second", ""), 6) + "222222";
+  struct Cut {
+    size_t keep;  // bytes of the second entry kept
+    const char* log;
+  };
+  const Cut cuts[] = {
+      {0, "installed p-1.0\nresult=1 files=/first,\n"},
+      {29, "installed p-1.0\nresult=1 files=/first,\n"},
+      {33, "ERROR: installation of p-1.0 failed: broken package\nresult=0 files=/first,\n"},
+      {38, "ERROR: installation of p-1.0 failed: broken package\nresult=0 files=/first,/second,\n"},
+      {42, "installed p-1.0\nresult=1 files=/first,/second,\n"},
+  };
+  for (const Cut& cut : cuts) {
+    TestPackage p = test_package("p", V1);
+    p.raw_archive = whole + second.substr(0, cut.keep);
+    EXPECT_EQ(install(package_bytes(p)), cut.log) << cut.keep;
+    // A failed install leaves nothing behind, not even in RAM.
+    if (std::string(cut.log).find("ERROR") != std::string::npos) {
+      EXPECT_EQ(tree("/"), EMPTY_ROOT);
+    }
+    reset_root();
+  }
+}
+
+TEST_F(InstallTest, HostileEntryNamesAreRefusedBeforeAnythingOfThemIsStaged) {
+  const std::string names[] = {"",     "..",  "../x", "a/../../x", "a/..",  "/..",
+                               "a\nb", "a b", "a\tb", "a\x01",     "a\x7f", std::string("a\0b", 3),
+                               "/",    "///", "etc/", "etc/.",     "."};
+  for (const std::string& name : names) {
+    TestPackage p = test_package("p", V1);
+    p.raw_archive = encode_entry_header(file_entry("ok", ""), 2) + "ok" +
+                    encode_entry_header(file_entry(name, ""), 4) + "evil";
+    EXPECT_EQ(install(package_bytes(p)),
+              "ERROR: installation of p-1.0 failed: broken package\nresult=0 files=/ok,\n")
+        << name;
+    EXPECT_EQ(tree("/"), EMPTY_ROOT) << name;
+  }
+  for (const char* name : {"./etc/x", "a//b", "...", "..x/y", "\xc3\xa9"}) {
+    EXPECT_TRUE(is_safe_entry_name(name)) << name;
+  }
+  // Files that cannot be placed: in the database, too long a name, out through a link.
+  make_dirs("/outside");
+  ASSERT_EQ(::symlink("../outside", host_path("/flash/out").c_str()), 0);
+  const std::string long_name(NAME_MAX + 1, 'n');
+  const std::pair<std::string, std::string> refused[] = {
+      {"var/pdb/q/files", "broken package"},
+      {"./var//pdb", "broken package"},
+      {long_name + "/f", "could not create " + long_name.substr(0, 200)},
+      {"out/f", "could not create out/f: Operation not permitted"},
+  };
+  for (const auto& [name, message] : refused) {
+    TestPackage p = test_package("p", V1);
+    p.files = {file_entry(name, "x")};
+    const std::string log = install(package_bytes(p));
+    EXPECT_EQ(log.rfind("ERROR: installation of p-1.0 failed: " + message, 0), 0u) << log;
+    EXPECT_EQ(tree("/flash"), "/flash/out -> ../outside\n") << name;
+    EXPECT_EQ(tree("/outside"), "");
+  }
+}
+
+TEST_F(InstallTest, TheSignatureIsDemandedAfterExtractionAndFailingLeavesNothing) {
+  // "system" 6.47 needs level 2; "system" 6.46 needs level 1.
+  struct Case {
+    Version version;
+    int level;
+    bool installs;
+  };
+  const Case cases[] = {
+      {0x062F0000, 1, true}, {0x062E6609, 1, false}, {0x062E6609, 2, true}, {0x062E6609, 0, false}};
+  for (const Case& c : cases) {
+    TestPackage p = test_package("system", c.version);
+    p.files = {file_entry("boot/kernel", "k"), file_entry("empty", "")};  // staged in RAM
+    p.level = c.level;
+    const std::string log = install(package_bytes(p));
+    EXPECT_EQ(log.find("result=1") != std::string::npos, c.installs) << log;
+    if (!c.installs) {
+      EXPECT_EQ(log, "ERROR: installation of system-" + version_text(c.version) +
+                         " failed: broken package\nresult=0 files=/boot/kernel,/empty,\n");
+      EXPECT_EQ(tree("/"), EMPTY_ROOT);
+    }
+    reset_root();
+  }
+}
+
+TEST_F(InstallTest, OnlyTheAllowedTrailerMayFollowAPackageOfItsOwn) {
+  const std::string good = package_bytes(test_package("p", V1));
+  const std::string broken =
+      "ERROR: installation of p-1.0 failed: broken package\nresult=0 files=\n";
+  const std::pair<std::vector<std::pair<uint16_t, std::string>>, bool> trailers[] = {
+      {{}, true},
+      {{{PART_ARCHITECTURE, "x"}}, true},
+      {{{PART_DEPENDS, ""}}, true},
+      {{{PART_ARCHITECTURE, "x"}, {PART_DEPENDS, ""}}, true},
+      {{{PART_DEPENDS, std::string(2, '\0')}}, false},
+      {{{PART_DEPENDS, ""}, {PART_ARCHITECTURE, "x"}}, false},
+      {{{PART_SIGNATURE, ""}}, false},
+      {{{7, "foreign"}}, true},  // not an accepted type: passed unseen
+  };
+  for (const auto& [parts, allowed] : trailers) {
+    PackageWriter tail;
+    for (const auto& [type, payload] : parts) tail.add_part(type, payload);
+    std::ostringstream extra;
+    ASSERT_TRUE(tail.write(extra));
+    const std::string bytes = good + extra.str().substr(8);
+    EXPECT_EQ(install(bytes), allowed ? "installed p-1.0\nresult=1 files=\n" : broken);
+    // A bundle member leaves the rest to the next member and prints no "installed" line.
+    InstallSetup member;
+    member.bundle = "suite";
+    EXPECT_EQ(install(bytes, member), "result=1 files=\n");
+    reset_root();
+  }
+}
+
+TEST_F(InstallTest, ImagePartsBootImagesAndUnrecordedPackages) {
+  TestPackage p = test_package("system", 0x07106600);
+  p.group.header_flags = HEADER_BOOT_IMAGE;
+  p.image = std::string(10000, 'i');
+  p.files = {file_entry("boot/kernel", "k")};
+  const std::string bytes = package_bytes(p);
+  EXPECT_EQ(install(bytes), "installed system-7.16\nresult=1 files=/boot/kernel,\n");
+  EXPECT_EQ(read_file("/flash/UPGRADED"), "");
+  EXPECT_TRUE(exists("/flash/boot/kernel"));
+  reset_root();
+
+  // With "bootimage" set the system image is kept whole: no files, but still the signature.
+  InstallSetup keep;
+  keep.child.env = {{"bootimage", ""}};
+  EXPECT_EQ(install(bytes, keep), "installed system-7.16\nresult=1 files=\n");
+  // Kept whole as its image, it has no text files in the database.
+  EXPECT_EQ(tree("/flash"), "/flash/UPGRADED=\n");
+  reset_root();
+  // Only the package that carries the system image is kept whole.
+  TestPackage other = test_package("other", V1);
+  other.files = {file_entry("etc/other", "o")};
+  EXPECT_EQ(install(package_bytes(other), keep),
+            "installed other-1.0\nresult=1 files=/etc/other,\n");
+  reset_root();
+  p.level = 0;
+  EXPECT_EQ(install(package_bytes(p), keep),
+            "ERROR: installation of system-7.16 failed: broken package\nresult=0 files=\n");
+  EXPECT_EQ(tree("/"), EMPTY_ROOT);
+
+  // An unrecorded package writes no database record and never tests its directory.
+  TestPackage u = test_package("u", V1);
+  u.files = {file_entry("etc/u", "u")};
+  const std::string unrecorded = package_bytes(u, UNRECORDED_MAGIC);
+  EXPECT_EQ(install(unrecorded), "installed u-1.0\nresult=1 files=/etc/u,\n");
+  EXPECT_EQ(tree("/flash"), "/flash/etc/\n/flash/etc/u=u\n");
+  InstallSetup pending;
+  pending.before = [](Manifest& manifest) { manifest.add_move("/x", "/flash/var/pdb/u/"); };
+  pending.commit = false;
+  EXPECT_EQ(install(unrecorded, pending), "installed u-1.0\nresult=1 files=/etc/u,\n");
+  // A recorded one fails, silently, while another operation is pending for its directory.
+  EXPECT_EQ(install(package_bytes(u), pending), "result=0 files=\n");
+}
+
+TEST_F(InstallTest, ADatabaseDirectoryThatIsALinkIsNotWrittenThrough) {
+  make_dirs("/flash/etc");
+  make_dirs("/flash/var/pdb");
+  ASSERT_EQ(::symlink("/flash/etc", host_path("/flash/var/pdb/p").c_str()), 0);
+  EXPECT_EQ(install(package_bytes(test_package("p", V1))),
+            "ERROR: installation of p-1.0 failed: could not create meta: Not a directory\n"
+            "result=0 files=\n");
+  EXPECT_EQ(tree("/flash/etc"), "");
+}
+
+TEST_F(InstallTest, AFullFlashIsReportedAsADiskTooSmall) {
+  require_mounts();
+  TestPackage p = test_package("p", V1);
+  p.files = {file_entry("small", "s"), file_entry("big", std::string(200000, 'b'))};
+  InstallSetup full;
+  full.child.mounts = {{"/flash", "64k"}, {"/ram", "64k"}};
+  EXPECT_EQ(
+      install(package_bytes(p), full),
+      "ERROR: installation of p-1.0 failed: disk is too small\nresult=0 files=/big,/small,\n");
+}
+
+TEST_F(InstallTest, RemovalTakesFilesEntryAndAnUnsharedBootImage) {
+  write_file("/flash/etc/a", "a");
+  write_file("/flash/x/p/etc/b", "b");
+  make_dirs("/flash/etc/dir");
+  write_file("/flash/etc/dir/other", "another package's file");
+  write_file("/flash/var/pdb/p/version", "1 1\n");
+  write_file("/flash/var/pdb/p/image", "image");
+  write_file("/flash/bootimage", "boot");
+  for (bool shared : {false, true}) {
+    if (shared) ::link(host_path("/flash/bootimage").c_str(), host_path("/flash/second").c_str());
+    const RunResult run = run_in_root([] {
+      Package p("p");
+      p.header_flags = HEADER_BOOT_IMAGE;
+      p.action = ACTION_UNINSTALL;
+      // Recorded paths that extraction could never have written are left alone.
+      p.files = {"/etc/a", "/x/p/etc/b", "/missing", "/etc/dir", "/", "/../etc", "/etc/a b"};
+      Manifest manifest;
+      remove_installed_package(p, manifest);
+      for (const auto& [path, op] : manifest.operations()) std::cout << path << "\n";
+      std::cout << "files=" << p.files.size() << " action=" << p.action << "\n";
+      return 0;
+    });
+    EXPECT_EQ(run.out, std::string(shared ? "" : "/flash/bootimage\n") +
+                           "/flash/etc/a\n/flash/var/pdb/p/\n/flash/var/pdb/p/image\n"
+                           "/flash/x/p/etc/b\nfiles=0 action=0\n");
+  }
+}
+
+}  // namespace

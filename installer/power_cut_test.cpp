@@ -1,0 +1,100 @@
+// A commit cut short at every step, as a power cut would: each file is old or new, the
+// database still loads, and running the saved transaction again finishes the job.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "installer/whole_run.h"
+#include "testing/test_packages.h"
+
+namespace {
+
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+
+// Path -> the line tree() gives for it.
+std::map<std::string, std::string> by_path(const std::string& tree) {
+  std::map<std::string, std::string> lines;
+  std::istringstream text(tree);
+  for (std::string line; std::getline(text, line);) {
+    if (line.empty() || line[0] != '/') continue;  // the rest of a file's text
+    lines[line.substr(0, line.find_first_of("= "))] = line;
+  }
+  return lines;
+}
+
+class PowerCut : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (IsSkipped()) return;
+    if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+    if (!can_trace_children()) GTEST_SKIP() << "system calls of a child cannot be traced here";
+  }
+
+  void save(const std::string& to) {
+    std::filesystem::remove_all(to);
+    std::filesystem::copy(
+        root(), to,
+        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+  }
+  void restore(const std::string& from) {
+    std::filesystem::remove_all(root());
+    std::filesystem::copy(
+        from, root(),
+        std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+  }
+};
+
+TEST_F(PowerCut, EveryStepOfACommitLeavesFilesOldOrNewAndTheCommitCanBeFinished) {
+  const auto package = [](Version version, std::vector<ArchiveEntry> files) {
+    TestPackage app = test_package("app", version);
+    app.image = "kernel " + version_text(version);
+    app.files = std::move(files);
+    return package_bytes(app);
+  };
+  make_dirs("/flash/var/pdb");
+  write_file("/flash/var/pckg/app.vmp",
+             package(V1, {file_entry("etc/a", "a1"), file_entry("etc/b", "b1")}));
+  ASSERT_EQ(run_installer({"-q"}).status, 0);
+  write_file("/rw/pckg/.download/app.vmp",
+             package(V2, {file_entry("etc/a", "a2"), file_entry("etc/c", "c2")}));
+  ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
+  const std::string saved = root() + ".saved";
+  save(saved);
+  const auto before = by_path(tree("/"));
+  ASSERT_EQ(run_installer({"--commit"}).status, 0);
+  const std::string done = tree("/");
+  const auto after = by_path(done);
+  ASSERT_NE(after.at("/flash/etc/a"), before.at("/flash/etc/a"));
+
+  int steps = 0;
+  for (int step = 1;; ++step) {
+    restore(saved);
+    ChildOptions cut;
+    cut.kill_at_step = step;
+    if (!run_installer({"--commit"}, cut).killed) break;
+    steps = step;
+    std::map<std::string, std::string> now = by_path(tree("/"));
+    std::map<std::string, std::string> all = before;
+    all.insert(after.begin(), after.end());
+    for (const auto& [path, line] : all) {
+      const auto find = [&path](const std::map<std::string, std::string>& lines) {
+        const auto found = lines.find(path);
+        return found == lines.end() ? std::string("absent") : found->second;
+      };
+      const std::string state = find(now);
+      EXPECT_TRUE(state == find(before) || state == find(after))
+          << "cut at step " << step << ": " << path << " is " << state;
+    }
+    EXPECT_EQ(run_installer({"-q", "--show"}).status, 0) << step;
+    EXPECT_EQ(run_installer({"--commit"}).status, 0) << step;
+    EXPECT_EQ(tree("/"), done) << "finishing after a cut at step " << step;
+  }
+  EXPECT_GT(steps, 5);
+  std::filesystem::remove_all(saved);
+}
+
+}  // namespace

@@ -1,0 +1,277 @@
+// Whole upgrade-mode runs: signed package files in the download folders of a throwaway
+// root, installed by the installer's entry function.
+#include "installer/upgrade.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+#include <sstream>
+
+#include "database/database_reader.h"
+#include "installer/whole_run.h"
+#include "package/relations.h"
+#include "package/repository.h"
+#include "testing/test_packages.h"
+#include "transaction/test_files.h"
+
+namespace {
+
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+const Version V3 = make_version(3, 0, KIND_FINAL, 0);
+
+TestPackage with_file(const std::string& name, Version version, const std::string& file) {
+  TestPackage package = test_package(name, version);
+  package.files = {file_entry(file, name + "-" + version_text(version))};
+  return package;
+}
+
+class UpgradeRun : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (!IsSkipped() && test_signing_keys() == nullptr) {
+      GTEST_SKIP() << "the configured key set has no private files to sign test packages";
+    }
+    make_dirs("/flash/var/pdb");
+    make_dirs("/rw/pckg/.download");
+  }
+
+  void offer(const std::string& name, const std::string& bytes,
+             const std::string& folder = "/rw/pckg/.download/") {
+    write_file(folder + name, bytes);
+  }
+
+  // Installs a first set of packages with an upgrade run, and empties the post log.
+  void install_first(const std::vector<std::pair<std::string, std::string>>& files) {
+    for (const auto& [name, bytes] : files) offer(name, bytes, "/flash/var/pckg/");
+    const RunResult run = run_installer({"-q"});
+    ASSERT_EQ(run.status, 0);
+    ::system(("rm -rf " + host_path("/flash/var/pckg") + " " + host_path("/flash/PCKGS_CHANGED") +
+              " " + host_path("/flash/postlog"))
+                 .c_str());
+  }
+
+  // One line per installed record as the next run loads it, in name order.
+  std::string database() {
+    const RunResult run = run_in_root([] {
+      Repository& repository = Repository::instance();
+      open_repository(repository, true, "i386");
+      std::vector<std::string> lines;
+      for (const auto& package : repository.packages) {
+        std::string line = display_name(*package);
+        if (package->disabled) line += " disabled";
+        if (package->user_forced) line += " forced";
+        if (!package->bundle.name.empty()) line += " from " + package->bundle.name;
+        lines.push_back(line);
+      }
+      std::sort(lines.begin(), lines.end());
+      for (const std::string& line : lines) std::cout << line << "\n";
+      return 0;
+    });
+    return run.out;
+  }
+
+  std::string postlog() { return read_file("/flash/postlog"); }
+};
+
+TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
+  TestPackage system = with_file("system", V1, "bin/system");
+  system.image = "kernel";  // kept whole as its database image
+  const std::string system_bytes = package_bytes(system);
+  offer("system.vmp", system_bytes);
+  offer("app.trp", package_bytes(with_file("app", V2, "etc/app")));
+  offer(".hidden.vmp", package_bytes(with_file("hidden", V1, "etc/hidden")));
+  offer("shout.VMP", package_bytes(with_file("shout", V1, "etc/shout")));
+  offer("broken.vmp", "not a package");
+  offer("readme.txt", "not offered");
+  make_dirs("/rw/pckg/.download/dir.vmp");
+  const RunResult run = run_installer({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("installing system-1.0 ["), std::string::npos);
+  // Broken files are reported by name; the folder listing decides the order of the rest.
+  std::string log = postlog();
+  for (const char* line : {"ERROR: broken package broken.vmp\n", "ERROR: broken package dir.vmp\n",
+                           "installed system-1.0\n", "installed app-2.0\n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << log;
+  }
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
+  EXPECT_EQ(database(), "app-2.0\nsystem-1.0\n");
+  EXPECT_EQ(read_file("/flash/bin/system"), "system-1.0");
+  EXPECT_EQ(read_file("/flash/var/pdb/system/image"), system_bytes);
+  EXPECT_FALSE(exists("/rw/pckg/.download/system.vmp"));  // moved into the database
+  EXPECT_TRUE(exists("/rw/pckg/.download/app.trp"));      // no image part: left in place
+  EXPECT_FALSE(exists("/flash/var/pdb/app/image"));
+  EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
+  EXPECT_FALSE(exists("/flash/etc/hidden") || exists("/flash/etc/shout"));
+
+  // Nothing new to install: nothing staged, no marker, and the post log is not read.
+  ::unlink(host_path("/flash/PCKGS_CHANGED").c_str());
+  ::system(("rm -rf " + host_path("/rw/pckg/.download") + "/*").c_str());
+  const RunResult idle = run_installer({"--safe"});
+  EXPECT_EQ(idle.status, 0);
+  EXPECT_FALSE(exists("/flash/PCKGS_CHANGED") || exists("/ram/MANIFEST"));
+  EXPECT_EQ(postlog(), log);
+}
+
+TEST_F(UpgradeRun, OnlyTheFirstFolderWithAPackageIsInstalled) {
+  offer("a.vmp", package_bytes(with_file("a", V1, "a")));
+  offer("b.vmp", package_bytes(with_file("b", V1, "b")), "/flash/rw/pckg/");
+  offer("c.vmp", package_bytes(with_file("c", V1, "c")), "/flash/var/pckg/");
+  EXPECT_EQ(run_installer({"-q"}).status, 0);
+  EXPECT_EQ(database(), "a-1.0\n");
+  // IGNORE passes over the download folder, and a folder of broken files counts as empty.
+  write_file("/rw/pckg/.download/IGNORE", "");
+  write_file("/flash/rw/pckg/b.vmp", "broken");
+  EXPECT_EQ(run_installer({"-q"}).status, 0);
+  EXPECT_EQ(database(), "a-1.0\nc-1.0\n");
+}
+
+TEST_F(UpgradeRun, OlderVersionsNeedADowngradeAndTheSameOneAReinstall) {
+  install_first({{"a.vmp", package_bytes(with_file("a", V2, "etc/a"))}});
+  offer("a.vmp", package_bytes(with_file("a", V1, "etc/a")));
+  EXPECT_EQ(run_installer({}).status, 0);
+  EXPECT_EQ(postlog(),
+            "WARNING: omitting package a-1.0: newer package a-2.0 is already installed\n");
+  EXPECT_EQ(database(), "a-2.0\n");
+
+  // "/ram/DOWNGRADE" allows it, with its floor: the oldest file at or above it is taken.
+  offer("a3.vmp", package_bytes(with_file("a", V3, "etc/a")));
+  write_file("/ram/DOWNGRADE", "16777216\n");  // 1.0 alpha
+  EXPECT_EQ(run_installer({}).status, 0);
+  EXPECT_EQ(database(), "a-1.0\n");
+  EXPECT_EQ(read_file("/flash/etc/a"), "a-1.0");
+  ::unlink(host_path("/ram/DOWNGRADE").c_str());
+  ::unlink(host_path("/rw/pckg/.download/a3.vmp").c_str());
+
+  // The installed version again: a warning, or with --reinstall the "installed" line.
+  const RunResult same = run_installer({});
+  EXPECT_NE(postlog().find("WARNING: omitting package a-1.0: it is already installed\n"),
+            std::string::npos);
+  const RunResult again = run_installer({"--reinstall"});
+  EXPECT_EQ(again.out.rfind("\nResuming upgrade...\n", 0), 0u);
+  EXPECT_EQ(postlog().substr(postlog().rfind('\n', postlog().size() - 2) + 1), "installed a-1.0\n");
+  EXPECT_EQ(same.status + again.status, 0);
+}
+
+TEST_F(UpgradeRun, ConflictsDisableAndUserChoicesStay) {
+  TestPackage guard = with_file("guard", V1, "etc/guard");
+  guard.group.conflicts = std::vector<Dependency>{{"rival", 0, 0, 0}};
+  install_first({{"guard.vmp", package_bytes(guard)},
+                 {"tool.vmp", package_bytes(with_file("tool", V1, "bin/tool"))}});
+  // The user disables tool; its next version keeps that state.
+  write_file("/ram/pdb/tool/schedule", "disable\n");
+  offer("tool.vmp", package_bytes(with_file("tool", V2, "bin/tool")));
+  offer("rival.vmp", package_bytes(with_file("rival", V1, "etc/rival")));
+  EXPECT_EQ(run_installer({}).status, 0);
+  EXPECT_EQ(database(), "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n");
+  EXPECT_EQ(read_file("/flash/x/rival/etc/rival"), "rival-1.0");
+  EXPECT_EQ(read_file("/flash/x/tool/bin/tool"), "tool-2.0");
+  EXPECT_FALSE(exists("/flash/bin/tool"));
+  const std::string log = postlog();
+  EXPECT_NE(log.find("installed (disabled) rival-1.0\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("conflicts"), std::string::npos) << log;
+}
+
+TEST_F(UpgradeRun, ANewBundleRetiresTheMembersItLacksAndDisablesItsListedOnes) {
+  install_first(
+      {{"suite.vmp", bundle_bytes(header_group("suite", V1),
+                                  {with_file("m1", V1, "m1"), with_file("m2", V1, "m2")})}});
+  EXPECT_EQ(database(), "m1-1.0 from suite\nm2-1.0 from suite\nsuite-1.0\n");
+  offer("suite.vmp", bundle_bytes(header_group("suite", V2),
+                                  {with_file("m1", V2, "m1"), with_file("m3", V1, "m3")}, {"m3"}));
+  EXPECT_EQ(run_installer({}).status, 0);
+  EXPECT_EQ(database(), "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n");
+  // A member's record comes from its bundle's image, which lists no files: its database
+  // entry goes, the files it wrote stay.
+  EXPECT_FALSE(exists("/flash/var/pdb/m2"));
+  EXPECT_TRUE(exists("/flash/m2"));
+  EXPECT_EQ(read_file("/flash/x/m3/m3"), "m3-1.0");
+  EXPECT_NE(postlog().find("installed suite-2.0\n"), std::string::npos) << postlog();
+}
+
+TEST_F(UpgradeRun, AFailingFileCancelsEverythingStagedBeforeIt) {
+  install_first({{"base.vmp", package_bytes(with_file("base", V1, "bin/base"))}});
+  offer("a.vmp", package_bytes(with_file("base", V2, "bin/base")));
+  TestPackage bad = with_file("bad", V1, "etc/bad");
+  bad.level = 0;  // signed with nothing
+  // It needs the new base, so it is installed after it whatever the folder's order.
+  bad.group.depends = std::vector<Dependency>{{"base", V2, 0, 0}};
+  offer("z.vmp", package_bytes(bad));
+  const std::string before = tree("/");
+  const RunResult run = run_installer({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(postlog().find("installed base-2.0\n"), std::string::npos) << postlog();
+  EXPECT_NE(postlog().find("ERROR: installation of bad-1.0 failed: broken package\n"),
+            std::string::npos);
+  ::unlink(host_path("/flash/postlog").c_str());
+  EXPECT_EQ(tree("/"), before);
+}
+
+TEST_F(UpgradeRun, SafeSavesForALaterCommitOrCancel) {
+  offer("a.vmp", package_bytes(with_file("a", V1, "etc/a")));
+  EXPECT_EQ(run_installer({"--safe"}).status, 0);
+  EXPECT_FALSE(exists("/flash/etc/a"));
+  EXPECT_TRUE(exists("/ram/MANIFEST"));
+  EXPECT_EQ(run_installer({"--cancel"}).status, 0);
+  EXPECT_FALSE(exists("/ram/MANIFEST"));
+  EXPECT_EQ(run_installer({"--safe"}).status, 0);
+  const RunResult commit = run_installer({"--commit"});
+  EXPECT_EQ(commit.status, 0);
+  EXPECT_EQ(read_file("/flash/etc/a"), "a-1.0");
+  EXPECT_EQ(database(), "a-1.0\n");
+  EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedEvenIfTheDownloadIsReplaced) {
+  TestPackage system = with_file("system", V1, "bin/system");
+  system.image = "kernel";
+  const std::string verified = package_bytes(system);
+  offer("system.vmp", verified);
+  EXPECT_EQ(run_installer({"--safe"}).status, 0);
+  // Swapped between the check and the commit: the transaction holds the verified bytes.
+  TestPackage evil = system;
+  evil.image = "evil kernel";
+  evil.level = 0;
+  write_file("/rw/pckg/.download/new.vmp", package_bytes(evil));
+  ASSERT_EQ(::rename(host_path("/rw/pckg/.download/new.vmp").c_str(),
+                     host_path("/rw/pckg/.download/system.vmp").c_str()),
+            0);
+  EXPECT_EQ(run_installer({"--commit"}).status, 0);
+  EXPECT_EQ(read_file("/flash/var/pdb/system/image"), verified);
+  EXPECT_EQ(dir_entries(host_path("/rw/pckg/.download")), "");
+}
+
+TEST_F(UpgradeRun, WhatWasEnabledIsEnabledAgain) {
+  TestPackage guard = with_file("guard", V1, "guard");
+  guard.group.conflicts = std::vector<Dependency>{{"lib", V2, 0, 0}};
+  TestPackage app = with_file("app", V1, "app");
+  app.group.depends = std::vector<Dependency>{{"lib", 0, 0, 0}};
+  install_first({{"lib.vmp", package_bytes(with_file("lib", V1, "lib"))},
+                 {"guard.vmp", package_bytes(guard)},
+                 {"app.vmp", package_bytes(app)}});
+  // The new lib comes in disabled, since guard excludes it; app, which needs it, switches it
+  // on and guard off. Guard was on before the upgrade and nothing excludes it: it comes back.
+  offer("lib.vmp", package_bytes(with_file("lib", V2, "lib")));
+  EXPECT_EQ(run_installer({}).status, 0);
+  EXPECT_EQ(database(), "app-1.0\nguard-1.0\nlib-2.0\n");
+  EXPECT_EQ(postlog(), "installed (disabled) lib-2.0\nenabled guard-1.0\n");
+}
+
+TEST_F(UpgradeRun, AnUpgradeThatLeavesNoPackageFails) {
+  // Nothing installed and nothing offered: no package would remain.
+  const RunResult empty = run_installer({});
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(postlog(), "ERROR: router installation failed!!!\n");
+  EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
+  // Nor may the schedule take the last one away.
+  install_first({{"only.vmp", package_bytes(with_file("only", V1, "only"))}});
+  write_file("/ram/pdb/only/schedule", "uninstall\n");
+  EXPECT_EQ(run_installer({}).status, 0);
+  EXPECT_EQ(database(), "only-1.0\n");
+  EXPECT_EQ(postlog(), "ERROR: can not uninstall or disable all packages\n");
+}
+
+}  // namespace

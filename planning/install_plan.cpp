@@ -1,0 +1,176 @@
+#include "planning/install_plan.h"
+
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+#include "database/database_reader.h"
+#include "database/database_writer.h"
+#include "format/package_reader.h"
+#include "format/part_stream.h"
+#include "format/signature.h"
+#include "install/install_package.h"
+#include "install/remove_package.h"
+#include "package/relations.h"
+#include "package/repository.h"
+#include "planning/admission.h"
+#include "planning/schedule.h"
+
+namespace {
+
+constexpr size_t STATUS_BLANKS = 78;
+
+bool boot_image_kept(const Package& package) {
+  return (package.header_flags & HEADER_BOOT_IMAGE) && std::getenv("bootimage") != nullptr;
+}
+
+// The state a new record starts in: the user's choice for its name, else enabled.
+void choose_state(Package& package, const UserForcedMap& user_forced) {
+  const auto chosen = user_forced.find(package.name);
+  package.disabled = chosen != user_forced.end() && chosen->second;
+  package.user_forced = chosen != user_forced.end();
+}
+
+// A record that excludes the one member named `member`, so that admission reports a
+// conflict and the member is installed disabled. Blockers stay until the run ends.
+std::unique_ptr<Package> blocker_for(const std::string& member) {
+  auto blocker = std::make_unique<Package>();
+  blocker->conflicts.push_back({member, 0, 0, 0});
+  return blocker;
+}
+
+// Passes over a member that is not installed, up to the next member, checking its
+// signature all the same: the bundle file is kept whole, and every byte of it must have
+// been verified. False after the error message when it does not verify.
+bool pass_over_member(PartStream& stream, const Package& member) {
+  while (stream.type != PART_PACKAGE_HEADER && stream.type != -1) {
+    if (stream.type == PART_SIGNATURE &&
+        stream.verify_signature() < required_signature_level(member.name, member.version)) {
+      report_broken(member);
+      return false;
+    }
+    stream.next_part();
+  }
+  return true;
+}
+
+void drop_record(Repository& repository, long index) {
+  repository.packages.erase(repository.packages.begin() + index);
+}
+
+}  // namespace
+
+bool remove_named(Repository& repository, Manifest& manifest, const std::string& name) {
+  const long index = repository.find_index(name);
+  if (index < 0) return false;
+  remove_installed_package(*repository.packages[size_t(index)], manifest);
+  drop_record(repository, index);
+  return true;
+}
+
+Package* install_single(Repository& repository, Manifest& manifest, PartStream& stream,
+                        uint32_t allow, const UserForcedMap& user_forced, const Dependency* bundle,
+                        std::string* database_dir, bool* boot_image) {
+  auto package = std::make_unique<Package>();
+  if (!read_header(*package, stream)) return nullptr;
+  if (bundle != nullptr && package->name == bundle->name) return nullptr;
+
+  // A member is admitted silently; the caller's mask still decides below.
+  uint32_t result = admit(repository, *package, bundle ? ADMIT_ALL : allow | ADMIT_CONFLICT);
+  choose_state(*package, user_forced);
+  if (result & ADMIT_CONFLICT) {
+    // Excluded by an enabled package: installed, but disabled.
+    result &= ~ADMIT_CONFLICT;
+    package->disabled = true;
+  }
+  // What is not installed hands back no directory and no boot image: the file it came in
+  // was not read to its end nor its signature checked, and must not be kept.
+  if (result & (~allow | ADMIT_SAME)) {
+    if (bundle != nullptr) {
+      package->bundle = *bundle;
+      return pass_over_member(stream, *package) ? repository.find(package->name) : nullptr;
+    }
+    if ((result & ADMIT_SAME) && (allow & ADMIT_SAME)) {
+      repository.show_status(std::string(STATUS_BLANKS, ' '));
+      repository.show_status("");
+      repository.info("installed %s%s", package->disabled ? "(disabled) " : "",
+                      display_name(*package).c_str());
+      return repository.find(package->name);
+    }
+    if (!(result & ADMIT_SAME)) return nullptr;
+    return repository.find(package->name);
+  }
+
+  if (bundle != nullptr) package->bundle = *bundle;
+  if (!stream.is_unrecorded()) {
+    const long index = repository.find_index(package->name);
+    if (index >= 0) {
+      remove_installed_package(*repository.packages[size_t(index)], manifest);
+      drop_record(repository, index);
+    }
+  }
+  if (!install_package(*package, manifest, stream)) return nullptr;
+  Package* installed = package.get();
+  repository.packages.push_back(std::move(package));
+  apply_scheduled(repository, manifest, 0);
+  if (installed->has_part21 && database_dir != nullptr) *database_dir = ::database_dir(*installed);
+  if (boot_image != nullptr) *boot_image = boot_image_kept(*installed);
+  return installed;
+}
+
+int install_bundle(Repository& repository, Manifest& manifest, PartStream& stream, uint32_t allow,
+                   const UserForcedMap& user_forced, std::string* database_dir, bool* boot_image) {
+  if (boot_image != nullptr) *boot_image = false;
+  auto bundle = std::make_unique<Package>();
+  if (!read_header(*bundle, stream) || !bundle->depends.empty() || !bundle->provides.empty() ||
+      !bundle->conflicts.empty()) {
+    return BUNDLE_UNREADABLE;
+  }
+  if (stream.type == PART_IMAGE) stream.next_part();
+  const bool keeps_image = bundle->has_part21;
+  if ((admit(repository, *bundle, allow) & ~allow) != 0) return BUNDLE_REFUSED;
+  remove_named(repository, manifest, bundle->name);
+  if (!rewrite_database_record(*bundle, manifest)) return BUNDLE_UNREADABLE;
+
+  const Dependency reference{bundle->name, bundle->version, bundle->version, 0};
+  const long stale = repository.find_index(bundle->name);
+  if (stale >= 0) drop_record(repository, stale);
+  repository.packages.push_back(std::move(bundle));
+
+  std::set<std::string> old_members;
+  for (const auto& package : repository.packages) {
+    if (package->bundle.name == reference.name) old_members.insert(package->name);
+  }
+  if (stream.type == PART_BUNDLE_LIST) {
+    std::vector<Dependency> listed;
+    (void)read_list(stream, listed);  // what was read before a break still counts
+    for (const Dependency& member : listed) {
+      if (user_forced.count(member.name) == 0)
+        repository.packages.push_back(blocker_for(member.name));
+    }
+    stream.next_part();
+  }
+
+  int count = 0;
+  while (stream.type == PART_PACKAGE_HEADER) {
+    bool member_boot_image = false;
+    Package* member = install_single(repository, manifest, stream, allow, user_forced, &reference,
+                                     nullptr, &member_boot_image);
+    if (member == nullptr) return BUNDLE_REFUSED;
+    ++count;
+    old_members.erase(member->name);
+    if (boot_image != nullptr && member_boot_image) *boot_image = true;
+  }
+  if (stream.type == PART_ARCHITECTURE) stream.next_part();
+  if (stream.type != -1) return BUNDLE_REFUSED;
+  if (count == 0) return BUNDLE_EMPTY;
+
+  for (const std::string& name : old_members) {
+    if (Package* old = repository.find(name)) old->action = ACTION_UNINSTALL;
+  }
+  apply_scheduled(repository, manifest, 0);
+  repository.show_status("");
+  repository.info("installed %s", display_requirement(reference).c_str());
+  if (keeps_image && database_dir != nullptr) *database_dir = DATABASE_ROOT + reference.name + "/";
+  return BUNDLE_INSTALLED;
+}

@@ -1,0 +1,48 @@
+#include "testing/isolation.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool write_text(const char* path, const std::string& text) {
+  const int fd = ::open(path, O_WRONLY);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+bool enter_namespaces(std::string& reason) {
+  const uid_t uid = ::geteuid();
+  const gid_t gid = ::getegid();
+  if (uid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0) {
+      reason = std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
+      return false;
+    }
+  } else {
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+      reason = std::string("unshare(CLONE_NEWUSER|CLONE_NEWNS): ") + std::strerror(errno);
+      return false;
+    }
+    if (!write_text("/proc/self/setgroups", "deny") ||
+        !write_text("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !write_text("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+      reason = "could not map the user to root in a user namespace";
+      return false;
+    }
+  }
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    reason = std::string("making mounts private: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}

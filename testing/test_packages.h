@@ -1,0 +1,43 @@
+// Signed package files for tests, built by the package writer and signed with the key set
+// the installer was configured with (its private files must be present).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/package_writer.h"
+#include "format/signature_signing.h"
+
+// The private key set of INSTALLER_KEYS, or null when it has no private files; tests that
+// install packages skip then.
+const SigningKeys* test_signing_keys();
+
+// A header group with only name, version and build time set.
+HeaderGroup header_group(const std::string& name, Version version, uint32_t build_time = 1);
+
+// A regular file entry.
+ArchiveEntry file_entry(const std::string& name, const std::string& data, uint16_t mode = 0644,
+                        uint8_t processor = 0);
+
+struct TestPackage {
+  HeaderGroup group;
+  std::vector<ArchiveEntry> files;
+  bool archive = true;  // without it no archive part is written
+  // When set, the archive part compresses these bytes instead of `files`: entries built or
+  // damaged by hand (encode_entry_header).
+  std::optional<std::string> raw_archive;
+  std::optional<std::string> image;  // an image part (type 21) before the archive
+  int level = 2;                     // 1 or 2; 0 signs with bytes that verify at no level
+  bool trailer = false;              // the allowed trailer: architecture, empty list
+};
+
+TestPackage test_package(const std::string& name, Version version);
+
+// A package file; level 2 puts a digest selector first.
+std::string package_bytes(const TestPackage& package, uint32_t magic = PACKAGE_MAGIC);
+
+// A bundle file: its header group, an optional member list naming members to install
+// disabled, then the members signed at the bundle's level.
+std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackage>& members,
+                         const std::vector<std::string>& listed = {}, int level = 2);

@@ -1,0 +1,66 @@
+#include "transaction/file_sink.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "transaction/file_ops.h"
+
+FileSink::~FileSink() { (void)close(); }
+
+bool FileSink::open(const std::string& path) {
+  // Whatever stands there goes first, so that a link (symbolic or hard) or a pipe is never
+  // written through; the file made then is new and ours.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+  fd_ =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd_ < 0) return false;
+  error_ = 0;
+  setp(buffer_, buffer_ + BUFFER_SIZE);
+  return true;
+}
+
+bool FileSink::flush_buffer() {
+  const size_t count = size_t(pptr() - pbase());
+  setp(buffer_, buffer_ + BUFFER_SIZE);
+  if (count == 0 || error_ != 0) return error_ == 0;
+  if (!write_all(fd_, buffer_, count)) error_ = errno ? errno : EIO;
+  return error_ == 0;
+}
+
+FileSink::int_type FileSink::overflow(int_type c) {
+  if (fd_ < 0 || !flush_buffer()) return traits_type::eof();
+  if (!traits_type::eq_int_type(c, traits_type::eof())) {
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+  }
+  return traits_type::not_eof(c);
+}
+
+std::streamsize FileSink::xsputn(const char* data, std::streamsize count) {
+  if (fd_ < 0) return 0;
+  std::streamsize done = 0;
+  while (done < count) {
+    const std::streamsize room = epptr() - pptr();
+    if (room == 0 && !flush_buffer()) return done;
+    const std::streamsize step = std::min(count - done, epptr() - pptr());
+    std::memcpy(pptr(), data + done, size_t(step));
+    pbump(int(step));
+    done += step;
+  }
+  return done;
+}
+
+int FileSink::sync() { return fd_ >= 0 && flush_buffer() ? 0 : -1; }
+
+bool FileSink::close() {
+  if (fd_ < 0) return error_ == 0;
+  flush_buffer();
+  if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
+  setp(nullptr, nullptr);
+  return error_ == 0;
+}

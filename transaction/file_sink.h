@@ -1,0 +1,37 @@
+// An output stream buffer on a new file: the tee that keeps a copy of a package arriving on
+// standard input. It keeps its first error, so that a copy cut short by a full flash is
+// never taken for a whole one.
+#pragma once
+
+#include <streambuf>
+#include <string>
+
+class FileSink : public std::streambuf {
+ public:
+  FileSink() = default;
+  ~FileSink() override;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  // Makes `path` a new file, removing what stood there (never writing through a link or
+  // into a pipe); false with errno set when that cannot be done (a directory stands there).
+  [[nodiscard]] bool open(const std::string& path);
+  // Writes out what is buffered and closes; false when any write failed or the close did.
+  [[nodiscard]] bool close();
+  bool is_open() const { return fd_ >= 0; }
+  // errno of the first failure, 0 when none.
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override;
+  std::streamsize xsputn(const char* data, std::streamsize count) override;
+  int sync() override;
+
+ private:
+  bool flush_buffer();
+
+  static constexpr size_t BUFFER_SIZE = 16384;
+  int fd_ = -1;
+  int error_ = 0;
+  char buffer_[BUFFER_SIZE];
+};
