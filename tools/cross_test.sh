@@ -14,7 +14,7 @@
 # so a second run only rebuilds the project. Environment:
 #   CROSS_TEST_EXCLUDE  ctest -E pattern of tests left out under emulation; by default the
 #                       tests whose suite or name starts with "Slow"
-#   QEMU_CPU            the processor qemu emulates (qemu-user reads it), e.g. e500v2
+#   QEMU_CPU            the processor qemu emulates (qemu-user reads it), e.g. e300c3
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-}
