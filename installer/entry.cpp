@@ -36,6 +36,6 @@ int run_installer(int argc, char* argv[]) {
 
   if (options.show) return show_mode(repository);
   if (options.cleanup) return cleanup_mode(repository);
-  if (options.from_stdin) return stream_mode(repository, options);
+  if (options.from_stdin) return stream_mode(repository, options, std::cin);
   return upgrade_mode(repository, options);
 }

@@ -73,7 +73,7 @@ void keep_stream_image(Manifest& manifest, const std::string& database_dir, bool
 
 }  // namespace
 
-int stream_mode(Repository& repository, const RunOptions& options) {
+int stream_mode(Repository& repository, const RunOptions& options, std::istream& in) {
   Manifest manifest;
   apply_scheduled(repository, manifest, 1);
 
@@ -87,7 +87,7 @@ int stream_mode(Repository& repository, const RunOptions& options) {
   std::string database_dir;
   bool boot_image = false;
   const uint32_t allow = options.allow | ADMIT_UPGRADE;
-  int result = stream_install(repository, manifest, std::cin, allow, UserForcedMap(), &image,
+  int result = stream_install(repository, manifest, in, allow, UserForcedMap(), &image,
                               &database_dir, &boot_image);
   if (!image.close() && result == 0) {
     // A copy cut short would be kept as the package's image and break the next run.

@@ -1,6 +1,8 @@
 // The six run modes of the installer. Each returns the process exit status.
 #pragma once
 
+#include <istream>
+
 #include "installer/options.h"
 
 class Manifest;
@@ -16,8 +18,9 @@ int commit_mode();
 int cancel_mode();
 int show_mode(Repository& repository);
 int cleanup_mode(Repository& repository);
-// Installs the package on standard input, keeping a copy of it as its database image.
-int stream_mode(Repository& repository, const RunOptions& options);
+// Installs the package read from `in` (standard input), keeping a copy of it as its
+// database image.
+int stream_mode(Repository& repository, const RunOptions& options, std::istream& in);
 // Applies the schedule and upgrades from the download folders.
 int upgrade_mode(Repository& repository, const RunOptions& options);
 // The end of an upgrade for what `manifest` holds: unless `allow` has ADMIT_SAME, the

@@ -37,6 +37,10 @@ TEST_F(ScheduledRun, SchedulesAloneDisableEnableAndUninstallForReal) {
   schedule("quiet", "disable");
   const RunResult run = run_installer({"-r", "/"});
   EXPECT_EQ(run.status, 0);
+  const std::string hide = "\x1b[?25l\r", show = "\r\x1b[?25h";
+  EXPECT_EQ(run.out, hide + "disabling quiet-1.0..." + show + hide + std::string(22, ' ') + show +
+                         "disabled quiet-1.0\n" + hide + "enabling off-1.0..." + show + hide +
+                         std::string(19, ' ') + show + "enabled off-1.0\n");
   // Uninstalls print no lines at this level; the console's lines reach the post log.
   EXPECT_EQ(read_file("/flash/postlog"), "disabled quiet-1.0\nenabled off-1.0\n");
   EXPECT_EQ(tree("/flash"),

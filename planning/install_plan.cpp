@@ -110,11 +110,17 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
     }
   }
   if (!install_package(*package, manifest, stream)) return nullptr;
-  Package* installed = package.get();
+  const std::string name = package->name;
+  const bool keeps_image = package->has_part21;
+  const bool boot = boot_image_kept(*package);
   repository.packages.push_back(std::move(package));
   apply_scheduled(repository, manifest, 0);
-  if (installed->has_part21 && database_dir != nullptr) *database_dir = ::database_dir(*installed);
-  if (boot_image != nullptr) *boot_image = boot_image_kept(*installed);
+  // The plan may have taken the new record away again (a need that nothing meets once its
+  // old version is gone): then it is not installed.
+  Package* installed = repository.find(name);
+  if (installed == nullptr) return nullptr;
+  if (keeps_image && database_dir != nullptr) *database_dir = ::database_dir(*installed);
+  if (boot_image != nullptr) *boot_image = boot;
   return installed;
 }
 

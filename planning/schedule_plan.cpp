@@ -2,66 +2,13 @@
 
 #include <algorithm>
 #include <queue>
-#include <string>
-#include <unordered_map>
 
 #include "package/relations.h"
 #include "package/repository.h"
 #include "planning/candidate_order.h"
+#include "planning/plan_index.h"
 
 namespace {
-
-// Planning only changes actions, so positions in `packages` stand for the records
-// throughout, and the lookups of a plan can be indexed once: a database of thousands of
-// records with long dependency chains is planned in well under a second.
-class Index {
- public:
-  explicit Index(const std::vector<std::unique_ptr<Package>>& packages) {
-    for (size_t i = 0; i < packages.size(); ++i) {
-      const Package& package = *packages[i];
-      add(by_name_, package.name, i);
-      add(by_name_or_provide_, package.name, i);
-      for (const Dependency& provided : package.provides) {
-        add(by_provide_, provided.name, i);
-        add(by_name_or_provide_, provided.name, i);
-      }
-      for (const Dependency& excluded : package.conflicts) add(by_conflict_, excluded.name, i);
-      if (!package.bundle.name.empty()) add(by_bundle_, package.bundle.name, i);
-    }
-  }
-
-  static const std::vector<size_t>& at(
-      const std::unordered_map<std::string, std::vector<size_t>>& map, const std::string& name) {
-    static const std::vector<size_t> none;
-    const auto found = map.find(name);
-    return found == map.end() ? none : found->second;
-  }
-  const std::vector<size_t>& named(const std::string& name) const { return at(by_name_, name); }
-  const std::vector<size_t>& named_or_providing(const std::string& name) const {
-    return at(by_name_or_provide_, name);
-  }
-  const std::vector<size_t>& providing(const std::string& name) const {
-    return at(by_provide_, name);
-  }
-  const std::vector<size_t>& excluding_name(const std::string& name) const {
-    return at(by_conflict_, name);
-  }
-  const std::vector<size_t>& members_of(const std::string& bundle) const {
-    return at(by_bundle_, bundle);
-  }
-
- private:
-  // Positions ascend because records are added in order; a record that both has a name
-  // and provides it is listed once.
-  static void add(std::unordered_map<std::string, std::vector<size_t>>& map,
-                  const std::string& name, size_t position) {
-    std::vector<size_t>& positions = map[name];
-    if (positions.empty() || positions.back() != position) positions.push_back(position);
-  }
-
-  std::unordered_map<std::string, std::vector<size_t>> by_name_, by_name_or_provide_, by_provide_,
-      by_conflict_, by_bundle_;
-};
 
 // Active after the plan, as the dependency steps count it.
 bool will_stay_active(const Package& package) {
@@ -78,17 +25,17 @@ class Planner {
   Planner(Repository& repository, int report)
       : repository_(repository),
         packages_(repository.packages),
-        index_(repository.packages),
+        index_(repository),
         report_(report),
-        activating_(packages_.size(), false) {}
+        entered_at_(packages_.size(), -1) {}
 
   bool plan(std::vector<Package*>& removals, std::vector<Package*>& enables) {
     follow_bundles();
     for (size_t i = 0; i < packages_.size(); ++i) {
-      if (will_stay_active(*packages_[i])) activate_dependencies(i);
+      if (will_stay_active(at(i))) activate_dependencies(i);
     }
     for (size_t i = 0; i < packages_.size(); ++i) {
-      if (will_stay_active(*packages_[i])) check_enable_conflicts(i);
+      if (will_stay_active(at(i))) check_enable_conflicts(i);
     }
     propagate_removals();
     retire_bundles();
@@ -116,27 +63,26 @@ class Planner {
  private:
   Package& at(size_t position) const { return *packages_[position]; }
 
-  // What find_providers answers, from the index.
-  std::vector<size_t> providers_of(const Dependency& wanted) const {
-    std::vector<size_t> found;
-    for (const size_t position : index_.named_or_providing(wanted.name)) {
-      if (!is_placeholder(at(position)) && meets(at(position), wanted)) found.push_back(position);
-    }
-    return found;
-  }
-
   std::vector<Package*> records(const std::vector<size_t>& positions) const {
     std::vector<Package*> list;
     for (const size_t position : positions) list.push_back(&at(position));
     return list;
   }
 
+  // The record a bundle reference names: the first of that name.
+  bool bundle_of(const Package& package, size_t& position) const {
+    if (package.bundle.name.empty()) return false;
+    const std::vector<size_t>& named = index_.named(package.bundle.name);
+    if (named.empty()) return false;
+    position = named.front();
+    return true;
+  }
+
   void follow_bundles() {
     for (const auto& package : packages_) {
-      if (package->bundle.name.empty()) continue;
-      const std::vector<size_t>& named = index_.named(package->bundle.name);
-      if (named.empty()) continue;
-      switch (at(named.front()).action) {
+      size_t bundle = 0;
+      if (!bundle_of(*package, bundle)) continue;
+      switch (at(bundle).action) {
         case ACTION_DISABLE:
           if (package->action != ACTION_UNINSTALL) package->action = ACTION_DISABLE;
           break;
@@ -152,47 +98,71 @@ class Planner {
     }
   }
 
-  void activate_dependencies(size_t position) {
-    // A record that loops back to itself (its own bundle, A needs B needs A) is not
-    // entered again while it is being activated.
-    if (activating_[position]) return;
-    activating_[position] = true;
-    Package& package = at(position);
-    if (!package.bundle.name.empty()) {
-      const std::vector<size_t>& named = index_.named(package.bundle.name);
-      if (!named.empty()) keep_active(named.front(), package);
-    }
-    for (const Dependency& wanted : package.depends) {
-      const std::vector<Package*> providers = records(providers_of(wanted));
-      if (provider_state(providers) == PROVIDERS_ACTIVE) continue;
-      if (providers.empty()) break;
-      std::vector<Package*> ordered = providers;
-      filter_and_order(repository_, ordered, NO_FLOOR, false);
-      if (ordered.empty()) continue;
-      keep_active(position_of(ordered.back()), package);
-    }
-    activating_[position] = false;
-  }
-
-  size_t position_of(const Package* package) const {
-    for (const size_t position : index_.named(package->name)) {
-      if (&at(position) == package) return position;
-    }
-    return 0;  // never: every provider is a record of `packages`
-  }
-
-  void keep_active(size_t position, const Package& dependant) {
-    Package& needed = at(position);
+  // Keeps `needed` active for `dependant`: cancels its uninstall or disable, or enables it.
+  // True when its own dependencies are to be activated next.
+  bool keep_active(size_t needed_position, const Package& dependant) {
+    Package& needed = at(needed_position);
     if (needed.action == ACTION_UNINSTALL || needed.action == ACTION_DISABLE) {
       if (report_ >= 1) {
         repository_.warning("can not %s %s: %s depends on it", action_name(needed.action),
                             display_name(needed).c_str(), dependant.name.c_str());
       }
       needed.action = ACTION_NONE;
-      activate_dependencies(position);
-    } else if (needed.disabled) {
+      ++changes_;
+      return true;
+    }
+    if (needed.disabled) {
+      if (needed.action != ACTION_ENABLE) ++changes_;
       needed.action = ACTION_ENABLE;
-      activate_dependencies(position);
+      return true;
+    }
+    return false;
+  }
+
+  // One record being activated: where its walk stands.
+  struct Frame {
+    size_t position;
+    size_t next;      // 0 before its bundle, then 1 + the index of the next dependency
+    long entered_at;  // the mark it had before this frame
+  };
+
+  // A record is entered again only when some action changed since it was entered last: the
+  // same state would only come round again, for ever (a record that is its own bundle, or
+  // needs itself through others). The walk keeps its own stack, so a chain of any length
+  // is followed without deep recursion.
+  void enter(std::vector<Frame>& stack, size_t position) {
+    if (entered_at_[position] == changes_) return;
+    stack.push_back({position, 0, entered_at_[position]});
+    entered_at_[position] = changes_;
+  }
+
+  void activate_dependencies(size_t start) {
+    std::vector<Frame> stack;
+    enter(stack, start);
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      const Package& package = at(frame.position);
+      size_t needed = 0;
+      if (frame.next == 0) {
+        frame.next = 1;
+        if (bundle_of(package, needed) && keep_active(needed, package)) enter(stack, needed);
+        continue;
+      }
+      if (frame.next > package.depends.size()) {
+        entered_at_[frame.position] = frame.entered_at;
+        stack.pop_back();
+        continue;
+      }
+      const size_t id = index_.dependency_id(package.depends[frame.next++ - 1]);
+      const std::vector<Package*> providers = records(index_.providers(id));
+      if (provider_state(providers) == PROVIDERS_ACTIVE) continue;
+      if (providers.empty()) {
+        frame.next = package.depends.size() + 1;  // the rest of its needs are not looked at
+        continue;
+      }
+      if (index_.chosen_provider(id, needed) && keep_active(needed, package)) {
+        enter(stack, needed);
+      }
     }
   }
 
@@ -236,10 +206,10 @@ class Planner {
     }
   }
 
-  // The change the first entry of the record's dependencies calls for; false when none.
-  bool propagate_one(Package& package, const std::vector<std::vector<size_t>>& entries) {
-    for (const std::vector<size_t>& providers : entries) {
-      const ProviderState state = provider_state(records(providers));
+  // The change the first dependency of the record calls for; false when none.
+  bool propagate_one(Package& package, const std::vector<size_t>& ids) {
+    for (const size_t id : ids) {
+      const ProviderState state = provider_state(records(index_.providers(id)));
       if (state == PROVIDERS_GONE && package.action != ACTION_UNINSTALL) {
         package.action = ACTION_UNINSTALL;
         return true;
@@ -258,30 +228,39 @@ class Planner {
   // the walk over equals always taking the first record with a change to make: a record
   // whose check changed nothing only needs another look when one of its providers changed.
   void propagate_removals() {
-    std::vector<std::vector<std::vector<size_t>>> entries(packages_.size());
-    std::vector<std::vector<size_t>> dependants(packages_.size());
+    std::vector<std::vector<size_t>> ids(packages_.size());        // per record, per need
+    std::vector<std::vector<size_t>> dependants;                   // per dependency id
+    std::vector<std::vector<size_t>> needed_as(packages_.size());  // per record: ids
     for (size_t i = 0; i < packages_.size(); ++i) {
       for (const Dependency& wanted : at(i).depends) {
-        entries[i].push_back(providers_of(wanted));
-        for (const size_t provider : entries[i].back()) dependants[provider].push_back(i);
+        const size_t id = index_.dependency_id(wanted);
+        ids[i].push_back(id);
+        if (id >= dependants.size()) {
+          dependants.resize(id + 1);
+        }
+        if (dependants[id].empty()) {
+          for (const size_t provider : index_.providers(id)) needed_as[provider].push_back(id);
+        }
+        if (dependants[id].empty() || dependants[id].back() != i) dependants[id].push_back(i);
       }
     }
     std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> pending;
     std::vector<bool> queued(packages_.size(), true);
     for (size_t i = 0; i < packages_.size(); ++i) pending.push(i);
+    const auto queue = [&](size_t position) {
+      if (queued[position]) return;
+      queued[position] = true;
+      pending.push(position);
+    };
     while (!pending.empty()) {
       const size_t i = pending.top();
       pending.pop();
       queued[i] = false;
-      if (!propagate_one(at(i), entries[i])) continue;
-      for (const size_t again : dependants[i]) {
-        if (!queued[again]) {
-          queued[again] = true;
-          pending.push(again);
-        }
+      if (!propagate_one(at(i), ids[i])) continue;
+      for (const size_t id : needed_as[i]) {
+        for (const size_t dependant : dependants[id]) queue(dependant);
       }
-      queued[i] = true;
-      pending.push(i);
+      queue(i);
     }
   }
 
@@ -312,9 +291,10 @@ class Planner {
 
   Repository& repository_;
   const std::vector<std::unique_ptr<Package>>& packages_;
-  const Index index_;
+  PlanIndex index_;
   const int report_;
-  std::vector<bool> activating_;
+  std::vector<long> entered_at_;  // the value of changes_ when each record was entered
+  long changes_ = 0;              // actions changed while activating
 };
 
 }  // namespace

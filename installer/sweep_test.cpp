@@ -1,0 +1,236 @@
+// Hostile-input sweeps: a signed package and a signed bundle cut at every byte, and with a
+// bit flipped in every byte, fed to a whole stream install and to an upgrade; and the same
+// on a flash that fills up at each successive write. Each run either fails and leaves
+// everything as it was, or installs exactly what the undamaged file installs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <sstream>
+
+#include "database/database_reader.h"
+#include "format/part_types.h"
+#include "installer/run_modes.h"
+#include "installer/whole_run.h"
+#include "package/repository.h"
+#include "testing/test_packages.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const Version V716 = make_version(7, 16, KIND_FINAL, 0);
+
+struct Offer {
+  std::string name;
+  std::string bytes;
+  bool kept_whole;  // the file becomes "/flash/var/pdb/<name>/image"
+  // Bytes before this offset are signed by nobody: a bundle's own header group, image part
+  // and member list come before its first member, where every signed range begins.
+  size_t signed_from = 0;
+};
+
+// The offset of the first member's header part.
+size_t first_member(const std::string& bytes) {
+  size_t at = 8;
+  while (at + 6 <= bytes.size()) {
+    const auto byte = [&bytes](size_t i) { return uint32_t(uint8_t(bytes[i])); };
+    if ((byte(at) | byte(at + 1) << 8) == PART_PACKAGE_HEADER) return at;
+    at += 6 + (byte(at + 2) | byte(at + 3) << 8 | byte(at + 4) << 16 | byte(at + 5) << 24);
+  }
+  return bytes.size();
+}
+
+std::vector<Offer> offers() {
+  TestPackage single = test_package("single", V716);
+  single.files = {file_entry("etc/one", "1"), file_entry("bin/two", "22", 0755)};
+  single.trailer = true;
+  TestPackage member = test_package("m", V716);
+  member.files = {file_entry("etc/m", "m")};
+  const std::string bundle = bundle_bytes(header_group("suite", V716), {member}, {"m"});
+  return {{"single", package_bytes(single), false}, {"suite", bundle, true, first_member(bundle)}};
+}
+
+// Every entry below the flash, RAM and temporary folders, with each file's size, mode and
+// a hash of all its bytes; and the download folder's names.
+std::string state() {
+  std::ostringstream text;
+  for (const char* top : {"/flash", "/ram", "/tmp", "/rw"}) {
+    std::error_code error;
+    std::vector<std::string> lines;
+    for (auto it = fs::recursive_directory_iterator(top, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      struct stat info;
+      if (::lstat(it->path().c_str(), &info) != 0) continue;
+      std::string line = it->path().string() + " " + std::to_string(info.st_mode);
+      if (S_ISREG(info.st_mode) && std::string(top) != "/rw") {
+        std::ifstream in(it->path(), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        line += " " + std::to_string(bytes.str().size()) + " " +
+                std::to_string(std::hash<std::string>()(bytes.str()));
+      } else if (S_ISLNK(info.st_mode)) {
+        line += " -> " + fs::read_symlink(it->path(), error).string();
+      }
+      lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    for (const std::string& line : lines) text << line << "\n";
+  }
+  return text.str();
+}
+
+void empty_root() {
+  for (const char* top : {"/flash", "/ram", "/tmp", "/rw"}) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(top, error))
+      fs::remove_all(entry.path(), error);
+  }
+  fs::create_directories("/flash/var/pdb");
+  fs::create_directories("/rw/pckg/.download");
+}
+
+// One whole run on `bytes` (standard input, or the download folder) in an empty root;
+// answers the state it leaves, without the post log. `refused` tells whether the state is
+// the one before the run.
+std::string run_once(const std::string& bytes, bool stream, bool& refused) {
+  empty_root();
+  if (!stream) std::ofstream("/rw/pckg/.download/offer.vmp", std::ios::binary) << bytes;
+  const std::string before = state();
+  Repository& repository = Repository::instance();
+  repository.reset();
+  open_repository(repository, true, "i386");
+  RunOptions options;
+  options.quiet = true;
+  if (stream) {
+    std::istringstream in(bytes);
+    (void)stream_mode(repository, options, in);
+  } else {
+    (void)upgrade_mode(repository, options);
+  }
+  ::unlink("/flash/postlog");
+  const std::string after = state();
+  refused = after == before;
+  return after;
+}
+
+using Sweep = WholeRun;
+
+TEST_F(Sweep, CutAtEveryByteOrWithABitFlippedInEveryByte) {
+  if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+  const std::vector<Offer> all = offers();
+  const RunResult run = run_in_root([&all] {
+    int refused_count = 0, installed_count = 0;
+    for (const Offer& offer : all) {
+      for (const bool stream : {true, false}) {
+        bool refused = false;
+        const std::string clean = run_once(offer.bytes, stream, refused);
+        const std::string image = "/flash/var/pdb/" + offer.name + "/image";
+        const auto check = [&](const std::string& damaged, const std::string& label,
+                               bool unsigned_byte) {
+          bool nothing_changed = false;
+          std::string after = run_once(damaged, stream, nothing_changed);
+          if (nothing_changed) {
+            ++refused_count;
+            return;
+          }
+          if (unsigned_byte) {
+            // Whatever it installs (a bundle renamed, a member no longer listed), it leaves
+            // no file of its own behind.
+            if (after.find("/tmp") != std::string::npos ||
+                after.find(".held-") != std::string::npos) {
+              std::cout << label << ": left a temporary file\n" << after;
+            }
+            return;
+          }
+          ++installed_count;
+          // Installed: as the undamaged file is, the damaged bytes kept as its image.
+          if (offer.kept_whole) {
+            std::ifstream in(image, std::ios::binary);
+            std::ostringstream kept;
+            kept << in.rdbuf();
+            if (kept.str() != damaged) std::cout << label << ": another image kept\n";
+            std::ofstream(image, std::ios::binary | std::ios::trunc) << offer.bytes;
+            after = state();
+          }
+          if (after != clean) std::cout << label << ": installed differently\n" << after;
+        };
+        const std::string mode = offer.name + (stream ? " on stdin" : " downloaded");
+        for (size_t cut = 0; cut < offer.bytes.size(); ++cut) {
+          check(offer.bytes.substr(0, cut), mode + " cut at " + std::to_string(cut), false);
+        }
+        for (size_t at = 0; at < offer.bytes.size(); ++at) {
+          std::string flipped = offer.bytes;
+          flipped[at] = char(flipped[at] ^ (1 << (at % 8)));
+          check(flipped, mode + " flipped at " + std::to_string(at),
+                at >= 8 && at < offer.signed_from);
+        }
+      }
+    }
+    std::cerr << refused_count << " " << installed_count;
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+  int refused = 0, installed = 0;
+  std::istringstream(run.err.substr(run.err.rfind('\n') + 1)) >> refused >> installed;
+  // Most damage is refused; the bytes no check reads may change without harm.
+  EXPECT_GT(refused, 1500);
+  EXPECT_GT(installed, 0);
+}
+
+TEST_F(Sweep, AFlashThatFillsUpAtEverySuccessiveWrite) {
+  if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+  require_mounts();
+  std::mt19937 random(3);
+  TestPackage package = test_package("filler", V716);
+  for (const char* name : {"a", "b", "c"}) {
+    std::string noise(5000, '\0');  // does not compress: each file takes two blocks
+    for (char& byte : noise) byte = char(random());
+    package.files.push_back(file_entry(std::string("data/") + name, noise));
+  }
+  package.image = "image part";
+  const std::string bytes = package_bytes(package);
+  // Runs both modes on a flash of `size` and prints each one's state after the run, and
+  // "refused" for a run that changed nothing.
+  const auto run_on = [&](const std::string& size) {
+    ChildOptions options;
+    options.mounts = {{"/flash", size}};
+    return run_in_root(
+        [&bytes] {
+          for (const bool stream : {true, false}) {
+            bool refused = false;
+            const std::string after = run_once(bytes, stream, refused);
+            std::cout << (refused ? "refused\n" : after) << "=====\n";
+          }
+          return 0;
+        },
+        options);
+  };
+  const auto modes = [](const std::string& out) {
+    const size_t split = out.find("=====\n");
+    return std::make_pair(out.substr(0, split), out.substr(split + 6));
+  };
+  const auto clean = modes(run_on("1m").out);
+  ASSERT_EQ((clean.first + clean.second).find("refused"), std::string::npos);
+  int refused = 0;
+  for (int pages = 1; pages <= 24; ++pages) {
+    const RunResult run = run_on(std::to_string(4 * pages) + "k");
+    EXPECT_EQ(run.status, 0);
+    // Each mode refuses, leaving nothing, or installs what a roomy flash gets.
+    const auto [stream, upgrade] = modes(run.out);
+    EXPECT_TRUE(stream == "refused\n" || stream == clean.first) << pages << "\n" << stream;
+    EXPECT_TRUE(upgrade == "refused\n=====\n" || upgrade == clean.second) << pages << "\n"
+                                                                          << upgrade;
+    refused += (stream == "refused\n") + (upgrade == "refused\n=====\n");
+  }
+  EXPECT_GT(refused, 10);
+}
+
+}  // namespace
