@@ -34,13 +34,18 @@ class WholeRun : public RootFixture {
         [&args]() -> int {
           // LeakSanitizer needs /proc, which the program's own root change leaves behind.
           ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+#ifdef INSTALLER_EMULATOR
+          // A cross build's program runs through the emulator that runs the tests.
+          std::vector<std::string> words = {INSTALLER_EMULATOR, INSTALLER_BINARY};
+#else
           std::vector<std::string> words = {INSTALLER_BINARY};
+#endif
           words.insert(words.end(), args.begin(), args.end());
           std::vector<char*> argv;
           for (std::string& word : words) argv.push_back(word.data());
           argv.push_back(nullptr);
-          ::execv(INSTALLER_BINARY, argv.data());
-          std::perror("execv " INSTALLER_BINARY);
+          ::execvp(argv[0], argv.data());
+          std::perror(("exec " + words[0]).c_str());
           return 125;
         },
         options);

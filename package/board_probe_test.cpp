@@ -83,3 +83,13 @@ TEST_F(MachineBoard, MissingOrSilentDevicesGiveNeutralAnswers) {
     EXPECT_EQ(run.status, 0) << present;
   }
 }
+
+// The build picks the register reader: mfpvr on PowerPC, where every processor has a
+// version, and none elsewhere.
+TEST(ProcessorVersion, ReadFromTheRegisterOnlyOnPowerPC) {
+#if defined(__powerpc__)
+  EXPECT_NE(read_processor_version(), 0u);
+#else
+  EXPECT_EQ(read_processor_version(), 0u);
+#endif
+}
