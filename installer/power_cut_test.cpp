@@ -80,7 +80,8 @@ TEST_F(PowerCut, EveryStepOfACommitLeavesFilesOldOrNewAndTheCommitCanBeFinished)
     std::map<std::string, std::string> now = by_path(tree("/"));
     std::map<std::string, std::string> all = before;
     all.insert(after.begin(), after.end());
-    for (const auto& [path, line] : all) {
+    for (const auto& entry : all) {
+      const std::string& path = entry.first;
       const auto find = [&path](const std::map<std::string, std::string>& lines) {
         const auto found = lines.find(path);
         return found == lines.end() ? std::string("absent") : found->second;

@@ -13,33 +13,55 @@ targets=("$@")
 build=${FUZZ_BUILD:-$here/build-fuzz}
 
 "$here/tools/install_deps.sh" cmake make clang libclang-rt-14-dev zlib1g-dev libssl-dev
-CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DINSTALLER_FUZZ=ON -DINSTALLER_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# A build directory already configured for fuzzing (CI's sanitizer build) is used as it is.
+if ! grep -q '^INSTALLER_FUZZ:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  CC=clang CXX=clang++ cmake -S "$here" -B "$build" -DINSTALLER_FUZZ=ON -DINSTALLER_TESTS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
 cmake --build "$build" -j "$(nproc)" >/dev/null
 
 seeds=$(mktemp -d)
 trap 'rm -rf "$seeds"' EXIT
 "$build/make_seeds" "$seeds"
-failed=0
-for target in "${targets[@]}"; do
-  run="$build/fuzz-runs/$target"
-  root="$run/root"
+# One target per processor at a time.
+fuzz_one() {
+  local target=$1 run="$build/fuzz-runs/$1" root="$build/fuzz-runs/$1/root"
   rm -rf "$root"
   mkdir -p "$root"/{flash,ram,rw,tmp,proc,corpus,artifacts} "$run/corpus" "$run/artifacts"
   # The corpus grows across runs: what earlier runs found is the next run's start.
   cp -r "$seeds/$target/." "$run/corpus/"
   cp -r "$run/corpus/." "$root/corpus/"
-  echo "== $target: $seconds s"
   # Paths the fuzzer is given resolve inside the root it enters.
-  if FUZZ_ROOT="$root" "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=20 \
-      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=/artifacts/ /corpus \
-      >"$run/log" 2>&1; then
-    grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$run/log" | sed 's/^/   /'
-  else
-    failed=1
-    tail -n 40 "$run/log"
-  fi
+  local status=0
+  FUZZ_ROOT="$root" "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=20 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=/artifacts/ /corpus \
+    >"$run/log" 2>&1 || status=$?
   cp -r "$root/corpus/." "$run/corpus/"
   cp -r "$root/artifacts/." "$run/artifacts/" 2>/dev/null || true
+  return $status
+}
+
+failed=0
+jobs=$(nproc)
+pending=("${targets[@]}")
+while [ ${#pending[@]} -gt 0 ]; do
+  batch=("${pending[@]:0:$jobs}")
+  pending=("${pending[@]:$jobs}")
+  pids=()
+  for target in "${batch[@]}"; do
+    echo "== $target: $seconds s"
+    fuzz_one "$target" & pids+=($!)
+  done
+  for i in "${!batch[@]}"; do
+    target=${batch[$i]}
+    if wait "${pids[$i]}"; then
+      grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' \
+        "$build/fuzz-runs/$target/log" | sed "s/^/   $target /"
+    else
+      failed=1
+      echo "== $target found a crash:"
+      tail -n 40 "$build/fuzz-runs/$target/log"
+    fi
+  done
 done
 exit $failed
