@@ -167,6 +167,9 @@ void Auditor::audit_image(const std::string& entry, const std::string& image_pat
                           file.status().st_ino == boot_image_.st_ino;
   std::istream source(&file);
   PartStream stream(source, true);
+  // The kept image is the very file installed, which had to be as long as it says; its
+  // first 8 bytes are not signed.
+  if (uint64_t(file.status().st_size) != stream.total_length) return no_image(entry);
   stream.accepted_types = {
       PART_BUNDLE_HEADER, PART_PACKAGE_HEADER, PART_TEXT24,   PART_ARCHITECTURE, PART_TEXT2,
       PART_NOTE,          PART_DEPENDS,        PART_PROVIDES, PART_CONFLICTS,    PART_IMAGE,

@@ -23,7 +23,8 @@ enum class FindingKind {
   mode,            // its permission bits differ
   unsigned_image,  // the image verifies below the level its name and version require
   no_image,        // an entry's image is gone or cannot be read as a package the installer
-                   // would install, or a package named for the audit keeps none
+                   // would install (its length, header or archive is broken), or a package
+                   // named for the audit keeps none
 };
 
 struct Finding {

@@ -147,6 +147,8 @@ TEST_F(AuditRun, ReportsEachDamageOnceAndNeverWritesTheRoot) {
        "changed /flash/bin/app\n"},
       {"a tampered image", [&] { flip_byte(app_image, payload_at(app_bytes, PART_ARCHIVE) + 3); },
        "unsigned app\n"},
+      {"a container length that does not match", [&] { flip_byte(app_image, 5); },
+       "no image app\n"},
       {"a tampered bundle member",
        [&] { flip_byte(suite_image, payload_at(suite_bytes, PART_ARCHIVE, 1) + 3); },
        "unsigned two\n"},
