@@ -10,12 +10,15 @@
 namespace {
 
 constexpr size_t CHUNK = 65536;
+// Named rather than zlib's default, so that a rebuild with the same zlib gives the same
+// bytes; the best, since packages end up on the flash.
+constexpr int COMPRESSION_LEVEL = 9;
 
 // One zlib stream fed in pieces; every compressed byte goes to the sink.
 class Deflater {
  public:
   explicit Deflater(const ByteSink& sink) : sink_(sink) {
-    ok_ = deflateInit(&stream_, Z_DEFAULT_COMPRESSION) == Z_OK;
+    ok_ = deflateInit(&stream_, COMPRESSION_LEVEL) == Z_OK;
     started_ = ok_;
   }
   ~Deflater() {

@@ -28,7 +28,8 @@ using ByteSink = std::function<bool(const char* bytes, size_t count)>;
 // A name longer than 65535 bytes is cut.
 std::string encode_entry_header(const ArchiveEntry& entry, uint32_t data_length);
 
-// Compresses `entries` in order into one zlib stream handed to `sink` in pieces. False, with
+// Compresses `entries` in order into one zlib stream handed to `sink` in pieces, at a fixed
+// level: the same entries give the same bytes. False, with
 // `error` set, when a data file cannot be read whole, a name or a file is too long for its
 // field, or the sink refuses.
 [[nodiscard]] bool compress_archive(const std::vector<ArchiveEntry>& entries, const ByteSink& sink,

@@ -1,6 +1,9 @@
 #include "format/signature_signing.h"
 
 #include <openssl/bn.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/rand.h>
 
 #include <cstring>
@@ -22,7 +25,7 @@ const unsigned char NINE[SCALAR_SIZE] = {9};
 const unsigned char ZERO[SCALAR_SIZE] = {};
 
 struct BnFree {
-  void operator()(BIGNUM* number) const { BN_free(number); }
+  void operator()(BIGNUM* number) const { BN_clear_free(number); }
 };
 struct BnCtxFree {
   void operator()(BN_CTX* context) const { BN_CTX_free(context); }
@@ -52,6 +55,30 @@ class ScalarField {
       if (!n || BN_nnmod(n.get(), n.get(), order_.get(), context_.get()) != 1) return nullptr;
       if (!BN_is_zero(n.get())) return n;
     }
+  }
+  // The nonce of a level-1 signature: HMAC-SHA-512 keyed with the private scalar, over a
+  // label, the signed 20 bytes and a counter, reduced modulo l; a zero takes the next
+  // counter. Every message gets its own k, always the same one, so signing needs no random
+  // source and a rebuild signs to the same bytes.
+  Number nonce(const unsigned char* scalar, const unsigned char* digest) const {
+    static const char LABEL[] = "velmora level-1 nonce";
+    constexpr size_t LABEL_SIZE = sizeof LABEL - 1;
+    unsigned char message[LABEL_SIZE + LEVEL1_DIGEST_SIZE + 1];
+    std::memcpy(message, LABEL, LABEL_SIZE);
+    std::memcpy(message + LABEL_SIZE, digest, LEVEL1_DIGEST_SIZE);
+    for (unsigned counter = 0; counter < 256; ++counter) {
+      message[sizeof message - 1] = static_cast<unsigned char>(counter);
+      unsigned char mac[2 * SCALAR_SIZE];
+      unsigned int length = 0;
+      const bool made = HMAC(EVP_sha512(), scalar, int(SCALAR_SIZE), message, sizeof message, mac,
+                             &length) != nullptr &&
+                        length == sizeof mac;
+      Number n(made ? BN_lebin2bn(mac, sizeof mac, nullptr) : nullptr);
+      OPENSSL_cleanse(mac, sizeof mac);
+      if (!n || BN_nnmod(n.get(), n.get(), order_.get(), context_.get()) != 1) return nullptr;
+      if (!BN_is_zero(n.get())) return n;
+    }
+    return nullptr;
   }
   bool store(const BIGNUM* n, unsigned char* bytes) const {
     return BN_bn2lebinpad(n, bytes, SCALAR_SIZE) == int(SCALAR_SIZE);
@@ -144,12 +171,13 @@ bool keys_match(const SigningKeys& keys) {
 bool sign_level1(const SigningKeys& keys, const unsigned char* digest, unsigned char* payload) {
   ScalarField field;
   if (!field.usable()) return false;
-  Number k = field.random_nonzero();
+  Number k = field.nonce(keys.curve_scalar, digest);
   unsigned char k_bytes[SCALAR_SIZE];
   if (!k || !field.store(k.get(), k_bytes)) return false;
 
   unsigned char y[SCALAR_SIZE];
   base_multiple(y, k_bytes);
+  OPENSSL_cleanse(k_bytes, sizeof k_bytes);
   unsigned char* c = payload + SIGNATURE_C_OFFSET;
   unsigned char hashed[SIGNATURE_HASH_SIZE];
   signature_hash(y, sizeof y, hashed, keys.public_keys.constants);

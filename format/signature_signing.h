@@ -25,7 +25,8 @@ struct SigningKeys {
 bool keys_match(const SigningKeys& keys);
 
 // Writes the 68-byte level-1 payload for the first 20 bytes of `digest` (zeros at 0 to 19).
-// False when the random generator or the big-number library fails.
+// The nonce comes from the private scalar and those bytes, so the payload depends on
+// nothing else. False when HMAC or the big-number library fails.
 [[nodiscard]] bool sign_level1(const SigningKeys& keys, const unsigned char* digest,
                                unsigned char* payload);
 

@@ -29,11 +29,6 @@ constexpr const char* UPGRADED_MARKER = "/flash/UPGRADED";
 constexpr uint32_t IMAGE_STEP = 4096;
 constexpr size_t COPY_CHUNK = 16384;
 
-bool is_written(const ArchiveEntryHeader& entry) {
-  if (!entry.is_regular_file()) return false;
-  return entry.processor == 0 || entry.processor == processor_family();
-}
-
 // Copies the entry's data into its staged file; false after the error message.
 bool copy_entry(Package& package, const std::string& name, std::istream& archive,
                 std::ofstream& out, uint32_t length) {
@@ -95,6 +90,19 @@ bool is_safe_entry_name(const std::string& name) {
   return has_component;
 }
 
+bool is_written_entry(const ArchiveEntryHeader& entry) {
+  if (!entry.is_regular_file()) return false;
+  return entry.processor == 0 || entry.processor == processor_family();
+}
+
+bool is_file_target(const std::string& name, const std::string& target) {
+  const bool in_database = target == DATABASE_AREA ||
+                           target.compare(0, DATABASE_AREA.size() + 1, DATABASE_AREA + "/") == 0;
+  const bool names_a_directory = name.empty() || name.back() == '/' || name == "." ||
+                                 (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0);
+  return !names_a_directory && !normalized_path(name).empty() && !in_database;
+}
+
 std::string normalized_path(const std::string& name) {
   std::string path;
   for (size_t start = 0; start <= name.size();) {
@@ -149,11 +157,7 @@ namespace {
 bool written_target(Package& package, const std::string& name, FlashBounds& bounds,
                     std::string& target) {
   target = archive_target(package, name);
-  const bool in_database = target == DATABASE_AREA ||
-                           target.compare(0, DATABASE_AREA.size() + 1, DATABASE_AREA + "/") == 0;
-  const bool names_a_directory = name.back() == '/' || name == "." ||
-                                 (name.size() >= 2 && name.compare(name.size() - 2, 2, "/.") == 0);
-  if (names_a_directory || normalized_path(name).empty() || in_database) {
+  if (!is_file_target(name, target)) {
     report_broken(package);
     return false;
   }
@@ -187,7 +191,7 @@ bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
       report_broken(package);
       return false;
     }
-    if (!is_written(entry)) {
+    if (!is_written_entry(entry)) {
       // Data cut short here is as broken as in a file that is written.
       if (!skip_entry_data(archive, entry)) {
         report_broken(package);

@@ -10,6 +10,7 @@
 
 #include <string>
 
+struct ArchiveEntryHeader;
 class Manifest;
 class Package;
 class PartStream;
@@ -43,6 +44,15 @@ std::string normalized_path(const std::string& name);
 // keep paths one per line, fields split at blanks), not made of "/" only. A written file's
 // name must besides not end in "/", nor come down to nothing but "." components.
 bool is_safe_entry_name(const std::string& name);
+
+// Whether installation writes `entry` on this machine: a regular file whose processor
+// selector is 0 or this machine's processor_family.
+bool is_written_entry(const ArchiveEntryHeader& entry);
+
+// Whether a written entry named `name`, going to `target` (archive_target), can be a file:
+// its name names no directory and keeps a component, and the target lies outside the
+// database, which belongs to the installer. Installation refuses the package otherwise.
+bool is_file_target(const std::string& name, const std::string& target);
 
 // Whether paths resolve inside "/flash": a link on the flash that leads elsewhere would
 // carry files out of it. Only the nearest existing ancestor is resolved, and the last one

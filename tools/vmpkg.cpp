@@ -13,6 +13,7 @@ const char* const USAGE =
     "  build          build one signed package from a directory tree\n"
     "  bundle         build a bundle from member packages\n"
     "  inspect FILE   show the parts, headers, files and signature levels of a package\n"
+    "  audit [NAME]   compare installed files and kept images with what was installed\n"
     "\n"
     "`vmpkg COMMAND --help` describes the options of a command.\n";
 
@@ -40,6 +41,7 @@ int run_vmpkg(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (args[0] == "build") return vmpkg_build(rest, context);
   if (args[0] == "bundle") return vmpkg_bundle(rest, context);
   if (args[0] == "inspect") return vmpkg_inspect(rest, context);
+  if (args[0] == "audit") return vmpkg_audit(rest, context);
   err << "vmpkg: unknown command " << args[0] << "\n" << USAGE;
   return VMPKG_BAD_USAGE;
 }

@@ -1,5 +1,6 @@
-// vmpkg, the package tool: makes key sets, builds and bundles signed packages, and shows
-// what a package file holds. vmpkg_main.cpp is a thin main over run_vmpkg.
+// vmpkg, the package tool: makes key sets, builds and bundles signed packages, shows what a
+// package file holds, and audits the installed files of a router root. vmpkg_main.cpp is a thin
+// main over run_vmpkg.
 #pragma once
 
 #include <ostream>
@@ -12,6 +13,7 @@
 enum : int {
   VMPKG_OK = 0,
   VMPKG_FAILED = 1,     // the work could not be done: unreadable input, signing, writing
+  VMPKG_DIFFERS = 1,    // audit: a finding; shares its value with a failure
   VMPKG_BAD_USAGE = 2,  // the command line is wrong
 };
 
@@ -34,3 +36,4 @@ int vmpkg_keygen(const std::vector<std::string>& args, const VmpkgContext& conte
 int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& context);
+int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& context);

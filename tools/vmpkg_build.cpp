@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +23,8 @@ namespace {
 const std::vector<OptionSpec> HEADER_OPTIONS = {
     {"name", "NAME", false, "package name, 1 to 16 bytes (required)"},
     {"version", "VERSION", false, "version text such as 6.48, 1.2.3, 3.20rc2 (required)"},
-    {"build-time", "SECONDS", false, "seconds since 1970-01-01 UTC (default: now)"},
+    {"build-time", "SECONDS", false,
+     "seconds since 1970-01-01 UTC (default: SOURCE_DATE_EPOCH, else now)"},
     {"arch", "ARCH", false, "architecture part (readers take i386 without one)"},
     {"note", "TEXT", false, "note shown in the package table (part 23)"},
     {"flags", "N", false, "header flags: 1 boot image, 2 no text database"},
@@ -67,6 +69,24 @@ bool read_file(const std::string& path, std::string& contents) {
   return !in.bad();
 }
 
+// --build-time, else SOURCE_DATE_EPOCH, so that a rebuild gives the same bytes; the clock
+// only when neither is given.
+bool read_build_time(const CommandLine& line, uint32_t& build_time, std::string& error) {
+  if (line.has("build-time")) {
+    if (parse_u32(line.value("build-time"), build_time)) return true;
+    error = "bad --build-time \"" + line.value("build-time") + "\"";
+    return false;
+  }
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch == nullptr) {
+    build_time = static_cast<uint32_t>(std::time(nullptr));
+    return true;
+  }
+  if (parse_u32(epoch, build_time)) return true;
+  error = std::string("bad SOURCE_DATE_EPOCH \"") + epoch + "\" (expected seconds since 1970)";
+  return false;
+}
+
 bool read_header_options(const CommandLine& line, HeaderGroup& group, std::string& error) {
   if (!line.has("name") || !line.has("version")) {
     error = "--name and --version are required";
@@ -79,11 +99,7 @@ bool read_header_options(const CommandLine& line, HeaderGroup& group, std::strin
             "\" (expected such as 6.48, 1.2.3, 3.20rc2, 4.0beta7)";
     return false;
   }
-  group.build_time = static_cast<uint32_t>(std::time(nullptr));
-  if (line.has("build-time") && !parse_u32(line.value("build-time"), group.build_time)) {
-    error = "bad --build-time \"" + line.value("build-time") + "\"";
-    return false;
-  }
+  if (!read_build_time(line, group.build_time, error)) return false;
   if (line.has("arch")) group.architecture = line.value("arch");
   if (line.has("note")) group.text_part23 = line.value("note");
   if (line.has("flags")) {
@@ -255,7 +271,10 @@ int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& contex
     print_help(context, "usage: vmpkg build --name NAME --version VERSION --output FILE [options]",
                "Builds one signed package. Level 2 puts a digest selector before the header\n"
                "and signs with Ed25519 and the level-1 scheme; level 1 signs with the level-1\n"
-               "scheme only. Bounds of 0 are open; the weight counts in provides lists.\n",
+               "scheme only. Bounds of 0 are open; the weight counts in provides lists.\n"
+               "The same options, files and keys give the same bytes: files go in name order,\n"
+               "the build time is --build-time or SOURCE_DATE_EPOCH (else now), and both\n"
+               "signatures depend only on the key and the digest.\n",
                specs);
     return VMPKG_OK;
   }
@@ -305,7 +324,8 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
                "Builds a bundle of the given packages. Each member keeps its header group,\n"
                "image part and files, and is signed again with the bundle's keys and level.\n"
                "The bundle always has an image part (empty without --image), so that it is\n"
-               "kept whole as its database image.\n",
+               "kept whole as its database image. As with build, the same members, options\n"
+               "and keys (and SOURCE_DATE_EPOCH) give the same bytes.\n",
                specs);
     return VMPKG_OK;
   }

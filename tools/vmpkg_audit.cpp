@@ -1,0 +1,69 @@
+// vmpkg audit: the installed files of a router root against the package images its
+// database keeps (tools/audit.h), one line per finding and a summary.
+#include "format/key_files.h"
+#include "tools/audit.h"
+#include "tools/vmpkg.h"
+
+namespace {
+
+const std::vector<OptionSpec> AUDIT_OPTIONS = {
+    {"root", "DIR", false, "router root to audit (default: /); it is only read"},
+    {"keys", "DIR", false, "key set to check signatures against (default: the built-in one)"},
+};
+
+const char* const AUDIT_HELP =
+    "Checks every installed package whose database entry keeps its image (or the named\n"
+    "ones; a bundle's name stands for its members): the image's signature at the level\n"
+    "its name and version require, and each file it installed (in the enabled or the\n"
+    "disabled place, for this processor) against the archive's bytes and mode. Nothing\n"
+    "is extracted or written. One line per finding:\n"
+    "  missing PATH     an installed file is gone\n"
+    "  changed PATH     its bytes differ, or something else stands in its place\n"
+    "  mode PATH        its permission bits differ\n"
+    "  unsigned NAME    the image verifies below the required level (its files are not\n"
+    "                   judged)\n"
+    "  no image NAME    the image is gone or broken, or a named package keeps none\n"
+    "then a summary. A package kept as /flash/bootimage with header flag 1 had no files\n"
+    "installed; only its signature is checked. Exit status: 0 everything matches, 1 a\n"
+    "finding or something unreadable (said on standard error), 2 a wrong command line.\n";
+
+std::string counted(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& context) {
+  CommandLine line;
+  std::string error;
+  if (!line.parse(args, AUDIT_OPTIONS, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (line.help) {
+    context.out << "usage: vmpkg audit [--root DIR] [--keys DIR] [NAME...]\n\n"
+                << AUDIT_HELP << "\nOptions:\n"
+                << describe_options(AUDIT_OPTIONS);
+    return VMPKG_OK;
+  }
+  if (line.has("root") && line.value("root").empty()) {
+    return context.fail(VMPKG_BAD_USAGE, "--root needs a directory");
+  }
+  SignatureKeys keys = built_in_signature_keys();
+  if (line.has("keys") && !read_public_keys(line.value("keys"), keys, error)) {
+    return context.fail(VMPKG_FAILED, error);
+  }
+  AuditReport report;
+  const std::string root = line.has("root") ? line.value("root") : "/";
+  const bool listed = audit_root(root, keys, line.positional, report);
+  for (const std::string& problem : report.problems) context.fail(VMPKG_FAILED, problem);
+  if (!listed) return VMPKG_FAILED;
+  for (const Finding& finding : report.findings) context.out << finding_text(finding) << "\n";
+  context.out << counted(report.packages, "package", "packages") << " and "
+              << counted(report.files, "file", "files")
+              << " checked: " << counted(report.findings.size(), "finding", "findings");
+  if (!report.problems.empty()) context.out << ", " << report.problems.size() << " unreadable";
+  if (report.not_kept != 0) {
+    context.out << "; " << counted(report.not_kept, "package keeps", "packages keep")
+                << " no image to check against";
+  }
+  context.out << "\n";
+  return report.findings.empty() && report.problems.empty() ? VMPKG_OK : VMPKG_DIFFERS;
+}
