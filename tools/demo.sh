@@ -71,3 +71,9 @@ rm -r "$root/ram/pdb/clock"
 installer --show
 say "   The post log keeps what the installing runs said: $root/flash/postlog"
 sed 's/^/   /' "$root/flash/postlog"
+
+say "8. vmpkg audit compares the flash with the images the database keeps. All is well,"
+say "   until somebody edits a file of the system package:"
+"$vmpkg" audit --root "$root" | sed 's/^/   /'
+echo "hostname=evil" > "$root/flash/etc/hostname"
+"$vmpkg" audit --root "$root" | sed 's/^/   /' || true
