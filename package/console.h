@@ -22,9 +22,9 @@ class Console {
   // Back to the state at creation, for a process that starts over (a forked test run).
   void reset_console();
 
-  std::string status_line;       // the text now on screen, empty when none
+  std::string status_line;  // the text now on screen, empty when none
   std::vector<std::string> messages;
-  bool quiet = false;            // nothing is printed and nothing is kept
+  bool quiet = false;  // nothing is printed and nothing is kept
 
   // Replaces the status line in place; an empty text clears it.
   void show_status(const std::string& text);

@@ -1,9 +1,8 @@
-#include "package/repository.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "package/repository.h"
 #include "testing/root_fixture.h"
 
 namespace {
@@ -56,9 +55,8 @@ TEST_F(ConsoleOutput, WarningKeepsTheStatusLineErrorAndInfoClearIt) {
 
   repository.report(nullptr, "plain");
   EXPECT_EQ(take(), "plain\n");
-  EXPECT_EQ(repository.messages,
-            (std::vector<std::string>{"WARNING: disk low", "ERROR: x failed", "installed a-1.0",
-                                      "plain"}));
+  EXPECT_EQ(repository.messages, (std::vector<std::string>{"WARNING: disk low", "ERROR: x failed",
+                                                           "installed a-1.0", "plain"}));
 }
 
 TEST_F(ConsoleOutput, QuietPrintsAndKeepsNothing) {

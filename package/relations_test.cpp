@@ -115,7 +115,7 @@ TEST(Relations, ConflictsWithBundlesAndPlaceholders) {
   auto bundle = record("suite", V1);
   bundle->members.push_back(record("wifi", V1));
   auto wifi = record("wifi", V2);
-  EXPECT_TRUE(conflicts(*wifi, *bundle));   // the bundle carries its own wifi
+  EXPECT_TRUE(conflicts(*wifi, *bundle));  // the bundle carries its own wifi
 
   auto member_conflicts = record("suite2", V1);
   auto member = record("m", V1);

@@ -16,7 +16,7 @@ std::string version_text(Version version) {
     }
     return text;
   }
-  const char* suffix = kind == KIND_ALPHA ? "alpha"
+  const char* suffix = kind == KIND_ALPHA  ? "alpha"
                        : kind == KIND_BETA ? "beta"
                        : kind == KIND_RC   ? "rc"
                                            : "";

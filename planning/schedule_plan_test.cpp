@@ -192,7 +192,7 @@ TEST(SchedulePlan, DecidesEveryScheduledActionOnRecordsAlone) {
 TEST(SchedulePlan, ThousandsOfRecordsInLongChainsArePlannedQuickly) {
   const int count = 4000;
   const auto chain = [](Repository& repository, const std::string& prefix, bool disabled,
-                             bool reverse) {
+                        bool reverse) {
     for (int n = 0; n < count; ++n) {
       const int i = reverse ? count - 1 - n : n;
       auto package = std::make_unique<Package>(prefix + std::to_string(i));
