@@ -1,5 +1,6 @@
 #include "format/field25519.h"
 
+#include "format/field_chain.h"
 #include "format/little_endian.h"
 
 namespace {
@@ -24,9 +25,10 @@ inline void carry_limb(int64_t* h, int i) {
 
 // Column sums below 2^63 in, carried form out. Limb 8 goes first so that after the fold the
 // second pass can only push a few bits into the top limb.
-void carry_into(FieldElement& out, int64_t* h) {
+inline void carry_into(FieldElement& out, int64_t* h) {
   carry_limb(h, 8);
   carry_limb(h, 9);
+#pragma GCC unroll 9
   for (int i = 0; i < 9; ++i) carry_limb(h, i);
   for (int i = 0; i < 10; ++i) out.limb[i] = static_cast<int32_t>(h[i]);
 }
@@ -35,11 +37,6 @@ void carry_into(FieldElement& out, int64_t* h) {
 // START[i + j] when both are odd; columns from 10 on pass bit 255 and come back times 19.
 void fold_columns(int64_t* h, const int64_t* low, const int64_t* high) {
   for (int k = 0; k < 10; ++k) h[k] = low[k] + 19 * high[k];
-}
-
-void square_n(FieldElement& out, const FieldElement& x, int count) {
-  fe_sqr(out, x);
-  for (int i = 1; i < count; ++i) fe_sqr(out, out);
 }
 
 }  // namespace
@@ -110,36 +107,8 @@ void fe_mul_small(FieldElement& out, const FieldElement& x, int32_t factor) {
   carry_into(out, h);
 }
 
-// The chain passes through x^(2^250 - 1); zN_M stands for x^(2^N - 2^M).
 void fe_pow(FieldElement& out, const FieldElement& x, int mode) {
-  FieldElement z2, z9, z11, z5_0, z10_0, z20_0, z50_0, z100_0, t;
-  fe_sqr(z2, x);
-  square_n(t, z2, 2);
-  fe_mul(z9, t, x);
-  fe_mul(z11, z9, z2);
-  fe_sqr(t, z11);
-  fe_mul(z5_0, t, z9);
-  square_n(t, z5_0, 5);
-  fe_mul(z10_0, t, z5_0);
-  square_n(t, z10_0, 10);
-  fe_mul(z20_0, t, z10_0);
-  square_n(t, z20_0, 20);
-  fe_mul(t, t, z20_0);
-  square_n(t, t, 10);
-  fe_mul(z50_0, t, z10_0);
-  square_n(t, z50_0, 50);
-  fe_mul(z100_0, t, z50_0);
-  square_n(t, z100_0, 100);
-  fe_mul(t, t, z100_0);
-  square_n(t, t, 50);
-  fe_mul(t, t, z50_0);  // x^(2^250 - 1)
-  if (mode == FE_POW_INVERT) {
-    square_n(t, t, 5);
-    fe_mul(out, t, z11);  // x^(2^255 - 21)
-  } else {
-    square_n(t, t, 2);
-    fe_mul(out, t, x);  // x^(2^252 - 3)
-  }
+  pow_chain(out, x, mode == FE_POW_INVERT);
 }
 
 bool fe_is_overflow(const FieldElement& x) {

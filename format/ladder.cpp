@@ -15,8 +15,9 @@ constexpr unsigned char TWICE_BASE_V[32] = {
     0x66, 0x5d, 0x6e, 0x11, 0xa7, 0x45, 0xc2, 0x3f, 0x96, 0xf2, 0xbe, 0x8e, 0xbc, 0xcc, 0xa3, 0x3e};
 
 // The even square root of y2, when y2 is a square: Atkin's method for p = 5 mod 8.
-void even_root(FieldElement& root, const FieldElement& y2, bool& negate) {
-  FieldElement twice, w, i;
+template <typename Field>
+void even_root(Field& root, const Field& y2, bool& negate) {
+  Field twice, w, i;
   fe_add(twice, y2, y2);
   fe_pow(w, twice, FE_POW_ROOT);
   fe_sqr(i, w);
@@ -28,8 +29,9 @@ void even_root(FieldElement& root, const FieldElement& y2, bool& negate) {
 }
 
 // v^2 = u^3 + 486662 u^2 + u, as (u^2 + 486662 u + 1) u.
-void curve_rhs(FieldElement& y2, const FieldElement& x) {
-  FieldElement t, s;
+template <typename Field>
+void curve_rhs(Field& y2, const Field& x) {
+  Field t, s;
   fe_sqr(t, x);
   fe_mul_small(s, x, CURVE_A);
   fe_add(t, t, s);
@@ -38,8 +40,9 @@ void curve_rhs(FieldElement& y2, const FieldElement& x) {
 }
 
 // a[0] = u(A + G) and a[1] = u(A - G), from the chord through A and G.
-void sum_and_difference_with_base(FieldElement* a, const FieldElement& x) {
-  FieldElement y2, t, r, s, cross, e[2], d;
+template <typename Field>
+void sum_and_difference_with_base(Field* a, const Field& x) {
+  Field y2, t, r, s, cross, e[2], d;
   curve_rhs(y2, x);
 
   bool odd = false;
@@ -80,10 +83,10 @@ uint32_t chain_bytes(unsigned char* d, const unsigned char* s, const unsigned ch
   return ((n & ((di & 0x80) << 1)) ^ vi) >> 8;
 }
 
-}  // namespace
-
-void ladder_double(LadderPoint& out, const FieldElement& sum, const FieldElement& difference) {
-  FieldElement a, b, c, t;
+// From sum = X + Z and difference = X - Z of a point, its double.
+template <typename Field>
+void ladder_double(LadderPointOf<Field>& out, const Field& sum, const Field& difference) {
+  Field a, b, c, t;
   fe_sqr(a, sum);
   fe_sqr(b, difference);
   fe_mul(out.x, a, b);
@@ -93,10 +96,11 @@ void ladder_double(LadderPoint& out, const FieldElement& sum, const FieldElement
   fe_mul(out.z, c, t);
 }
 
-void ladder_add(LadderPoint& out, const FieldElement& p_sum, const FieldElement& p_difference,
-                const FieldElement& r_sum, const FieldElement& r_difference,
-                const FieldElement& dx) {
-  FieldElement m, n, t;
+// From the sums and differences of two points and the u of their difference, their sum.
+template <typename Field>
+void ladder_add(LadderPointOf<Field>& out, const Field& p_sum, const Field& p_difference,
+                const Field& r_sum, const Field& r_difference, const Field& dx) {
+  Field m, n, t;
   fe_mul(m, p_difference, r_sum);
   fe_mul(n, p_sum, r_difference);
   fe_add(t, m, n);
@@ -106,17 +110,20 @@ void ladder_add(LadderPoint& out, const FieldElement& p_sum, const FieldElement&
   fe_mul(out.z, t, dx);
 }
 
-void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned char* h,
-                       const unsigned char* p) {
-  FieldElement base[2];  // u(G), u(A)
+}  // namespace
+
+template <typename Field>
+void two_scalar_ladder_in(unsigned char* y, const unsigned char* s, const unsigned char* h,
+                          const unsigned char* p) {
+  Field base[2];  // u(G), u(A)
   fe_set(base[0], BASE_U);
   fe_unpack(base[1], p);
-  FieldElement with_base[2];
+  Field with_base[2];
   sum_and_difference_with_base(with_base, base[1]);
 
   unsigned char chain[32];
   uint32_t di = chain_bytes(chain, s, h);
-  LadderPoint q[3];
+  LadderPointOf<Field> q[3];
   fe_set(q[0].x, 1);
   fe_set(q[0].z, 0);
   fe_copy(q[1].x, base[di]);
@@ -130,7 +137,7 @@ void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned 
     hi = (hi << 8) | h[i];
     di = (di << 8) | chain[i];
     for (int j = 7; j >= 0; --j) {
-      FieldElement sum[3], difference[3];
+      Field sum[3], difference[3];
       for (int k = 0; k < 3; ++k) {
         fe_add(sum[k], q[k].x, q[k].z);
         fe_sub(difference[k], q[k].x, q[k].z);
@@ -144,10 +151,22 @@ void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned 
     }
   }
   const int k = (vi & 1) + (hi & 1);
-  FieldElement inverse, u;
+  Field inverse, u;
   fe_pow(inverse, q[k].z, FE_POW_INVERT);
   fe_mul(u, q[k].x, inverse);
   fe_pack(y, u);
+}
+
+template void two_scalar_ladder_in<FieldElement>(unsigned char*, const unsigned char*,
+                                                 const unsigned char*, const unsigned char*);
+#if FIELD51_AVAILABLE
+template void two_scalar_ladder_in<FieldElement51>(unsigned char*, const unsigned char*,
+                                                   const unsigned char*, const unsigned char*);
+#endif
+
+void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned char* h,
+                       const unsigned char* p) {
+  two_scalar_ladder_in<SignatureField>(y, s, h, p);
 }
 
 bool is_on_curve(const FieldElement& u) {

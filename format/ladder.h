@@ -3,20 +3,26 @@
 #pragma once
 
 #include "format/field25519.h"
+#include "format/field25519_51.h"
+
+// The field the signature check runs in: the ten-limb form, which suits the 32-bit target,
+// unless the build picks the 51-bit one for a 64-bit host.
+#if defined(INSTALLER_FIELD51)
+#if !FIELD51_AVAILABLE
+#error "INSTALLER_FIELD51 needs a compiler with 128-bit integers"
+#endif
+using SignatureField = FieldElement51;
+#else
+using SignatureField = FieldElement;
+#endif
 
 // A point in projective form, u = x / z.
-struct LadderPoint {
-  FieldElement x;
-  FieldElement z;
+template <typename Field>
+struct LadderPointOf {
+  Field x;
+  Field z;
 };
-
-// From sum = X + Z and difference = X - Z of a point, its double.
-void ladder_double(LadderPoint& out, const FieldElement& sum, const FieldElement& difference);
-
-// From the sums and differences of two points and the u of their difference, their sum.
-void ladder_add(LadderPoint& out, const FieldElement& p_sum, const FieldElement& p_difference,
-                const FieldElement& r_sum, const FieldElement& r_difference,
-                const FieldElement& dx);
+using LadderPoint = LadderPointOf<FieldElement>;
 
 // Writes to `y` the 32 little-endian bytes of u(s*A + h*G), 0 for the point at infinity.
 // s and h are 256-bit little-endian integers used as they are; A is the point whose u is `p`
@@ -29,6 +35,11 @@ void ladder_add(LadderPoint& out, const FieldElement& p_sum, const FieldElement&
 // Uses only the stack.
 void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned char* h,
                        const unsigned char* p);
+// The same in a field form of the caller's choice: FieldElement, or FieldElement51 where
+// FIELD51_AVAILABLE.
+template <typename Field>
+void two_scalar_ladder_in(unsigned char* y, const unsigned char* s, const unsigned char* h,
+                          const unsigned char* p);
 
 // Whether the field element `u` is the u of a point of the curve rather than of its twist.
 bool is_on_curve(const FieldElement& u);
