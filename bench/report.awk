@@ -40,7 +40,7 @@ FNR == NR && $1 == "run" {
   key = $2 SUBSEP $3
   if (!(key in count)) { order[++order_count] = key }
   n = ++count[key]
-  wall[key, n] = $5; rss[key, n] = $6
+  wall[key, n] = $5; rss[key, n] = $6; cpu[key, n] = $7 + $8
   if (!$10) failed[key] = 1
   runs_json = runs_json sprintf("%s\n    {\"payload\": \"%s\", \"run\": \"%s\", \"rep\": %s, " \
     "\"wall_s\": %s, \"maxrss_kib\": %s, \"user_s\": %s, \"sys_s\": %s, \"status\": %s, " \
@@ -56,31 +56,36 @@ FNR != NR {
 
 END {
   json = ENVIRON["json"]
-  printf "Install benchmark (%s mode), wall seconds: median of %s repetition(s), min beside it\n",
+  printf "Install benchmark (%s mode): wall seconds, median of %s repetition(s) and the min; " \
+    "cpu = user + sys, median\n",
     ENVIRON["mode"], ENVIRON["reps"]
   printf "machine: %s x%s, kernel %s; load %s before, %s after; %s s in all\n", ENVIRON["cpu"],
     ENVIRON["cpus"], ENVIRON["kernel"], ENVIRON["load_before"], ENVIRON["load_after"],
     ENVIRON["elapsed"]
   printf "fs: new ext4 on a loop file for every run (direct I/O %s), sync before each run%s\n\n",
     ENVIRON["loop_dio"], ENVIRON["drop_caches"] == 1 ? ", caches dropped" : ""
-  printf "%-7s %-17s %9s %9s %11s %9s\n", "payload", "run", "median s", "min s", "peak KiB",
-    "verified"
+  printf "%-7s %-17s %9s %9s %9s %11s %9s\n", "payload", "run", "median s", "min s", "cpu s",
+    "peak KiB", "verified"
   for (i = 1; i <= order_count; i++) {
     key = order[i]; split(key, part, SUBSEP)
     n = count[key]
-    for (j = 1; j <= n; j++) { w[j] = wall[key, j]; r[j] = rss[key, j] }
+    for (j = 1; j <= n; j++) { w[j] = wall[key, j]; r[j] = rss[key, j]; c[j] = cpu[key, j] }
     peak[key] = median(r, n)
+    used[key] = median(c, n)
     if (!(key in failed)) { med[key] = median(w, n); low[key] = minimum(w, n) }
     if (part[1] != last_kind && i > 1) print ""
     last_kind = part[1]
     if (key in failed)
-      printf "%-7s %-17s %9s %9s %11d %9s\n", part[1], part[2], "-", "-", peak[key], "FAILED"
+      printf "%-7s %-17s %9s %9s %9.3f %11d %9s\n", part[1], part[2], "-", "-", used[key],
+        peak[key], "FAILED"
     else
-      printf "%-7s %-17s %9.3f %9.3f %11d %9s\n", part[1], part[2], med[key], low[key],
-        peak[key], n "/" n
+      printf "%-7s %-17s %9.3f %9.3f %9.3f %11d %9s\n", part[1], part[2], med[key], low[key],
+        used[key], peak[key], n "/" n
     summary_json = summary_json sprintf("%s\n    {\"payload\": \"%s\", \"run\": \"%s\", " \
-      "\"median_wall_s\": %s, \"min_wall_s\": %s, \"median_maxrss_kib\": %s, \"verified\": %s}",
-      summary_json == "" ? "" : ",", part[1], part[2], num(med[key]), num(low[key]), peak[key],
+      "\"median_wall_s\": %s, \"min_wall_s\": %s, \"median_cpu_s\": %s, " \
+      "\"median_maxrss_kib\": %s, \"verified\": %s}",
+      summary_json == "" ? "" : ",", part[1], part[2], num(med[key]), num(low[key]), used[key],
+      peak[key],
       (key in failed) ? "false" : "true")
   }
 
@@ -109,8 +114,9 @@ END {
   for (i = 1; i <= 2; i++) {
     run = i == 1 ? "installer-folder" : "installer-stdin"
     if (("large", run) in peak && ("small", run) in peak) {
-      show_ratio("peak memory large / small, " run, ratio(peak["large", run], peak["small", run]),
-        1.05, 1)
+      flat = ratio(peak["large", run], peak["small", run])
+      show_ratio("peak memory |large / small - 1|, " run,
+        sprintf("%.3f", flat > 1 ? flat - 1 : 1 - flat), 0.05, 1)
       worst = peak["large", run] > peak["small", run] ? peak["large", run] : peak["small", run]
       show_ratio("peak memory MiB, " run, sprintf("%.2f", worst / 1024), 6, 1)
     }

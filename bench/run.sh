@@ -28,82 +28,30 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "bench/run.sh needs root: it mounts loop file systems and the installer uses chroot" >&2
   exit 2
 fi
+. "$here/bench/common.sh"
 if [ "$quick" -eq 1 ]; then
   mode=quick scale_small=0.25 scale_mixed=0.2 scale_large=0.2 stream_mib=16 sig_rounds=400
   show_runs=11 reps=${reps:-1}
 else
-  mode=full scale_small=1 scale_mixed=1 scale_large=1 stream_mib=64 sig_rounds=2000
-  show_runs=21 reps=${reps:-3}
+  mode=full stream_mib=64 sig_rounds=2000 show_runs=21 reps=${reps:-5}
 fi
 show_packages=500
-work="$build/bench"
 json=${json:-$work/results.json}
-mnt="$work/mnt"
 tsv="$work/runs.tsv"
 micro="$work/micro.txt"
 runs="installer-folder installer-stdin bsdtar bsdtar+sync tar tar+sync dpkg dpkg-unsafe-io"
 
-# --- Tools and programs --------------------------------------------------------------------
-"$here/tools/install_deps.sh" cmake g++ make zlib1g-dev libssl-dev libarchive-tools tar gzip \
-  dpkg e2fsprogs mount coreutils
-cmake -S "$here" -B "$build" -DINSTALLER_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target installer vmpkg bench_signature bench_timed_run \
-  bench_payload bench_stream >/dev/null
-installer="$build/installer" vmpkg="$build/vmpkg" timed="$build/bench_timed_run"
-mkdir -p "$work/logs" "$mnt"
+# --- Programs, file systems, payloads -------------------------------------------------------
+build_programs
 : >"$tsv"
 : >"$micro"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date +%s)
+trap cleanup_fs EXIT
 
-# --- The file system: one loop device, a new ext4 on it for every run -----------------------
-loop=""
-cleanup() {
-  mountpoint -q "$mnt" && umount "$mnt"
-  [ -n "$loop" ] && losetup -d "$loop"
-  return 0
-}
-trap cleanup EXIT
-image="$work/fs.img"
-rm -f "$image"
-truncate -s 768M "$image"
-# Direct I/O keeps the backing file's page cache out of the way where the kernel allows it.
-loop=$(losetup -f --show --direct-io=on "$image" 2>/dev/null) || loop=$(losetup -f --show "$image")
-loop_dio=$(cat "/sys/block/$(basename "$loop")/loop/dio" 2>/dev/null || echo unknown)
-fresh_fs() {
-  mountpoint -q "$mnt" && umount "$mnt"
-  # Initialised in full now, so that no background thread writes during the run.
-  mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$loop"
-  mount "$loop" "$mnt"
-}
-router_root() { mkdir -p "$1"/{flash/var/pdb,ram,rw/pckg/.download,tmp}; }
-dpkg_root() {
-  mkdir -p "$1"/var/lib/dpkg/{info,updates,triggers} "$1"/var/log
-  touch "$1"/var/lib/dpkg/{status,available}
-}
-
-# --- Payloads and their packages: built once, rebuilt when the package tool changes --------
-prepare_payload() {
-  local kind=$1 scale=$2 dir="$work/$1"
-  if [ ! -f "$dir/payload.done" ] || [ "$(cat "$dir/payload.done")" != "$scale" ]; then
-    rm -rf "$dir" && mkdir -p "$dir"
-    "$build/bench_payload" "$kind" "$dir/files" --scale "$scale"
-    (cd "$dir/files" && find . -type f -printf '%P\n' | LC_ALL=C sort |
-      xargs -d '\n' sha256sum) >"$dir/sums"
-    echo "$scale" >"$dir/payload.done"
-  fi
-  if [ ! -f "$dir/packages.done" ] || [ "$vmpkg" -nt "$dir/packages.done" ]; then
-    "$vmpkg" build --name payload --version 7.16 --build-time 1765000000 \
-      --files "$dir/files" --output "$dir/payload.vmp"
-    rm -rf "$dir/deb" && mkdir -p "$dir/deb/DEBIAN" && cp -al "$dir/files/." "$dir/deb/"
-    printf '%s\n' "Package: payload" "Version: 7.16" "Architecture: all" \
-      "Maintainer: bench <bench@localhost>" "Description: benchmark payload" \
-      >"$dir/deb/DEBIAN/control"
-    dpkg-deb --root-owner-group -Zgzip -z6 --build "$dir/deb" "$dir/payload.deb" >/dev/null
-    tar -C "$dir/files" --owner=0 --group=0 -cf - opt | gzip -6 >"$dir/payload.tar.gz"
-    touch "$dir/packages.done"
-  fi
-  local files bytes
+payload_record() {
+  local kind=$1 dir files bytes
+  dir=$(payload_dir "$kind")
   files=$(wc -l <"$dir/sums")
   bytes=$(find "$dir/files" -type f -printf '%s\n' | awk '{sum += $1} END {print sum}')
   printf 'payload\t%s\t%s\t%s\t%s\t%s\t%s\n' "$kind" "$files" "$bytes" \
@@ -113,7 +61,8 @@ prepare_payload() {
 
 # --- One timed run on a fresh file system ---------------------------------------------------
 run_case() {
-  local kind=$1 run=$2 rep=$3 dir="$work/$1" input=/dev/null dest
+  local kind=$1 run=$2 rep=$3 dir input=/dev/null dest
+  dir=$(payload_dir "$kind")
   local log="$work/logs/$kind-$run-$rep.log"
   local cmd=()
   fresh_fs
@@ -220,6 +169,7 @@ micro_benchmarks() {
     database_root "$form"
     median_runs "show_${show_packages}_$form" "$show_runs" "$installer" -r "$work/db-$form" --show
   done
+  median_runs process_floor "$show_runs" true
   rm -rf "$work/empty" && router_root "$work/empty"
   median_runs show_empty "$show_runs" "$installer" -r "$work/empty" --show
   median_runs upgrade_empty "$show_runs" "$installer" -r "$work/empty"
@@ -229,13 +179,13 @@ micro_benchmarks() {
 for kind in $payloads; do
   scale_var="scale_$kind"
   echo "payload $kind (scale ${!scale_var})" >&2
-  prepare_payload "$kind" "${!scale_var}"
+  prepare_payload "$kind"
+  payload_record "$kind"
   for ((rep = 1; rep <= reps; rep++)); do
     for run in $runs; do run_case "$kind" "$run" "$rep"; done
   done
 done
-cleanup
-loop=""
+cleanup_fs
 micro_benchmarks
 
 # --- Table and JSON -------------------------------------------------------------------------

@@ -28,7 +28,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int PASSES = 5;
+constexpr int PASSES = 7;
 
 // Hands out a buffer without copying it first; rewinds for every pass.
 class MemorySource : public std::streambuf {
