@@ -31,12 +31,11 @@ struct Random {
   }
 };
 
-const char* const WORDS[] = {"kernel", "route",   "added",   "interface", "ether1", "bridge",
-                             "dhcp",   "lease",   "renewed", "address",   "link",   "up",
-                             "down",   "firewall", "drop",   "accept",    "input",  "forward",
-                             "packet", "from",    "to",      "port",      "proto",  "tcp",
-                             "udp",    "system",  "info",    "warning",   "user",   "admin",
-                             "logged", "in",      "via",     "ssh",       "web",    "config"};
+const char* const WORDS[] = {
+    "kernel",  "route", "added", "interface", "ether1",   "bridge", "dhcp",   "lease",  "renewed",
+    "address", "link",  "up",    "down",      "firewall", "drop",   "accept", "input",  "forward",
+    "packet",  "from",  "to",    "port",      "proto",    "tcp",    "udp",    "system", "info",
+    "warning", "user",  "admin", "logged",    "in",       "via",    "ssh",    "web",    "config"};
 constexpr size_t WORD_COUNT = sizeof WORDS / sizeof WORDS[0];
 
 void fill_random(Random& random, std::string& out, uint64_t size) {
@@ -52,12 +51,12 @@ void fill_text(Random& random, std::string& out, uint64_t size) {
   char line[160];
   while (out.size() < size) {
     const uint64_t pick = random.next();
-    int length = std::snprintf(line, sizeof line, "%02u:%02u:%02u %s %s %s %u.%u.%u.%u %s:",
-                               unsigned(pick % 24), unsigned(pick >> 8 & 63) % 60,
-                               unsigned(pick >> 16 & 63) % 60, WORDS[(pick >> 24) % WORD_COUNT],
-                               WORDS[(pick >> 30) % WORD_COUNT], WORDS[(pick >> 36) % WORD_COUNT],
-                               10u, unsigned(pick >> 42 & 3), unsigned(pick >> 44 & 255),
-                               unsigned(pick >> 52 & 255), WORDS[(pick >> 56) % WORD_COUNT]);
+    int length = std::snprintf(
+        line, sizeof line, "%02u:%02u:%02u %s %s %s %u.%u.%u.%u %s:", unsigned(pick % 24),
+        unsigned(pick >> 8 & 63) % 60, unsigned(pick >> 16 & 63) % 60,
+        WORDS[(pick >> 24) % WORD_COUNT], WORDS[(pick >> 30) % WORD_COUNT],
+        WORDS[(pick >> 36) % WORD_COUNT], 10u, unsigned(pick >> 42 & 3), unsigned(pick >> 44 & 255),
+        unsigned(pick >> 52 & 255), WORDS[(pick >> 56) % WORD_COUNT]);
     for (int words = int(random.next() % 6); words >= 0; --words) {
       length += std::snprintf(line + length, sizeof line - size_t(length), " %s",
                               WORDS[random.next() % WORD_COUNT]);

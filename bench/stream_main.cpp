@@ -229,10 +229,10 @@ int main(int argc, char** argv) {
   const std::string archive_expected = sha256(archive_tail.data(), archive_tail.size());
   MemorySource archive_source(archive_file);
   double zlib_alone = 0, streams = 0;
-  best_of({{&zlib_alone, [&] { return raw_inflate(compressed, size); }},
-           {&streams,
-            [&] { return inflate_through_streams(archive_source, size, archive_expected); }}},
-          PASSES, all_right);
+  best_of(
+      {{&zlib_alone, [&] { return raw_inflate(compressed, size); }},
+       {&streams, [&] { return inflate_through_streams(archive_source, size, archive_expected); }}},
+      PASSES, all_right);
 
   if (!all_right || compressed.empty()) {
     std::fprintf(stderr, "a digest or a size differed from the reference\n");

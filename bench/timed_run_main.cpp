@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
     }
   }
   const double wall = now() - start;
-  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-                                            : 128 + WTERMSIG(wait_status);
+  const int status =
+      WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   std::printf("wall=%.6f maxrss_kib=%ld user=%.6f sys=%.6f status=%d\n", wall,
               usage_of_child.ru_maxrss, seconds(usage_of_child.ru_utime),
               seconds(usage_of_child.ru_stime), status);
