@@ -16,9 +16,11 @@
 #include "package/repository.h"
 #include "planning/admission.h"
 #include "planning/candidate_order.h"
+#include "planning/install_plan.h"
 #include "planning/schedule.h"
 #include "transaction/commit.h"
 #include "transaction/file_sink.h"
+#include "transaction/file_source.h"
 #include "transaction/manifest.h"
 
 namespace {
@@ -51,49 +53,62 @@ std::vector<std::unique_ptr<PackageFile>> offered_files(Repository& repository) 
   return found;
 }
 
-// The offered file, held for the length of the run under a second name beside it, so that
-// what is verified is what is kept: a hard link where the file system has them, else the
-// copy the install writes while it verifies. Replacing the download after its check
-// changes neither. The name is hidden from the folder scan, and one left by a run that died
-// is replaced.
+// The offered file, read through the one descriptor opened for its check; and, when the run
+// may keep it as an image, copied while it is read into a new file on the flash, which only
+// the installer writes. What is kept is then the very bytes that were verified, whatever
+// becomes of the download after its check: a link pointed elsewhere, a second name or an
+// open descriptor written through, the file replaced. Only the copy is kept.
 class HeldFile {
  public:
-  explicit HeldFile(const std::string& path) : path_(hidden_name(path)) {
-    ::unlink(path_.c_str());
-    linked_ = ::link(path.c_str(), path_.c_str()) == 0;
-    if (!linked_ && !copy_.open(path_)) path_.clear();
+  explicit HeldFile(const PackageFile& file) : open_(source_.open(file.path)) {
+    if (!open_ || !may_keep(file)) return;
+    copy_path_ = copy_.open_unique(HOLD_DIR);
+    if (copy_path_.empty()) copy_error_ = errno;
   }
   ~HeldFile() {
     (void)copy_.close();
-    if (!path_.empty() && !kept_) ::unlink(path_.c_str());
+    if (!copy_path_.empty() && !kept_) ::unlink(copy_path_.c_str());
   }
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;
 
-  // What to read: the link; or the download itself while it is being copied.
-  const std::string& source(const std::string& download) const {
-    return linked_ ? path_ : download;
+  bool is_open() const { return open_; }
+  std::streambuf* source() { return &source_; }
+  std::streambuf* tee() { return copy_path_.empty() ? nullptr : &copy_; }
+  // Why the copy cannot be kept, once the install has read the file; null when it can.
+  const char* problem() {
+    if (copy_path_.empty()) {
+      // The scan saw no image to keep: the file changed after it was opened.
+      return copy_error_ != 0 ? std::strerror(copy_error_) : "it changed while it was read";
+    }
+    if (!copy_.close()) return std::strerror(copy_.error() != 0 ? copy_.error() : errno);
+    return nullptr;
   }
-  std::streambuf* tee() { return linked_ || path_.empty() ? nullptr : &copy_; }
-  // Whether the held bytes are whole; false when neither a link nor a full copy was made.
-  bool whole() { return !path_.empty() && (linked_ || copy_.close()); }
-  // Hands the held name over to the transaction, which renames it into place at the commit
-  // and deletes it at a cancel.
+  // Hands the copy over to the transaction, which renames it into place at the commit and
+  // deletes it at a cancel.
   const std::string& keep() {
     kept_ = true;
-    return path_;
+    return copy_path_;
   }
 
  private:
-  static std::string hidden_name(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return path.substr(0, slash + 1) + ".held-" + path.substr(slash + 1);
+  static constexpr const char* HOLD_DIR = "/flash";
+
+  // What the scan read of the file: an image part, or the system image asked for.
+  static bool may_keep(const PackageFile& file) {
+    if (file.has_part21 || boot_image_kept(file)) return true;
+    for (const auto& member : file.members) {
+      if (boot_image_kept(*member)) return true;
+    }
+    return false;
   }
 
-  std::string path_;
-  bool linked_ = false;
-  bool kept_ = false;
+  FileSource source_;
+  const bool open_;
   FileSink copy_;
+  std::string copy_path_;
+  int copy_error_ = 0;
+  bool kept_ = false;
 };
 
 // Keeps the installed file as its package's database image, or at "/flash/bootimage"
@@ -153,18 +168,19 @@ void upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
   if (!files.empty()) repository.read_post_log();
 
   for (const PackageFile* file : files) {
-    HeldFile held(file->path);
-    std::ifstream in(held.source(file->path), std::ios::binary);
-    if (!in.is_open()) continue;
+    HeldFile held(*file);
+    if (!held.is_open()) continue;
+    std::istream in(held.source());
     bool boot_image = false;
     std::string database_dir;
     int result = stream_install(repository, manifest, in, allow, user_forced, held.tee(),
                                 &database_dir, &boot_image);
-    in.close();
     const bool keeps = !database_dir.empty() || boot_image;
-    if (result == 0 && keeps && !held.whole()) {
-      repository.error("could not keep %s: %s", file->path.c_str(), std::strerror(errno));
-      result = 1;
+    if (result == 0 && keeps) {
+      if (const char* problem = held.problem()) {
+        repository.error("could not keep %s: %s", file->path.c_str(), problem);
+        result = 1;
+      }
     }
     if (result != 0) {
       cancel(manifest);

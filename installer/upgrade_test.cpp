@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -225,23 +227,59 @@ TEST_F(UpgradeRun, SafeSavesForALaterCommitOrCancel) {
   EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
 }
 
-TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedEvenIfTheDownloadIsReplaced) {
+// Between the check and the commit (a saved transaction), and after it, the download is
+// attacked in every way its folder allows; what is kept stays the verified bytes.
+TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
   TestPackage system = with_file("system", V1, "bin/system");
   system.image = "kernel";
+  system.group.header_flags = HEADER_BOOT_IMAGE;
   const std::string verified = package_bytes(system);
-  offer("system.vmp", verified);
-  EXPECT_EQ(run_installer({"--safe"}).status, 0);
-  // Swapped between the check and the commit: the transaction holds the verified bytes.
   TestPackage evil = system;
   evil.image = "evil kernel";
   evil.level = 0;
-  write_file("/rw/pckg/.download/new.vmp", package_bytes(evil));
-  ASSERT_EQ(::rename(host_path("/rw/pckg/.download/new.vmp").c_str(),
-                     host_path("/rw/pckg/.download/system.vmp").c_str()),
-            0);
-  EXPECT_EQ(run_installer({"--commit"}).status, 0);
-  EXPECT_EQ(read_file("/flash/var/pdb/system/image"), verified);
-  EXPECT_EQ(dir_entries(host_path("/rw/pckg/.download")), "");
+  const std::string evil_bytes = package_bytes(evil);
+  const std::string download = "/rw/pckg/.download/system.vmp";
+  const std::string other = "/rw/pckg/other.vmp";  // a second name, or the link's target
+  const auto overwrite = [&](const std::string& path) {
+    std::ofstream(host_path(path), std::ios::binary | std::ios::trunc) << evil_bytes;
+  };
+  const struct {
+    const char* attack;
+    bool link;  // the download is a symbolic link to `other`, else a second name of it
+    bool replace;
+  } attacks[] = {{"replaced", false, true},
+                 {"written through a second name", false, false},
+                 {"written through its link", true, false}};
+  ASSERT_EQ(::setenv("bootimage", "1", 1), 0);
+  for (const auto& attack : attacks) {
+    SCOPED_TRACE(attack.attack);
+    reset_root();
+    make_dirs("/flash/var/pdb");
+    make_dirs("/rw/pckg/.download");
+    write_file(other, verified);
+    if (attack.link) {
+      ASSERT_EQ(::symlink(other.c_str(), host_path(download).c_str()), 0);
+    } else {
+      ASSERT_EQ(::link(host_path(other).c_str(), host_path(download).c_str()), 0);
+    }
+    EXPECT_EQ(run_installer({"--safe"}).status, 0);
+    if (attack.replace) {
+      write_file("/rw/pckg/.download/new.vmp", evil_bytes);
+      ASSERT_EQ(::rename(host_path("/rw/pckg/.download/new.vmp").c_str(),
+                         host_path(download).c_str()),
+                0);
+    } else {
+      overwrite(other);
+    }
+    EXPECT_EQ(run_installer({"--commit"}).status, 0);
+    overwrite(other);  // and once it is kept
+    EXPECT_EQ(read_file("/flash/bootimage"), verified);
+    EXPECT_EQ(std::filesystem::read_symlink(host_path("/flash/var/pdb/system/image")),
+              "/flash/bootimage");
+    EXPECT_EQ(dir_entries(host_path("/rw/pckg/.download")), "");
+    EXPECT_EQ(dir_entries(host_path("/flash")), "PCKGS_CHANGED,UPGRADED,bootimage,postlog,var");
+  }
+  ::unsetenv("bootimage");
 }
 
 TEST_F(UpgradeRun, WhatWasEnabledIsEnabledAgain) {

@@ -20,10 +20,6 @@ namespace {
 
 constexpr size_t STATUS_BLANKS = 78;
 
-bool boot_image_kept(const Package& package) {
-  return (package.header_flags & HEADER_BOOT_IMAGE) && std::getenv("bootimage") != nullptr;
-}
-
 // The state a new record starts in: the user's choice for its name, else enabled.
 void choose_state(Package& package, const UserForcedMap& user_forced) {
   const auto chosen = user_forced.find(package.name);
@@ -59,6 +55,10 @@ void drop_record(Repository& repository, long index) {
 }
 
 }  // namespace
+
+bool boot_image_kept(const PackageInfo& package) {
+  return (package.header_flags & HEADER_BOOT_IMAGE) && std::getenv("bootimage") != nullptr;
+}
 
 bool remove_named(Repository& repository, Manifest& manifest, const std::string& name) {
   const long index = repository.find_index(name);

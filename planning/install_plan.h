@@ -41,5 +41,9 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
 int install_bundle(Repository& repository, Manifest& manifest, PartStream& stream, uint32_t allow,
                    const UserForcedMap& user_forced, std::string* database_dir, bool* boot_image);
 
+// Whether installing `package` keeps its file whole as "/flash/bootimage": it carries the
+// system image and the environment asks for it ("bootimage").
+bool boot_image_kept(const PackageInfo& package);
+
 // Stages the removal of the first record named `name` and destroys it; false when none.
 bool remove_named(Repository& repository, Manifest& manifest, const std::string& name);

@@ -1,6 +1,7 @@
 #include "transaction/file_sink.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,15 @@ bool FileSink::open(const std::string& path) {
   error_ = 0;
   setp(buffer_, buffer_ + BUFFER_SIZE);
   return true;
+}
+
+std::string FileSink::open_unique(const std::string& dir) {
+  std::string name = dir + "/tmpXXXXXX";
+  fd_ = ::mkostemp(&name[0], O_CLOEXEC);
+  if (fd_ < 0) return {};
+  error_ = 0;
+  setp(buffer_, buffer_ + BUFFER_SIZE);
+  return name;
 }
 
 bool FileSink::flush_buffer() {

@@ -16,6 +16,9 @@ class FileSink : public std::streambuf {
   // Makes `path` a new file, removing what stood there (never writing through a link or
   // into a pipe); false with errno set when that cannot be done (a directory stands there).
   [[nodiscard]] bool open(const std::string& path);
+  // Makes a new file of a unique name in `dir` (as a staged file of a transaction is
+  // named), readable by its owner only; the name, or empty with errno set on failure.
+  std::string open_unique(const std::string& dir);
   // Writes out what is buffered and closes; false when any write failed or the close did.
   [[nodiscard]] bool close();
   bool is_open() const { return fd_ >= 0; }

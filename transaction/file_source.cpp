@@ -1,0 +1,63 @@
+#include "transaction/file_source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+FileSource::~FileSource() { close(); }
+
+bool FileSource::open(const std::string& path) {
+  close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  const int error = ::fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
+  if (error != 0) {
+    ::close(fd);
+    errno = error;
+    return false;
+  }
+  fd_ = fd;
+  setg(buffer_, buffer_ + 1, buffer_ + 1);
+  return true;
+}
+
+void FileSource::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  setg(buffer_, buffer_ + 1, buffer_ + 1);
+}
+
+FileSource::int_type FileSource::underflow() {
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  if (fd_ < 0) return traits_type::eof();
+  if (egptr() > eback() + 1) buffer_[0] = egptr()[-1];
+  ssize_t got;
+  do {
+    got = ::read(fd_, buffer_ + 1, BUFFER_SIZE);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return traits_type::eof();  // a read error ends the file early
+  setg(buffer_, buffer_ + 1, buffer_ + 1 + got);
+  return traits_type::to_int_type(*gptr());
+}
+
+FileSource::pos_type FileSource::seekoff(off_type offset, std::ios_base::seekdir direction,
+                                         std::ios_base::openmode which) {
+  const pos_type failed(off_type(-1));
+  if (fd_ < 0 || !(which & std::ios_base::in)) return failed;
+  off_t target;
+  if (direction == std::ios_base::cur) {
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at < 0) return failed;
+    target = at - (egptr() - gptr()) + offset;
+  } else if (direction == std::ios_base::beg) {
+    target = offset;
+  } else {
+    return failed;
+  }
+  if (target < 0 || ::lseek(fd_, target, SEEK_SET) < 0) return failed;
+  setg(buffer_, buffer_ + 1, buffer_ + 1);
+  return pos_type(target);
+}

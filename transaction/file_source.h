@@ -1,0 +1,30 @@
+// An input stream buffer on one open descriptor of a regular file: what a download is read
+// through, so that everything read (and checked) comes from the one file that was opened,
+// whatever its name points at later.
+#pragma once
+
+#include <streambuf>
+#include <string>
+
+class FileSource : public std::streambuf {
+ public:
+  FileSource() = default;
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  // Opens `path` for reading when it is a regular file, without blocking on a pipe or a
+  // device on the way; false with errno set otherwise (EINVAL for another kind of file).
+  [[nodiscard]] bool open(const std::string& path);
+  void close();
+
+ protected:
+  int_type underflow() override;
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                   std::ios_base::openmode which) override;
+
+ private:
+  static constexpr size_t BUFFER_SIZE = 65536;
+  int fd_ = -1;
+  char buffer_[BUFFER_SIZE + 1];  // the first byte keeps the last one read, for a putback
+};
