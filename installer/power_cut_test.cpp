@@ -2,8 +2,10 @@
 // database still loads, and running the saved transaction again finishes the job.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "installer/whole_run.h"
@@ -48,27 +50,58 @@ class PowerCut : public WholeRun {
   }
 };
 
+// Lines of the package table, as a set: after a cut each package shows its old or its new
+// line, whichever its files are.
+std::set<std::string> table_lines(const std::string& table) {
+  std::set<std::string> lines;
+  std::istringstream text(table);
+  for (std::string line; std::getline(text, line);) lines.insert(line);
+  return lines;
+}
+
 TEST_F(PowerCut, EveryStepOfACommitLeavesFilesOldOrNewAndTheCommitCanBeFinished) {
-  const auto package = [](Version version, std::vector<ArchiveEntry> files) {
+  const auto offer = [this](const std::string& folder, Version version,
+                            std::vector<ArchiveEntry> files) {
     TestPackage app = test_package("app", version);
-    app.image = "kernel " + version_text(version);
+    app.image = "app image " + version_text(version);
     app.files = std::move(files);
-    return package_bytes(app);
+    write_file(folder + "app.vmp", package_bytes(app));
+    // The system image is kept as "/flash/bootimage", linked from its database entry.
+    TestPackage system = test_package("system", version);
+    system.image = "kernel " + version_text(version);
+    system.group.header_flags = HEADER_BOOT_IMAGE;
+    write_file(folder + "system.vmp", package_bytes(system));
   };
+  ChildOptions boot;
+  boot.env = {{"bootimage", "1"}};
   make_dirs("/flash/var/pdb");
-  write_file("/flash/var/pckg/app.vmp",
-             package(V1, {file_entry("etc/a", "a1"), file_entry("etc/b", "b1")}));
-  ASSERT_EQ(run_installer({"-q"}).status, 0);
-  write_file("/rw/pckg/.download/app.vmp",
-             package(V2, {file_entry("etc/a", "a2"), file_entry("etc/c", "c2")}));
-  ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
+  offer("/flash/var/pckg/", V1, {file_entry("etc/a", "a1"), file_entry("etc/b", "b1")});
+  ASSERT_EQ(run_installer({"-q"}, boot).status, 0);
+  offer("/rw/pckg/.download/", V2, {file_entry("etc/a", "a2"), file_entry("etc/c", "c2")});
+  ASSERT_EQ(run_installer({"-q", "--safe"}, boot).status, 0);
   const std::string saved = root() + ".saved";
   save(saved);
   const auto before = by_path(tree("/"));
-  ASSERT_EQ(run_installer({"--commit"}).status, 0);
+  const auto table_before = table_lines(run_installer({"-q", "--show"}).out);
+  ChildOptions whole;
+  whole.kill_at_step = 1 << 30;  // traced to the end
+  const RunResult commit = run_installer({"--commit"}, whole);
+  ASSERT_EQ(commit.status, 0);
   const std::string done = tree("/");
   const auto after = by_path(done);
   ASSERT_NE(after.at("/flash/etc/a"), before.at("/flash/etc/a"));
+  ASSERT_NE(after.at("/flash/bootimage"), before.at("/flash/bootimage"));
+  const auto table_after = table_lines(run_installer({"-q", "--show"}).out);
+  ASSERT_NE(table_after, table_before);
+
+  // What is renamed into place is on the disk before the first rename, and the renames
+  // after the last.
+  const std::vector<std::string>& calls = commit.calls;
+  const auto first = std::find(calls.begin(), calls.end(), "rename");
+  const auto last = std::find(calls.rbegin(), calls.rend(), "rename");
+  ASSERT_NE(first, calls.end());
+  EXPECT_NE(std::find(calls.begin(), first, "sync"), first);
+  EXPECT_NE(std::find(calls.rbegin(), last, "sync"), last);
 
   int steps = 0;
   for (int step = 1;; ++step) {
@@ -90,7 +123,14 @@ TEST_F(PowerCut, EveryStepOfACommitLeavesFilesOldOrNewAndTheCommitCanBeFinished)
       EXPECT_TRUE(state == find(before) || state == find(after))
           << "cut at step " << step << ": " << path << " is " << state;
     }
-    EXPECT_EQ(run_installer({"-q", "--show"}).status, 0) << step;
+    const RunResult show = run_installer({"-q", "--show"});
+    EXPECT_EQ(show.status, 0) << step;
+    const auto table = table_lines(show.out);
+    EXPECT_EQ(table.size(), table_before.size()) << step << "\n" << show.out;
+    for (const std::string& line : table) {
+      EXPECT_TRUE(table_before.count(line) || table_after.count(line))
+          << "cut at step " << step << ": " << line;
+    }
     EXPECT_EQ(run_installer({"--commit"}).status, 0) << step;
     EXPECT_EQ(tree("/"), done) << "finishing after a cut at step " << step;
   }

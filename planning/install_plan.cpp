@@ -170,6 +170,13 @@ int install_bundle(Repository& repository, Manifest& manifest, PartStream& strea
   if (stream.type == PART_ARCHITECTURE) stream.next_part();
   if (stream.type != -1) return BUNDLE_REFUSED;
   if (count == 0) return BUNDLE_EMPTY;
+  // A source that ends where a member would begin looks like a smaller bundle; only the
+  // container's length tells, and a bundle cut short must not retire the members it lost.
+  if (stream.part_offset() < stream.total_length) {
+    repository.error("installation of %s failed: broken package",
+                     display_requirement(reference).c_str());
+    return BUNDLE_REFUSED;
+  }
 
   for (const std::string& name : old_members) {
     if (Package* old = repository.find(name)) old->action = ACTION_UNINSTALL;

@@ -28,48 +28,65 @@ namespace {
 
 constexpr int SETUP_FAILED = 125;
 
-bool changes_files(uint64_t number) {
-  static const long numbers[] = {
+// What a system call does to the files, as the trace records it: "rename", "sync" (a
+// flush), "change" (unlink, rmdir, symlink, link, mkdir), or null for anything else.
+const char* call_kind(uint64_t number) {
+  static const std::pair<long, const char*> kinds[] = {
 #ifdef SYS_rename
-      SYS_rename,
+      {SYS_rename, "rename"},
 #endif
 #ifdef SYS_unlink
-      SYS_unlink,
+      {SYS_unlink, "change"},
 #endif
 #ifdef SYS_rmdir
-      SYS_rmdir,
+      {SYS_rmdir, "change"},
 #endif
 #ifdef SYS_symlink
-      SYS_symlink,
+      {SYS_symlink, "change"},
 #endif
 #ifdef SYS_link
-      SYS_link,
+      {SYS_link, "change"},
 #endif
 #ifdef SYS_mkdir
-      SYS_mkdir,
+      {SYS_mkdir, "change"},
 #endif
-      SYS_renameat, SYS_renameat2, SYS_unlinkat, SYS_symlinkat, SYS_linkat, SYS_mkdirat,
+      {SYS_renameat, "rename"},   {SYS_renameat2, "rename"}, {SYS_unlinkat, "change"},
+      {SYS_symlinkat, "change"},  {SYS_linkat, "change"},    {SYS_mkdirat, "change"},
+      {SYS_syncfs, "sync"},       {SYS_fsync, "sync"},       {SYS_fdatasync, "sync"},
+      {SYS_sync, "sync"},
   };
-  for (const long known : numbers) {
-    if (uint64_t(known) == number) return true;
+  for (const auto& [known, kind] : kinds) {
+    if (uint64_t(known) == number) return kind;
   }
-  return false;
+  return nullptr;
 }
 
 // Follows the traced child (stopped by itself at the start) from system call to system
-// call, and kills it as it enters the step-th that changes files. True when it did.
-bool trace_until_step(pid_t pid, int step, int& status) {
+// call, recording what each does to the files, and kills it as it enters the step-th that
+// changes them. Signals other than the tracing's own reach the child. True when it was killed.
+bool trace_until_step(pid_t pid, int step, int& status, std::vector<std::string>& calls) {
   ::waitpid(pid, &status, 0);
   ::ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
   int seen = 0;
+  int signal = 0;
   for (;;) {
-    if (::ptrace(PTRACE_SYSCALL, pid, nullptr, nullptr) != 0) break;
+    if (::ptrace(PTRACE_SYSCALL, pid, nullptr, reinterpret_cast<void*>(intptr_t(signal))) != 0) {
+      break;
+    }
+    signal = 0;
     if (::waitpid(pid, &status, 0) < 0 || WIFEXITED(status) || WIFSIGNALED(status)) break;
-    if (!WIFSTOPPED(status) || WSTOPSIG(status) != (SIGTRAP | 0x80)) continue;
+    if (!WIFSTOPPED(status)) continue;
+    if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+      signal = WSTOPSIG(status);
+      continue;
+    }
     struct __ptrace_syscall_info info;
     if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) continue;
-    if (info.op != PTRACE_SYSCALL_INFO_ENTRY || !changes_files(info.entry.nr)) continue;
-    if (++seen == step) {
+    if (info.op != PTRACE_SYSCALL_INFO_ENTRY) continue;
+    const char* kind = call_kind(info.entry.nr);
+    if (kind == nullptr) continue;
+    calls.push_back(kind);
+    if (std::string(kind) != "sync" && ++seen == step) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);
       return true;
@@ -155,7 +172,8 @@ bool can_trace_children() {
       ::_exit(::mkdir("/", 0) == 0 ? 1 : 0);
     }
     int status = 0;
-    const bool works = trace_until_step(pid, 1, status);
+    std::vector<std::string> calls;
+    const bool works = trace_until_step(pid, 1, status, calls);
     if (!works) ::waitpid(pid, &status, WNOHANG);
     return works;
   }();
@@ -332,7 +350,7 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
   }
   int status = 0;
   if (options.kill_at_step > 0) {
-    result.killed = trace_until_step(pid, options.kill_at_step, status);
+    result.killed = trace_until_step(pid, options.kill_at_step, status, result.calls);
   } else {
     ::waitpid(pid, &status, 0);
   }

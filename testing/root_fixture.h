@@ -15,6 +15,9 @@ struct RunResult {
   std::string out;
   std::string err;
   bool killed = false;  // the child was killed at the step given (kill_at_step)
+  // When traced: "rename", "change" or "sync" for each system call that changed or flushed
+  // the files, in order, up to the kill.
+  std::vector<std::string> calls;
 };
 
 struct TmpfsMount {
@@ -32,7 +35,7 @@ struct ChildOptions {
   std::vector<TmpfsMount> mounts;
   // When above 0, the child is traced and killed as it enters its step-th system call that
   // changes the file system (rename, unlink, rmdir, symlink, link, mkdir): a power cut at
-  // that point, as far as the files can tell.
+  // that point, as far as the files can tell. A step beyond the last traces the whole run.
   int kill_at_step = 0;
 };
 

@@ -62,10 +62,26 @@ void remove_now(const std::string& path, MoveSources& keep) {
   if (::unlink(path.c_str()) != 0 && errno == EISDIR) remove_directory(path, keep);
 }
 
+// The link is made under a second name beside the path and renamed over it, so that a power
+// cut leaves the old entry or the new link, never neither (and a rerun replaces a second
+// name left by a cut). A directory at the path stays, as it always did.
 void link_now(const std::string& path, const std::string& link_target) {
-  make_dirs(parent_dir(path));
-  ::unlink(path.c_str());
-  if (::symlink(link_target.c_str(), path.c_str()) != 0) std::perror("symlink");
+  const std::string dir = parent_dir(path);
+  make_dirs(dir);
+  const std::string temp = dir + "/.link-" + path.substr(path.rfind('/') + 1, 200);
+  ::unlink(temp.c_str());
+  if (::symlink(link_target.c_str(), temp.c_str()) != 0) {
+    std::perror("symlink");
+    return;
+  }
+  struct stat info;
+  if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    errno = EEXIST;
+  } else if (::rename(temp.c_str(), path.c_str()) == 0) {
+    return;
+  }
+  std::perror("symlink");
+  ::unlink(temp.c_str());
 }
 
 // Copies `source` beside `path` and renames the copy into place, so that a copy that
@@ -121,16 +137,16 @@ void commit(Manifest& manifest, bool progress) {
   MoveSources keep(manifest);
   std::vector<std::string> sources, targets;
   for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind == ManifestKind::remove) remove_now(path, keep);
-    if (op.kind == ManifestKind::link) link_now(path, op.source);
-    if (is_move(op)) {
-      sources.push_back(op.source);
-      targets.push_back(path);
-    }
+    if (is_move(op)) sources.push_back(op.source);
+    if (op.kind != ManifestKind::remove) targets.push_back(path);
   }
   // A power cut may come at any point from here: every file renamed into place is on the
-  // disk in full before the first rename, and the renames themselves after the last.
+  // disk in full before the first change, and the changes themselves after the last.
   sync_file_systems(sources);
+  for (const auto& [path, op] : manifest.operations()) {
+    if (op.kind == ManifestKind::remove) remove_now(path, keep);
+    if (op.kind == ManifestKind::link) link_now(path, op.source);
+  }
   // Every removal runs before any move, so a removed directory can be refilled.
   for (const auto& [path, op] : manifest.operations()) {
     if (is_move(op)) move_now(path, op, progress);
