@@ -1,5 +1,8 @@
 // Fuzz target: loading the database from hostile files, and planning on what was loaded.
-// The input is cut at each "\x1e" into the files of two entries and a schedule.
+// The input is the files of two entries and a schedule, each a 16-bit little-endian length
+// and that many bytes; files the input does not reach are empty. (A separator byte would
+// cut package images at their first occurrence of it.)
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -28,12 +31,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  size_t start = 0;
+  size_t at = 0;
   for (const char* path : FILES) {
-    size_t end = start;
-    while (end < size && data[end] != 0x1e) ++end;
-    put_file(path, data + start, end - start);
-    start = end < size ? end + 1 : size;
+    size_t length = 0;
+    if (at + 2 <= size) {
+      length = size_t(data[at]) | size_t(data[at + 1]) << 8;
+      at += 2;
+    }
+    length = std::min(length, size - at);
+    put_file(path, data + at, length);
+    at += length;
   }
   Repository& repository = Repository::instance();
   repository.reset();

@@ -113,12 +113,20 @@ int main(int argc, char* argv[]) {
       "U /flash/old\nL /flash/etc/conf /flash/real\nM /flash/var/pdb/p/image /flash/var/pdb/image\n"
       "M /flash/a /ram/tmpX\n");
   write(dir + "/manifest/1", "U /flash/a\n\nU /flash/b\n");
-  const std::string sep = "\x1e";
-  write(dir + "/database/text", sep + "16803328 7\n" + sep + "base 1 0\n" + sep + "cap 0 0 5\n" +
-                                    sep + "old 0 0\n" + sep + sep + "etc/a\n/bin/b\n" + sep +
-                                    "auto\n" + sep + sep + "disable\n" + sep + "33580544 1\n" +
-                                    sep + "p 0 0\n");
-  write(dir + "/database/image", packages[0] + sep + sep + sep + sep + sep + sep + sep + sep + sep +
-                                     "uninstall" + sep + sep + sep + sep + sep + packages[3]);
+  // Each file of the database target: a 16-bit little-endian length, then its bytes.
+  const auto files = [](std::initializer_list<std::string> contents) {
+    std::string joined;
+    for (const std::string& file : contents) {
+      joined += char(file.size() & 0xFF);
+      joined += char(file.size() >> 8);
+      joined += file;
+    }
+    return joined;
+  };
+  write(dir + "/database/text",
+        files({"", "16803328 7\n", "base 1 0\n", "cap 0 0 5\n", "old 0 0\n", "",
+               "etc/a\n/bin/b\n", "auto\n", "", "disable\n", "33580544 1\n", "p 0 0\n"}));
+  write(dir + "/database/image",
+        files({packages[0], "", "", "", "", "", "", "", "", "uninstall", "", "", "", "", packages[3]}));
   return 0;
 }
