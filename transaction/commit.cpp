@@ -63,18 +63,18 @@ void remove_now(const std::string& path, MoveSources& keep) {
 }
 
 // The link is made under a second name beside the path and renamed over it, so that a power
-// cut leaves the old entry or the new link, never neither (and a rerun replaces a second
-// name left by a cut). A directory at the path stays, as it always did.
+// cut leaves the old entry or the new link, never neither; a second name that a cut left is
+// a link, and is replaced. A directory at the path stays, as it always did.
 void link_now(const std::string& path, const std::string& link_target) {
   const std::string dir = parent_dir(path);
   make_dirs(dir);
   const std::string temp = dir + "/.link-" + path.substr(path.rfind('/') + 1, 200);
-  ::unlink(temp.c_str());
+  struct stat info;
+  if (::lstat(temp.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) ::unlink(temp.c_str());
   if (::symlink(link_target.c_str(), temp.c_str()) != 0) {
     std::perror("symlink");
     return;
   }
-  struct stat info;
   if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     errno = EEXIST;
   } else if (::rename(temp.c_str(), path.c_str()) == 0) {
