@@ -16,8 +16,10 @@ class Hash {
   virtual size_t digest_size() const = 0;
 };
 
-// Shared by SHA1 and SHA256. When libcrypto cannot give a context (out of memory), updates
-// are dropped and final writes zeros, a digest that no signature matches.
+// Shared by SHA1 and SHA256. libcrypto is first touched by the first update or final, so a
+// stream that never hashes (a database image being read) costs nothing, and each digest is
+// fetched from it once per process. When libcrypto cannot give a context (out of memory),
+// updates are dropped and final writes zeros, a digest that no signature matches.
 class EvpHash : public Hash {
  public:
   ~EvpHash() override;
@@ -29,14 +31,16 @@ class EvpHash : public Hash {
   size_t digest_size() const override { return digest_size_; }
 
  protected:
-  EvpHash(const void* algorithm, size_t digest_size);
+  enum class Algorithm { sha1, sha256 };
+  EvpHash(Algorithm algorithm, size_t digest_size);
 
  private:
-  void restart();
+  void start();
 
-  const void* algorithm_;  // the EVP_MD, kept opaque to spare users the OpenSSL headers
+  Algorithm algorithm_;
   size_t digest_size_;
-  void* context_ = nullptr;  // EVP_MD_CTX
+  void* context_ = nullptr;  // EVP_MD_CTX, kept opaque to spare users the OpenSSL headers
+  bool started_ = false;     // the context holds the digest being computed
   bool usable_ = false;
 };
 

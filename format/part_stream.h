@@ -81,7 +81,8 @@ class PartStreamBuf : public std::streambuf {
   bool verify() const { return verify_; }
 
   // For the signature check. finish_digest finishes the running hash into digest() (32
-  // bytes; a SHA-1 fills the first 20 and zeros the rest) and restarts it.
+  // bytes; a SHA-1 fills the first 20 and zeros the rest) and restarts it; without `verify`
+  // nothing is hashed and digest() stays zeros.
   void finish_digest();
   const unsigned char* digest() const { return digest_; }
   // Up to min(n, remaining()) payload bytes straight from the source: copied to the tee,

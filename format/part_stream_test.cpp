@@ -290,7 +290,9 @@ TEST(PartStreamTest, SeeksStayInsideThePartAndMoveTheSourceWhenNoByteMustBeSeen)
       EXPECT_EQ(source.taken > 100000, read_through);
       EXPECT_EQ(stream.next_part(), -1);
       EXPECT_EQ(tee.str(), mode == 2 ? bytes : "");
-      EXPECT_EQ(digest_of(stream), openssl_digest(EVP_sha1(), mode == 1 ? bytes.substr(8) : ""));
+      // Only a verifying stream hashes; the others never start libcrypto.
+      EXPECT_EQ(digest_of(stream),
+                mode == 1 ? openssl_digest(EVP_sha1(), bytes.substr(8)) : std::string(32, '\0'));
     }
   }
 }
