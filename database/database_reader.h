@@ -21,10 +21,20 @@ std::string database_dir(const PackageInfo& package);
 // the name of its directory under "/ram/pdb/".
 std::string schedule_key(const std::string& name);
 
+// How much of each record a caller needs.
+enum class RecordDetail {
+  full,
+  // What the package table shows: name, version, build time, note, the bundle's name and
+  // `disabled`. The text form's lists and file list, the "enabled" marker and the schedule
+  // are not read; those fields keep their defaults.
+  table,
+};
+
 // Stores the quiet switch and the architecture in the repository, then appends one
 // record per installed package to its `packages`. An unreadable database root gives the
 // warning "could not open repo" and no records.
-void open_repository(Repository& repository, bool quiet, const std::string& architecture);
+void open_repository(Repository& repository, bool quiet, const std::string& architecture,
+                     RecordDetail detail = RecordDetail::full);
 
 // Completes a record from its text form (only when no image gave it a version), its
 // markers and its schedule. A broken text form schedules the package for uninstall.

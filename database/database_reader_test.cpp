@@ -9,6 +9,7 @@
 
 #include "format/package_reader.h"
 #include "format/package_writer.h"
+#include "installer/package_table.h"
 #include "package/repository.h"
 #include "testing/root_fixture.h"
 
@@ -127,6 +128,38 @@ TEST_F(DatabaseLoading, MarkersAndSchedules) {
                                "other v=1 t=2 action=0 disabled=1 forced=1" + tail,
                                "user v=1 t=2 action=0 disabled=1 forced=1" + tail,
                            }));
+}
+
+// What stands where a file is expected reads as opening and reading it would: a directory
+// opens and reads as empty, links are followed, a cut file gives what it holds.
+TEST_F(DatabaseLoading, HostileFilesReadAsOpeningThemWould) {
+  make_dirs("/flash/var/pdb/dirversion/version");
+  text_entry("dirmarker", "1 1\n");
+  make_dirs("/flash/var/pdb/dirmarker/disabled");
+  make_dirs("/flash/var/pdb/dirmarker/files");
+  text_entry("linked", "2 2\n");
+  write_file("/flash/etc/deps", "base 1 0\n");
+  ASSERT_EQ(::symlink("/flash/etc/deps", host_path("/flash/var/pdb/linked/deps").c_str()), 0);
+  ASSERT_EQ(::symlink("/gone", host_path("/flash/var/pdb/linked/files").c_str()), 0);
+  text_entry("cut", "12");
+  std::string many;  // lines across several buffer fills, the last one cut
+  for (int i = 0; i < 600; ++i) many += "bin/f" + std::to_string(i) + "\n";
+  write_file("/flash/var/pdb/cut/files", many + "bin/last");
+  // A name without a letter or digit has the empty key: "/ram/pdb//schedule".
+  text_entry("__", "3 3\n");
+  write_file("/ram/pdb/schedule", "disable\n");
+
+  const std::vector<std::string> records = load_sorted();
+  ASSERT_EQ(records.size(), 5u);
+  EXPECT_EQ(records[0], "__ v=3 t=3 action=3 disabled=0 forced=1 is_bundle=1 arch=");
+  const std::string cut = "cut v=12 t=0 action=1 disabled=0 forced=0 is_bundle=0 arch= /bin/f0 ";
+  EXPECT_EQ(records[1].substr(0, cut.size()), cut);
+  EXPECT_EQ(std::count(records[1].begin(), records[1].end(), ' '), 7 + 601);
+  EXPECT_EQ(records[1].substr(records[1].size() - 10), " /bin/last");
+  EXPECT_EQ(records[2], "dirmarker v=1 t=1 action=0 disabled=1 forced=1 is_bundle=0 arch=");
+  EXPECT_EQ(records[3], "dirversion v=0 t=0 action=1 disabled=0 forced=0 is_bundle=1 arch=");
+  EXPECT_EQ(records[4],
+            "linked v=2 t=2 action=0 disabled=0 forced=0 is_bundle=1 arch= deps base:1:0:0");
 }
 
 TEST_F(DatabaseLoading, DotEntriesAndPlainFilesAreNotPackages) {
@@ -312,4 +345,35 @@ TEST_F(DatabaseLoading, BundleImagesStopAtTheMemberLimit) {
   const std::vector<std::string> records = load_sorted();
   ASSERT_EQ(records.size(), MAX_BUNDLE_MEMBERS + 1);
   EXPECT_EQ(records.back().substr(0, 6), "suite ");
+}
+
+// The table's load leaves out only what the table does not show.
+TEST_F(DatabaseLoading, TableDetailPrintsTheTableOfAFullLoad) {
+  text_entry("plain", "100 200\n");
+  write_file("/flash/var/pdb/plain/deps", "a 1\n");
+  write_file("/flash/var/pdb/plain/disabled", "auto\n");
+  text_entry("member", "16909824 7\n");
+  write_file("/flash/var/pdb/member/bundle", "suite\n");
+  write_file("/flash/var/pdb/member/enabled", "");
+  make_dirs("/flash/var/pdb/broken/version");
+  write_file("/ram/pdb/plain/schedule", "enable");
+  HeaderGroup image = header("img", 0x01026600, 5);
+  image.text_part23 = "kept as its image";
+  write_file("/flash/var/pdb/img/image", image_of({image}));
+
+  const RunResult run = run_in_root([] {
+    Repository& repository = Repository::instance();
+    std::ostringstream full, table;
+    open_repository(repository, true, "i386", RecordDetail::full);
+    print_package_table(repository, full);
+    repository.reset();
+    open_repository(repository, true, "i386", RecordDetail::table);
+    print_package_table(repository, table);
+    std::cout << full.str();
+    return full.str() == table.str() ? 0 : 1;
+  });
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("plain" + std::string(11, ' ') + " X  "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("member" + std::string(10, ' ') + "  B "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("kept as its image"), std::string::npos) << run.out;
 }

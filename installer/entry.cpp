@@ -32,7 +32,9 @@ int run_installer(int argc, char* argv[]) {
     // Nothing to do: the run goes on where it stands.
   }
   const char* arch = std::getenv("arch");
-  open_repository(repository, options.quiet, arch ? arch : "i386");
+  // The table shows a few fields of each record; reading the rest would only slow it.
+  open_repository(repository, options.quiet, arch ? arch : "i386",
+                  options.show ? RecordDetail::table : RecordDetail::full);
 
   if (options.show) return show_mode(repository);
   if (options.cleanup) return cleanup_mode(repository);

@@ -1,0 +1,71 @@
+#include "database/file_reader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+FileReader::~FileReader() { close(); }
+
+bool FileReader::open(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+void FileReader::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  ended_ = false;
+  buffer_offset_ = 0;
+  setg(buffer_, buffer_, buffer_);
+}
+
+FileReader::int_type FileReader::underflow() {
+  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+  if (fd_ < 0 || ended_) return traits_type::eof();
+  buffer_offset_ += egptr() - eback();
+  ssize_t got;
+  do {
+    got = ::read(fd_, buffer_, sizeof buffer_);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) {
+    ended_ = true;
+    setg(buffer_, buffer_, buffer_);
+    return traits_type::eof();
+  }
+  setg(buffer_, buffer_, buffer_ + got);
+  return traits_type::to_int_type(*gptr());
+}
+
+FileReader::pos_type FileReader::seekoff(off_type offset, std::ios_base::seekdir direction,
+                                         std::ios_base::openmode which) {
+  const pos_type failed(off_type(-1));
+  if (fd_ < 0 || !(which & std::ios_base::in)) return failed;
+  const off_t here = buffer_offset_ + (gptr() - eback());
+  off_t target;
+  if (direction == std::ios_base::end) {
+    target = ::lseek(fd_, offset, SEEK_END);
+    if (target < 0) return failed;
+  } else {
+    target = offset;
+    if (direction == std::ios_base::cur && __builtin_add_overflow(here, offset, &target)) {
+      return failed;
+    }
+    if (target < 0) return failed;
+    // Within what is buffered (a part skipped in a small image) no system call is needed.
+    if (target >= buffer_offset_ && target <= buffer_offset_ + (egptr() - eback())) {
+      setg(eback(), eback() + (target - buffer_offset_), egptr());
+      return pos_type(target);
+    }
+    if (::lseek(fd_, target, SEEK_SET) < 0) return failed;
+  }
+  buffer_offset_ = target;
+  ended_ = false;
+  setg(buffer_, buffer_, buffer_);
+  return pos_type(target);
+}
+
+FileReader::pos_type FileReader::seekpos(pos_type position, std::ios_base::openmode which) {
+  return seekoff(off_type(position), std::ios_base::beg, which);
+}
