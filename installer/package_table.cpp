@@ -33,14 +33,16 @@ void print_package_table(const Repository& repository, std::ostream& out) {
   out << std::left;
   out << std::setw(NAME_WIDTH) << "Name"
       << "    " << std::setw(VERSION_WIDTH) << "Version"
-      << " " << std::setw(BUILT_WIDTH) << "Built" << std::setw(NOTE_WIDTH) << "Note" << std::endl;
-  out << std::string(TABLE_WIDTH, '-') << std::endl;
+      << " " << std::setw(BUILT_WIDTH) << "Built" << std::setw(NOTE_WIDTH) << "Note" << '\n';
+  out << std::string(TABLE_WIDTH, '-') << '\n';
   for (const auto& package : repository.packages) {
     const std::string date = build_date_text(package->build_time);
     out << std::setw(NAME_WIDTH) << package->name << " " << std::setw(1)
         << (package->disabled ? "X" : " ") << std::setw(2)
         << (package->bundle.name.empty() ? "  " : "B ") << std::setw(VERSION_WIDTH)
         << version_text(package->version) << " " << std::setw(BUILT_WIDTH) << date << " "
-        << std::setw(NOTE_WIDTH) << package->text_part23 << std::endl;
+        << std::setw(NOTE_WIDTH) << package->text_part23 << '\n';
   }
+  // One flush for the table, not one write per line.
+  out.flush();
 }
