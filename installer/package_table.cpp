@@ -1,7 +1,6 @@
 #include "installer/package_table.h"
 
 #include <ctime>
-#include <iomanip>
 #include <limits>
 #include <ostream>
 
@@ -10,11 +9,17 @@
 
 namespace {
 
-constexpr int NAME_WIDTH = 16;
-constexpr int VERSION_WIDTH = 13;
-constexpr int BUILT_WIDTH = 20;
-constexpr int NOTE_WIDTH = 40;
-constexpr int TABLE_WIDTH = NAME_WIDTH + 4 + VERSION_WIDTH + 1 + BUILT_WIDTH + NOTE_WIDTH;
+constexpr size_t NAME_WIDTH = 16;
+constexpr size_t VERSION_WIDTH = 13;
+constexpr size_t BUILT_WIDTH = 20;
+constexpr size_t NOTE_WIDTH = 40;
+constexpr size_t TABLE_WIDTH = NAME_WIDTH + 4 + VERSION_WIDTH + 1 + BUILT_WIDTH + NOTE_WIDTH;
+
+// `text` padded with spaces on the right to `width`; a longer text is kept whole.
+void append_cell(std::string& line, const std::string& text, size_t width) {
+  line += text;
+  if (text.size() < width) line.append(width - text.size(), ' ');
+}
 
 }  // namespace
 
@@ -30,18 +35,32 @@ std::string build_date_text(uint32_t build_time) {
 }
 
 void print_package_table(const Repository& repository, std::ostream& out) {
-  out << std::left;
-  out << std::setw(NAME_WIDTH) << "Name"
-      << "    " << std::setw(VERSION_WIDTH) << "Version"
-      << " " << std::setw(BUILT_WIDTH) << "Built" << std::setw(NOTE_WIDTH) << "Note" << '\n';
-  out << std::string(TABLE_WIDTH, '-') << '\n';
+  // Each line is built whole and written at once: a formatted insertion per cell costs a
+  // call into the C library's stream each.
+  std::string line;
+  append_cell(line, "Name", NAME_WIDTH);
+  line += "    ";
+  append_cell(line, "Version", VERSION_WIDTH);
+  line += ' ';
+  append_cell(line, "Built", BUILT_WIDTH);
+  append_cell(line, "Note", NOTE_WIDTH);
+  line += '\n';
+  line.append(TABLE_WIDTH, '-');
+  line += '\n';
+  out.write(line.data(), std::streamsize(line.size()));
   for (const auto& package : repository.packages) {
-    const std::string date = build_date_text(package->build_time);
-    out << std::setw(NAME_WIDTH) << package->name << " " << std::setw(1)
-        << (package->disabled ? "X" : " ") << std::setw(2)
-        << (package->bundle.name.empty() ? "  " : "B ") << std::setw(VERSION_WIDTH)
-        << version_text(package->version) << " " << std::setw(BUILT_WIDTH) << date << " "
-        << std::setw(NOTE_WIDTH) << package->text_part23 << '\n';
+    line.clear();
+    append_cell(line, package->name, NAME_WIDTH);
+    line += ' ';
+    line += package->disabled ? 'X' : ' ';
+    line += package->bundle.name.empty() ? "  " : "B ";
+    append_cell(line, version_text(package->version), VERSION_WIDTH);
+    line += ' ';
+    append_cell(line, build_date_text(package->build_time), BUILT_WIDTH);
+    line += ' ';
+    append_cell(line, package->text_part23, NOTE_WIDTH);
+    line += '\n';
+    out.write(line.data(), std::streamsize(line.size()));
   }
   // One flush for the table, not one write per line.
   out.flush();
