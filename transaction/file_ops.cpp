@@ -1,7 +1,6 @@
 #include "transaction/file_ops.h"
 
 #include <fcntl.h>
-#include <libgen.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -50,12 +49,16 @@ bool write_all(int fd, const char* data, size_t size) {
 }
 
 std::string parent_dir(const std::string& path) {
-  std::string trimmed = path;
-  while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();
-  // dirname may write into its argument, so it gets a private copy.
-  std::vector<char> buffer(trimmed.begin(), trimmed.end());
-  buffer.push_back('\0');
-  return ::dirname(buffer.data());
+  // POSIX dirname on the path without its trailing "/", without copying the path: this
+  // runs several times for every file installed.
+  size_t length = path.size();
+  while (length > 0 && path[length - 1] == '/') --length;
+  const size_t last = length == 0 ? std::string::npos : path.rfind('/', length - 1);
+  if (last == std::string::npos) return ".";
+  size_t end = last;
+  while (end > 0 && path[end - 1] == '/') --end;
+  if (end > 0) return path.substr(0, end);
+  return last == 1 ? "//" : "/";  // dirname keeps exactly two leading slashes
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "transaction/file_ops.h"
 
 #include <gtest/gtest.h>
+#include <libgen.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -13,6 +14,11 @@ TEST(ParentDir, DropsTrailingSlashesThenTheLastName) {
       {"//", "."},     {"a", "."},     {"/a//b//", "/a"}, {"", "."},
   };
   for (const auto& [path, parent] : cases) EXPECT_EQ(parent_dir(path), parent) << path;
+  // Otherwise exactly the C library's dirname, leading "//" and all.
+  for (const char* path : {"//a", "///a", "//a/", "a//b", "/a/b//c", "ab/", "/a///", "x//"}) {
+    std::string copy = path;
+    EXPECT_EQ(parent_dir(path), ::dirname(&copy[0])) << path;
+  }
 }
 
 TEST(Spinner, TurnsAtMostOncePerTwentyTicks) {
