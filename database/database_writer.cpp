@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "database/database_reader.h"
 #include "package/relations.h"
@@ -20,7 +19,7 @@ constexpr uint64_t FILES_HINT = 4096;
 constexpr uint64_t MARKER_HINT = 8;
 
 // Flushing first keeps errno from the failed write for the message.
-bool finish(std::ofstream& out) {
+bool finish(FileStream& out) {
   out.flush();
   if (out.fail()) return false;
   out.close();
@@ -33,7 +32,7 @@ bool writes_text_form(const Package& package) {
 
 bool write_line(Manifest& manifest, const std::string& path, uint64_t size_hint,
                 const std::string& line) {
-  std::ofstream out = manifest.create_file(path, size_hint, 0);
+  FileStream out = manifest.create_file(path, size_hint, 0);
   out << line << '\n';
   return finish(out);
 }
@@ -114,7 +113,7 @@ bool rewrite_database_record(const Package& package, Manifest& manifest) {
 
 bool write_list_file(Manifest& manifest, const std::string& path,
                      const std::vector<Dependency>& entries, bool with_weight) {
-  std::ofstream out = manifest.create_file(path, LIST_HINT, 0);
+  FileStream out = manifest.create_file(path, LIST_HINT, 0);
   for (const Dependency& entry : entries) {
     out << entry.name << ' ' << entry.min << ' ' << entry.max;
     if (with_weight) out << ' ' << entry.weight;
@@ -125,7 +124,7 @@ bool write_list_file(Manifest& manifest, const std::string& path,
 
 bool write_files_list(const Package& package, Manifest& manifest) {
   if (package.is_bundle) return true;
-  std::ofstream out = manifest.create_file(database_dir(package) + "files", FILES_HINT, 0);
+  FileStream out = manifest.create_file(database_dir(package) + "files", FILES_HINT, 0);
   for (const std::string& path : package.files) {
     const size_t start = !path.empty() && path[0] == '/' ? 1 : 0;
     if (path.size() > start) out.write(path.data() + start, path.size() - start) << '\n';

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 
 #include "database/database_reader.h"
 #include "database/database_writer.h"
@@ -30,8 +29,8 @@ constexpr uint32_t IMAGE_STEP = 4096;
 constexpr size_t COPY_CHUNK = 16384;
 
 // Copies the entry's data into its staged file; false after the error message.
-bool copy_entry(Package& package, const std::string& name, std::istream& archive,
-                std::ofstream& out, uint32_t length) {
+bool copy_entry(Package& package, const std::string& name, std::istream& archive, FileStream& out,
+                uint32_t length) {
   char chunk[COPY_CHUNK];
   while (length > 0) {
     const uint32_t want = std::min<uint32_t>(length, sizeof chunk);
@@ -41,6 +40,7 @@ bool copy_entry(Package& package, const std::string& name, std::istream& archive
       return false;
     }
     if (!out.write(chunk, want)) {
+      out.close();  // errno: the first failure
       report_write_failure(package, name);
       return false;
     }
@@ -201,7 +201,7 @@ bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
     }
     std::string target;
     if (!written_target(package, entry.name, bounds, target)) return false;
-    std::ofstream out = manifest.create_file(FLASH + target, entry.data_length, entry.mode);
+    FileStream out = manifest.create_file(FLASH + target, entry.data_length, entry.mode);
     if (!out.is_open()) {
       report_write_failure(package, entry.name);
       return false;

@@ -152,6 +152,7 @@ void commit(Manifest& manifest, bool progress) {
     if (is_move(op)) move_now(path, op, progress);
   }
   sync_file_systems(targets);
+  manifest.forget_directories();
 }
 
 void cancel(Manifest& manifest) {

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "testing/root_fixture.h"
+#include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 #include "transaction/test_files.h"
 
@@ -102,6 +103,19 @@ TEST_F(CommitTest, ACrossDeviceCopyReplacesWholeOrLeavesTheOldFile) {
       options);
   EXPECT_EQ(run.out, "old target 1 small filler,keep,link,target\n");
   EXPECT_EQ(run.err, "");
+}
+
+TEST_F(CommitTest, FilesStagedAfterACommitGoBesideTheDirectoriesItMade) {
+  const RunResult run = run_in_root([] {
+    Manifest manifest;
+    manifest.create_file("/flash/new/a", 10, 0) << "a";
+    std::cout << parent_dir(staged_source(manifest, "/flash/new/a")) << " ";
+    commit(manifest, false);
+    manifest.create_file("/flash/new/b", 10, 0) << "b";
+    std::cout << parent_dir(staged_source(manifest, "/flash/new/b"));
+    return 0;
+  });
+  EXPECT_EQ(run.out, "/flash /flash/new");
 }
 
 }  // namespace

@@ -19,9 +19,14 @@ bool FileSink::open(const std::string& path) {
   fd_ =
       ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd_ < 0) return false;
+  adopt(fd_);
+  return true;
+}
+
+void FileSink::adopt(int fd) {
+  fd_ = fd;
   error_ = 0;
   setp(buffer_, buffer_ + BUFFER_SIZE);
-  return true;
 }
 
 std::string FileSink::open_unique(const std::string& dir) {
@@ -52,6 +57,13 @@ FileSink::int_type FileSink::overflow(int_type c) {
 
 std::streamsize FileSink::xsputn(const char* data, std::streamsize count) {
   if (fd_ < 0) return 0;
+  if (pptr() == pbase() && count >= std::streamsize(BUFFER_SIZE)) {
+    // A whole buffer's worth goes out as it is, without a copy.
+    if (error_ != 0) return 0;
+    if (write_all(fd_, data, size_t(count))) return count;
+    error_ = errno ? errno : EIO;
+    return 0;
+  }
   std::streamsize done = 0;
   while (done < count) {
     const std::streamsize room = epptr() - pptr();
@@ -73,4 +85,20 @@ bool FileSink::close() {
   fd_ = -1;
   setp(nullptr, nullptr);
   return error_ == 0;
+}
+
+FileStream::FileStream(int fd) : std::ostream(nullptr) {
+  if (fd >= 0) sink_.adopt(fd);
+  rdbuf(&sink_);
+}
+
+void FileStream::close() {
+  if (!sink_.is_open()) {
+    setstate(std::ios_base::failbit);
+    return;
+  }
+  if (!sink_.close()) {
+    errno = sink_.error();
+    setstate(std::ios_base::failbit);
+  }
 }

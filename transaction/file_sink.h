@@ -1,8 +1,9 @@
 // An output stream buffer on a new file: the tee that keeps a copy of a package arriving on
-// standard input. It keeps its first error, so that a copy cut short by a full flash is
-// never taken for a whole one.
+// standard input, and under the stream of each file the transaction stages. It keeps its
+// first error, so that a copy cut short by a full flash is never taken for a whole one.
 #pragma once
 
+#include <ostream>
 #include <streambuf>
 #include <string>
 
@@ -19,6 +20,8 @@ class FileSink : public std::streambuf {
   // Makes a new file of a unique name in `dir` (as a staged file of a transaction is
   // named), readable by its owner only; the name, or empty with errno set on failure.
   std::string open_unique(const std::string& dir);
+  // Takes over `fd`, an open file to write from its start, and closes it with itself.
+  void adopt(int fd);
   // Writes out what is buffered and closes; false when any write failed or the close did.
   [[nodiscard]] bool close();
   bool is_open() const { return fd_ >= 0; }
@@ -37,4 +40,22 @@ class FileSink : public std::streambuf {
   int fd_ = -1;
   int error_ = 0;
   char buffer_[BUFFER_SIZE];
+};
+
+// An output stream on a file it owns, as Manifest::create_file hands back: one descriptor,
+// opened once, and a buffer inside the object.
+class FileStream : public std::ostream {
+ public:
+  // `fd` -1 makes a stream that is not open and fails every write.
+  explicit FileStream(int fd);
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+
+  bool is_open() const { return sink_.is_open(); }
+  // Writes out what is buffered and closes; on failure, or when it was not open, the
+  // stream is failed and errno tells the first cause.
+  void close();
+
+ private:
+  FileSink sink_;
 };

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <vector>
+#include <fstream>
 
 #include "transaction/file_ops.h"
 
@@ -16,6 +16,7 @@ namespace {
 constexpr const char* RAM_DIR = "/ram";
 constexpr const char* TMP_DIR = "/tmp";
 constexpr const char* TEMP_NAME = "/tmpXXXXXX";
+constexpr size_t TEMP_LETTERS = 6;  // the X that mkstemp replaces
 constexpr size_t SAVE_CHUNK = 16384;
 
 bool exists(const std::string& path) {
@@ -23,21 +24,31 @@ bool exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
+}  // namespace
+
 // The nearest existing ancestor of `path` when its file system has room for the hint
-// plus a tenth, so that the commit renames instead of copying; else "/ram".
-std::string temp_dir_for(const std::string& path, uint64_t size_hint) {
+// plus a tenth, so that the commit renames instead of copying; else "/ram". The ancestor
+// found for the last parent directory is where the next search in that directory starts:
+// no directory appears before the commit, so the ones passed over are still missing.
+std::string Manifest::temp_dir_for(const std::string& path, uint64_t size_hint) {
   if (size_hint == 0) return exists(RAM_DIR) ? RAM_DIR : TMP_DIR;
-  std::string dir = parent_dir(path);
-  for (;;) {
-    struct statfs info;
-    if (::statfs(dir.c_str(), &info) == 0) {
-      const uint64_t free_bytes = static_cast<uint64_t>(info.f_bsize) * info.f_bfree;
-      return size_hint + size_hint / 10 < free_bytes ? dir : RAM_DIR;
+  std::string parent = parent_dir(path);
+  struct statfs info;
+  if (parent != last_parent_ || ::statfs(last_existing_.c_str(), &info) != 0) {
+    last_parent_.clear();
+    std::string dir = parent;
+    while (::statfs(dir.c_str(), &info) != 0) {
+      if (dir == "/" || dir == ".") return RAM_DIR;
+      dir = parent_dir(dir);
     }
-    if (dir == "/" || dir == ".") return RAM_DIR;
-    dir = parent_dir(dir);
+    last_parent_ = std::move(parent);
+    last_existing_ = std::move(dir);
   }
+  const uint64_t free_bytes = static_cast<uint64_t>(info.f_bsize) * info.f_bfree;
+  return size_hint + size_hint / 10 < free_bytes ? last_existing_ : RAM_DIR;
 }
+
+namespace {
 
 // No system call takes a longer path, and a hostile saved transaction must not make the
 // commit's directory walk cost more than one path's worth of memory.
@@ -100,28 +111,23 @@ void Manifest::remove_path(const std::string& path) {
   operations_.erase(found);
 }
 
-std::ofstream Manifest::create_file(const std::string& path, uint64_t size_hint, mode_t mode) {
+FileStream Manifest::create_file(const std::string& path, uint64_t size_hint, mode_t mode) {
   if (!fits_path_max(path)) {
     errno = ENAMETOOLONG;
-    return std::ofstream();
+    return FileStream(-1);
   }
-  const std::string name = temp_dir_for(path, size_hint) + TEMP_NAME;
-  std::vector<char> buffer(name.begin(), name.end());
-  buffer.push_back('\0');
-  const int fd = ::mkstemp(buffer.data());
-  const int mkstemp_error = errno;
-  std::ofstream out;
+  std::string temp = temp_dir_for(path, size_hint) + TEMP_NAME;
+  const int fd = ::mkstemp(&temp[0]);
   if (fd < 0) {
-    put_op(path, {ManifestKind::staged, name});
-    errno = mkstemp_error;  // the caller's message names this cause
-    return out;
+    const int cause = errno;
+    temp.replace(temp.size() - TEMP_LETTERS, TEMP_LETTERS, TEMP_LETTERS, 'X');
+    put_op(path, {ManifestKind::staged, std::move(temp)});
+    errno = cause;  // the caller's message names this cause
+    return FileStream(-1);
   }
-  ::close(fd);
-  const std::string temp = buffer.data();
-  if (mode != 0) ::chmod(temp.c_str(), mode);
-  put_op(path, {ManifestKind::staged, temp});
-  out.open(temp, std::ios::out | std::ios::binary | std::ios::trunc);
-  return out;
+  if (mode != 0) ::fchmod(fd, mode);
+  put_op(path, {ManifestKind::staged, std::move(temp)});
+  return FileStream(fd);
 }
 
 bool Manifest::keep_directory(const std::string& path) {

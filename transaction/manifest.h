@@ -6,9 +6,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <string>
+
+#include "transaction/file_sink.h"
 
 constexpr const char* SAVED_MANIFEST_PATH = "/ram/MANIFEST";
 
@@ -60,7 +61,7 @@ class Manifest {
   // says why, and a staged entry naming the unfilled template still stands for `path`
   // (none for a path that put_op refuses).
   // `mode` 0 leaves the file at 0600.
-  std::ofstream create_file(const std::string& path, uint64_t size_hint, mode_t mode);
+  FileStream create_file(const std::string& path, uint64_t size_hint, mode_t mode);
   // Withdraws a pending removal of the directory `path`; false when another kind of
   // operation is pending for it, or it exists as something other than a directory.
   bool keep_directory(const std::string& path);
@@ -78,11 +79,21 @@ class Manifest {
   bool load(const std::string& file);
 
   // Forgets every operation without touching any file.
-  void clear() { operations_.clear(); }
+  void clear() {
+    operations_.clear();
+    forget_directories();
+  }
+  // Drops what create_file remembers of the directories that exist; the commit calls it,
+  // since it makes directories.
+  void forget_directories() { last_parent_.clear(); }
 
  private:
   // One "U", "L" or "M" line; false when it has too few fields. Other letters are skipped.
   bool load_line(const std::string& line);
 
+  std::string temp_dir_for(const std::string& path, uint64_t size_hint);
+
   std::map<std::string, ManifestOp> operations_;
+  std::string last_parent_;    // parent directory of the last file staged with a hint
+  std::string last_existing_;  // its nearest existing ancestor then
 };

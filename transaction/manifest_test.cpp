@@ -71,7 +71,7 @@ TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
   const RunResult run = run_in_root([&long_dir] {
     Manifest manifest;
     const auto dir_of = [&manifest](const std::string& path, uint64_t hint, mode_t mode) {
-      std::ofstream out = manifest.create_file(path, hint, mode);
+      FileStream out = manifest.create_file(path, hint, mode);
       out << "data";
       out.close();
       struct stat info = {};
@@ -221,7 +221,7 @@ TEST_F(ManifestTest, OverlongPathsAreRefusedWhereTheyEnter) {
     manifest.add_move(huge, "/flash/c");
     manifest.add_link(huge, "/flash/d");
     errno = 0;
-    std::ofstream out = manifest.create_file(huge, 10, 0);
+    FileStream out = manifest.create_file(huge, 10, 0);
     std::cout << out.is_open() << (errno == ENAMETOOLONG) << manifest.operations().size() << "\n";
     return 0;
   });
