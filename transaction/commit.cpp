@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <set>
 #include <utility>
-#include <vector>
 
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
@@ -64,14 +63,19 @@ void remove_now(const std::string& path, MoveSources& keep) {
 
 // The link is made under a second name beside the path and renamed over it, so that a power
 // cut leaves the old entry or the new link, never neither; a second name that a cut left is
-// a link, and is replaced. A directory at the path stays, as it always did.
+// a link, and is replaced. A directory at the path stays, as it always did. Directories are
+// made only when it turns out that they are missing: most exist.
 void link_now(const std::string& path, const std::string& link_target) {
   const std::string dir = parent_dir(path);
-  make_dirs(dir);
   const std::string temp = dir + "/.link-" + path.substr(path.rfind('/') + 1, 200);
   struct stat info;
   if (::lstat(temp.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) ::unlink(temp.c_str());
-  if (::symlink(link_target.c_str(), temp.c_str()) != 0) {
+  bool made = ::symlink(link_target.c_str(), temp.c_str()) == 0;
+  if (!made && errno == ENOENT) {
+    make_dirs(dir);
+    made = ::symlink(link_target.c_str(), temp.c_str()) == 0;
+  }
+  if (!made) {
     std::perror("symlink");
     return;
   }
@@ -82,6 +86,13 @@ void link_now(const std::string& path, const std::string& link_target) {
   }
   std::perror("symlink");
   ::unlink(temp.c_str());
+}
+
+bool rename_into(const std::string& source, const std::string& path) {
+  if (::rename(source.c_str(), path.c_str()) == 0) return true;
+  if (errno != ENOENT) return false;
+  make_dirs(parent_dir(path));
+  return ::rename(source.c_str(), path.c_str()) == 0;
 }
 
 // Copies `source` beside `path` and renames the copy into place, so that a copy that
@@ -100,8 +111,7 @@ void copy_into_place(const std::string& source, const std::string& path, bool pr
 }
 
 void move_now(const std::string& path, const ManifestOp& op, bool progress) {
-  make_dirs(parent_dir(path));
-  if (::rename(op.source.c_str(), path.c_str()) == 0) return;
+  if (rename_into(op.source, path)) return;
   if (errno == EXDEV) {
     copy_into_place(op.source, path, progress);
     // A move source is somebody else's and stays; a staged one is the transaction's own,
@@ -115,12 +125,18 @@ void move_now(const std::string& path, const ManifestOp& op, bool progress) {
   }
 }
 
-// Flushes, once each, the file systems that hold the directories of `paths` (or their
-// nearest existing ancestors), so that what was written there survives a power cut.
-void sync_file_systems(const std::vector<std::string>& paths) {
+// Flushes, once each, the file systems that hold the directories of the moves' sources (or
+// the targets of moves and links), or their nearest existing ancestors, so that what was
+// written there survives a power cut. Paths come in key order, so a directory is mostly the
+// last one's.
+void sync_file_systems(const Manifest& manifest, bool targets) {
   std::set<dev_t> synced;
-  for (const std::string& path : paths) {
-    std::string dir = parent_dir(path);
+  std::string last_parent;
+  for (const auto& [path, op] : manifest.operations()) {
+    if (!is_move(op) && !(targets && op.kind == ManifestKind::link)) continue;
+    std::string dir = parent_dir(targets ? path : op.source);
+    if (dir == last_parent) continue;
+    last_parent = dir;
     struct stat info;
     while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
     if (!synced.insert(info.st_dev).second) continue;
@@ -135,14 +151,9 @@ void sync_file_systems(const std::vector<std::string>& paths) {
 
 void commit(Manifest& manifest, bool progress) {
   MoveSources keep(manifest);
-  std::vector<std::string> sources, targets;
-  for (const auto& [path, op] : manifest.operations()) {
-    if (is_move(op)) sources.push_back(op.source);
-    if (op.kind != ManifestKind::remove) targets.push_back(path);
-  }
   // A power cut may come at any point from here: every file renamed into place is on the
   // disk in full before the first change, and the changes themselves after the last.
-  sync_file_systems(sources);
+  sync_file_systems(manifest, false);
   for (const auto& [path, op] : manifest.operations()) {
     if (op.kind == ManifestKind::remove) remove_now(path, keep);
     if (op.kind == ManifestKind::link) link_now(path, op.source);
@@ -151,7 +162,7 @@ void commit(Manifest& manifest, bool progress) {
   for (const auto& [path, op] : manifest.operations()) {
     if (is_move(op)) move_now(path, op, progress);
   }
-  sync_file_systems(targets);
+  sync_file_systems(manifest, true);
   manifest.forget_directories();
 }
 

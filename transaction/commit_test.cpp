@@ -81,27 +81,30 @@ TEST_F(CommitTest, AStagedFileThatCannotReachItsPlaceIsNotLeftBehind) {
 TEST_F(CommitTest, ACrossDeviceCopyReplacesWholeOrLeavesTheOldFile) {
   require_mounts();
   ChildOptions options;
-  options.mounts = {{"/ram", "1m"}, {"/flash", "16k"}};
+  options.mounts = {{"/ram", "1m"}, {"/flash", "20k"}};
   const RunResult run = run_in_root(
       [] {
         if (!put_file("/flash/keep", "old") || !put_file("/flash/target", "target") ||
             !put_file("/flash/filler", std::string(4096, 'f')) ||
             ::symlink("/flash/target", "/flash/link") != 0 ||
-            !put_file("/ram/big", std::string(20000, 'b')) || !put_file("/ram/small", "small")) {
+            !put_file("/ram/big", std::string(20000, 'b')) || !put_file("/ram/small", "small") ||
+            !put_file("/ram/deep", "deep")) {
           return 99;
         }
         Manifest manifest;
-        manifest.add_move("/ram/big", "/flash/keep");    // does not fit
-        manifest.add_move("/ram/small", "/flash/link");  // replaces the link, not its target
+        manifest.add_move("/ram/big", "/flash/keep");       // does not fit
+        manifest.add_move("/ram/small", "/flash/link");     // replaces the link, not its target
+        manifest.add_move("/ram/deep", "/flash/new/deep");  // into a directory made first
         commit(manifest, false);
         struct stat info;
         std::cout << file_text("/flash/keep") << " " << file_text("/flash/target") << " "
                   << (::lstat("/flash/link", &info) == 0 && S_ISREG(info.st_mode)) << " "
-                  << file_text("/flash/link") << " " << dir_entries("/flash") << "\n";
+                  << file_text("/flash/link") << " " << file_text("/flash/new/deep") << " "
+                  << dir_entries("/flash") << "\n";
         return 0;
       },
       options);
-  EXPECT_EQ(run.out, "old target 1 small filler,keep,link,target\n");
+  EXPECT_EQ(run.out, "old target 1 small deep filler,keep,link,new,target\n");
   EXPECT_EQ(run.err, "");
 }
 
