@@ -37,19 +37,28 @@ void SpaceAccount::count_move(const std::string& source, const std::string& path
     count_removal(path);
     return;
   }
-  std::string dir = parent_dir(path);
-  struct stat dir_info;
-  bool found = ::stat(dir.c_str(), &dir_info) == 0;
-  while (!found && dir != "/" && dir != ".") {
-    dir = parent_dir(dir);
-    found = ::stat(dir.c_str(), &dir_info) == 0;
-  }
+  const Receiver& receiver = receiver_of(path);
   // Staging already took the room there; the replaced file's room is not credited.
-  if (found && dir_info.st_dev == source_info.st_dev) return;
+  if (receiver.found && receiver.device == source_info.st_dev) return;
   const uint64_t bytes = static_cast<uint64_t>(source_info.st_size);
   free_blocks -= static_cast<int64_t>((bytes + block_size - 1) / block_size);
   lowest_free_blocks = std::min(lowest_free_blocks, free_blocks);
   count_removal(path);
+}
+
+// Moves come in key order, so most share the last one's directory.
+const SpaceAccount::Receiver& SpaceAccount::receiver_of(const std::string& path) {
+  std::string parent = parent_dir(path);
+  if (receiver_.found && parent == receiver_.parent) return receiver_;
+  std::string dir = parent;
+  struct stat info;
+  bool found = ::stat(dir.c_str(), &info) == 0;
+  while (!found && dir != "/" && dir != ".") {
+    dir = parent_dir(dir);
+    found = ::stat(dir.c_str(), &info) == 0;
+  }
+  receiver_ = {std::move(parent), found, found ? info.st_dev : dev_t()};
+  return receiver_;
 }
 
 bool SpaceAccount::exhausted() const {

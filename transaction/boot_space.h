@@ -2,6 +2,8 @@
 // "/flash/boot" and "/flash" after the commit.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -29,6 +31,18 @@ struct SpaceAccount {
   int64_t free_blocks = 0;
   int64_t initial_free_blocks = 0;
   int64_t lowest_free_blocks = 0;
+
+ private:
+  // The file system that receives files moved into a directory: that of its nearest
+  // existing ancestor.
+  struct Receiver {
+    std::string parent;
+    bool found = false;
+    dev_t device = 0;
+  };
+  const Receiver& receiver_of(const std::string& path);
+
+  Receiver receiver_;  // of the last move counted; the check changes nothing on disk
 };
 
 // True when neither account ends below its initial free blocks and at 16 or fewer, and no
