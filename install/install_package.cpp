@@ -124,10 +124,11 @@ std::string archive_target(const Package& package, const std::string& name) {
 }
 
 bool FlashBounds::contains(const std::string& path) {
-  std::string dir = parent_dir(path);
+  std::string parent = parent_dir(path);
+  if (!last_parent_.empty() && parent == last_parent_) return last_inside_;
+  std::string dir = parent;
   struct stat info;
   while (::lstat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
-  if (dir == last_dir_) return last_inside_;
   if (flash_.empty()) {
     char* real = ::realpath(FLASH, nullptr);
     flash_ = real ? real : FLASH;
@@ -136,17 +137,23 @@ bool FlashBounds::contains(const std::string& path) {
   char* real = ::realpath(dir.c_str(), nullptr);
   const std::string resolved = real ? real : "";
   std::free(real);
-  last_dir_ = dir;
+  last_parent_ = std::move(parent);
   last_inside_ = resolved == flash_ || resolved.compare(0, flash_.size() + 1, flash_ + "/") == 0;
   return last_inside_;
 }
 
-void show_installing(const Package& package, const PartStream& stream) {
+namespace {
+
+std::string installing_label(const Package& package) {
   const bool disabled_alone = package.disabled && package.bundle.name.empty();
-  show_progress(
-      Repository::instance(),
-      std::string("installing ") + (disabled_alone ? " (disabled) " : "") + message_name(package),
-      stream);
+  return std::string("installing ") + (disabled_alone ? " (disabled) " : "") +
+         message_name(package);
+}
+
+}  // namespace
+
+void show_installing(const Package& package, const PartStream& stream) {
+  show_progress(Repository::instance(), installing_label(package), stream);
 }
 
 namespace {
@@ -184,6 +191,7 @@ bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
   InflateStream archive(stream);
   ArchiveEntryHeader entry;
   FlashBounds bounds;
+  const std::string label = installing_label(package);  // the same for every file
   for (;;) {
     const EntryRead read = read_archive_entry(archive, entry);
     if (read == EntryRead::end || read == EntryRead::header_cut) return true;
@@ -208,7 +216,7 @@ bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
     }
     package.files.insert(target);
     if (!copy_entry(package, entry.name, archive, out, entry.data_length)) return false;
-    show_installing(package, stream);
+    show_progress(Repository::instance(), label, stream);
   }
 }
 

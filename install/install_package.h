@@ -55,14 +55,16 @@ bool is_written_entry(const ArchiveEntryHeader& entry);
 bool is_file_target(const std::string& name, const std::string& target);
 
 // Whether paths resolve inside "/flash": a link on the flash that leads elsewhere would
-// carry files out of it. Only the nearest existing ancestor is resolved, and the last one
-// is remembered, since the files of a package mostly share their directories.
+// carry files out of it. Only the nearest existing ancestor is resolved, and the answer for
+// the last parent directory is kept, since the files of a package mostly share their
+// directories. That answer holds while the package is extracted: extraction adds only
+// regular files, which lead nowhere, and no directory or link appears before the commit.
 class FlashBounds {
  public:
   bool contains(const std::string& path);
 
  private:
   std::string flash_;  // "/flash" resolved
-  std::string last_dir_;
+  std::string last_parent_;
   bool last_inside_ = false;
 };

@@ -183,6 +183,32 @@ TEST_F(InstallTest, HostileEntryNamesAreRefusedBeforeAnythingOfThemIsStaged) {
   }
 }
 
+TEST_F(InstallTest, ALinkOnTheFlashStopsEveryFileBelowItWhateverCameBefore) {
+  make_dirs("/outside");
+  ASSERT_EQ(::symlink("../outside", host_path("/flash/out").c_str()), 0);
+  const std::vector<std::vector<ArchiveEntry>> archives = {
+      {file_entry("top", "t"), file_entry("out/f", "x")},
+      {file_entry("a/x", "x"), file_entry("a/y", "y"), file_entry("out/f", "x")},
+      {file_entry("out/f", "x")},
+      {file_entry("a/x", "x"), file_entry("out/deeper/f", "x")},
+  };
+  for (const std::vector<ArchiveEntry>& files : archives) {
+    TestPackage p = test_package("p", V1);
+    p.files = files;
+    const std::string log = install(package_bytes(p));
+    EXPECT_EQ(log.rfind("ERROR: installation of p-1.0 failed: could not create out/", 0), 0u)
+        << log;
+    EXPECT_EQ(tree("/flash"), "/flash/out -> ../outside\n");
+    EXPECT_EQ(tree("/outside"), "");
+  }
+  // A link entry is never made: a file below its name stays on the flash.
+  TestPackage p = test_package("p", V1);
+  p.files = {{0120777, 0, "evil", "/outside", ""}, file_entry("evil/f", "inside")};
+  EXPECT_EQ(install(package_bytes(p)), "installed p-1.0\nresult=1 files=/evil/f,\n");
+  EXPECT_EQ(read_file("/flash/evil/f"), "inside");
+  EXPECT_EQ(tree("/outside"), "");
+}
+
 TEST_F(InstallTest, TheSignatureIsDemandedAfterExtractionAndFailingLeavesNothing) {
   // "system" 6.47 needs level 2; "system" 6.46 needs level 1.
   struct Case {
