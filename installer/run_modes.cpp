@@ -60,7 +60,8 @@ namespace {
 
 // Where the copy of a package read in stream mode ends up once it is installed: in its
 // database directory, or as the boot image, linked from there when it has a directory.
-// A package without an image part keeps no copy.
+// A package without an image part keeps no copy: it goes at once, before the commit
+// flushes the flash, which would otherwise write it out only to delete it.
 void keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
   const std::string target = database_dir + "image";
   if (boot_image) {
@@ -68,6 +69,8 @@ void keep_stream_image(Manifest& manifest, const std::string& database_dir, bool
     if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE, target);
   } else if (!database_dir.empty()) {
     manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+  } else {
+    ::unlink(STREAM_IMAGE_MOVE_SOURCE);
   }
 }
 
