@@ -77,7 +77,9 @@ TEST_F(PowerCut, EveryStepOfACommitLeavesFilesOldOrNewAndTheCommitCanBeFinished)
   make_dirs("/flash/var/pdb");
   offer("/flash/var/pckg/", V1, {file_entry("etc/a", "a1"), file_entry("etc/b", "b1")});
   ASSERT_EQ(run_installer({"-q"}, boot).status, 0);
-  offer("/rw/pckg/.download/", V2, {file_entry("etc/a", "a2"), file_entry("etc/c", "c2")});
+  // A file in a new directory: the commit makes it between two steps.
+  offer("/rw/pckg/.download/", V2,
+        {file_entry("etc/a", "a2"), file_entry("etc/c", "c2"), file_entry("lib/x/d", "d2")});
   ASSERT_EQ(run_installer({"-q", "--safe"}, boot).status, 0);
   const std::string saved = root() + ".saved";
   save(saved);
