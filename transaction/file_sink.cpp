@@ -23,9 +23,11 @@ bool FileSink::open(const std::string& path) {
   return true;
 }
 
-void FileSink::adopt(int fd) {
+void FileSink::adopt(int fd, bool early_writeback) {
   fd_ = fd;
   error_ = 0;
+  early_writeback_ = early_writeback;
+  written_ = written_back_ = 0;
   setp(buffer_, buffer_ + BUFFER_SIZE);
 }
 
@@ -33,17 +35,34 @@ std::string FileSink::open_unique(const std::string& dir) {
   std::string name = dir + "/tmpXXXXXX";
   fd_ = ::mkostemp(&name[0], O_CLOEXEC);
   if (fd_ < 0) return {};
-  error_ = 0;
-  setp(buffer_, buffer_ + BUFFER_SIZE);
+  // A kept copy is bound for the flash, as a staged file is.
+  adopt(fd_, true);
   return name;
+}
+
+bool FileSink::write_out(const char* data, size_t size) {
+  if (!write_all(fd_, data, size)) {
+    error_ = errno ? errno : EIO;
+    return false;
+  }
+  written_ += size;
+  if (written_ - written_back_ >= WRITEBACK_STEP) start_writeback();
+  return true;
+}
+
+void FileSink::start_writeback() {
+  if (!early_writeback_) return;
+  // Only a start: the commit's flush still waits for every byte.
+  (void)::sync_file_range(fd_, off64_t(written_back_), off64_t(written_ - written_back_),
+                          SYNC_FILE_RANGE_WRITE);
+  written_back_ = written_;
 }
 
 bool FileSink::flush_buffer() {
   const size_t count = size_t(pptr() - pbase());
   setp(buffer_, buffer_ + BUFFER_SIZE);
   if (count == 0 || error_ != 0) return error_ == 0;
-  if (!write_all(fd_, buffer_, count)) error_ = errno ? errno : EIO;
-  return error_ == 0;
+  return write_out(buffer_, count);
 }
 
 FileSink::int_type FileSink::overflow(int_type c) {
@@ -60,9 +79,7 @@ std::streamsize FileSink::xsputn(const char* data, std::streamsize count) {
   if (pptr() == pbase() && count >= std::streamsize(BUFFER_SIZE)) {
     // A whole buffer's worth goes out as it is, without a copy.
     if (error_ != 0) return 0;
-    if (write_all(fd_, data, size_t(count))) return count;
-    error_ = errno ? errno : EIO;
-    return 0;
+    return write_out(data, size_t(count)) ? count : 0;
   }
   std::streamsize done = 0;
   while (done < count) {
@@ -80,7 +97,8 @@ int FileSink::sync() { return fd_ >= 0 && flush_buffer() ? 0 : -1; }
 
 bool FileSink::close() {
   if (fd_ < 0) return error_ == 0;
-  flush_buffer();
+  // A small file's few blocks are better left to the flush, which writes them together.
+  if (flush_buffer() && written_ - written_back_ >= WRITEBACK_TAIL) start_writeback();
   if (::close(fd_) != 0 && error_ == 0) error_ = errno;
   fd_ = -1;
   setp(nullptr, nullptr);
@@ -88,7 +106,7 @@ bool FileSink::close() {
 }
 
 FileStream::FileStream(int fd) : std::ostream(nullptr) {
-  if (fd >= 0) sink_.adopt(fd);
+  if (fd >= 0) sink_.adopt(fd, true);
   rdbuf(&sink_);
 }
 

@@ -3,6 +3,7 @@
 // first error, so that a copy cut short by a full flash is never taken for a whole one.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -21,7 +22,9 @@ class FileSink : public std::streambuf {
   // named), readable by its owner only; the name, or empty with errno set on failure.
   std::string open_unique(const std::string& dir);
   // Takes over `fd`, an open file to write from its start, and closes it with itself.
-  void adopt(int fd);
+  // With `early_writeback` the disk starts writing each whole step of the file while the
+  // rest is still being made, so that a flush at the end finds most of it written.
+  void adopt(int fd, bool early_writeback = false);
   // Writes out what is buffered and closes; false when any write failed or the close did.
   [[nodiscard]] bool close();
   bool is_open() const { return fd_ >= 0; }
@@ -35,15 +38,23 @@ class FileSink : public std::streambuf {
 
  private:
   bool flush_buffer();
+  bool write_out(const char* data, size_t size);
+  void start_writeback();
 
   static constexpr size_t BUFFER_SIZE = 16384;
+  static constexpr uint64_t WRITEBACK_STEP = 1 << 20;
+  static constexpr uint64_t WRITEBACK_TAIL = 64 << 10;
   int fd_ = -1;
   int error_ = 0;
+  bool early_writeback_ = false;
+  uint64_t written_ = 0;
+  uint64_t written_back_ = 0;  // the bytes before this offset are on their way to the disk
   char buffer_[BUFFER_SIZE];
 };
 
 // An output stream on a file it owns, as Manifest::create_file hands back: one descriptor,
-// opened once, and a buffer inside the object.
+// opened once, and a buffer inside the object. The disk starts writing a large file while
+// it is made (early_writeback), so that the commit's flush overlaps the decompression.
 class FileStream : public std::ostream {
  public:
   // `fd` -1 makes a stream that is not open and fails every write.
