@@ -74,19 +74,6 @@ class NameSet {
   std::unordered_set<std::string> names_;
 };
 
-// Every file of a run is read through one buffer and one stream over it.
-struct Files {
-  FileReader reader;
-  std::istream in{&reader};
-
-  // The file at `path` from its start, or null when it cannot be opened. Valid until the
-  // next open.
-  std::istream* open(const std::string& path) {
-    in.clear();
-    return reader.open(path) ? &in : nullptr;
-  }
-};
-
 // Passes parts up to the next member header, after a member whose group broke off.
 void skip_to_member(PartStream& stream) {
   while (stream.type != -1 && stream.type != PART_PACKAGE_HEADER) stream.next_part();
@@ -100,7 +87,7 @@ void skip_to_member(PartStream& stream) {
 // own database directory is a link or a file, and an image that cannot be opened, give no
 // record.
 void load_image(const std::string& entry_name, const std::string& image_path,
-                const RootListing& root, Files& files,
+                const RootListing& root, FileInput& files,
                 std::vector<std::unique_ptr<Package>>& packages) {
   std::istream* file = files.open(image_path);
   if (!file) return;
@@ -237,7 +224,7 @@ class RecordReader {
 
   RecordDetail detail_;
   const NameSet* schedules_;
-  Files files_;
+  FileInput files_;  // every file of a run through one buffer
 };
 
 }  // namespace
@@ -267,7 +254,7 @@ void open_repository(Repository& repository, bool quiet, const std::string& arch
     repository.warning("could not open repo");
     return;
   }
-  Files files;
+  FileInput files;
   for (const std::string& name : root.packages) {
     load_image(name, DATABASE_ROOT + name + "/image", root, files, packages);
   }
@@ -297,6 +284,6 @@ void read_database_record(Package& package) {
 }
 
 bool read_list_file(const std::string& path, std::vector<Dependency>& list, bool with_weight) {
-  Files files;
+  FileInput files;
   return read_list(files.open(path), list, with_weight);
 }

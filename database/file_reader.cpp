@@ -29,7 +29,12 @@ FileReader::int_type FileReader::underflow() {
   do {
     got = ::read(fd_, buffer_, sizeof buffer_);
   } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
+  if (got < 0) {
+    close();
+    if (stream_ != nullptr) stream_->setstate(std::ios_base::badbit);
+    return traits_type::eof();
+  }
+  if (got == 0) {
     ended_ = true;
     setg(buffer_, buffer_, buffer_);
     return traits_type::eof();

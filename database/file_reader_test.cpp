@@ -1,9 +1,15 @@
 #include "database/file_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <istream>
 #include <iterator>
+#include <vector>
 
 #include "testing/root_fixture.h"
 
@@ -49,4 +55,40 @@ TEST_F(FileReaderTest, ReadsAndSeeksFileAfterFile) {
   in.clear();
   EXPECT_FALSE(reader.open(host_path("/missing")));
   EXPECT_EQ(in.get(), EOF);
+}
+
+// A read error in mid-file fails what it cuts, as the standard file buffer's exception does:
+// the rest of a number or a line is missing, and must not pass for the file's last one. A
+// pseudo-terminal's master fails its reads once the other side is closed.
+TEST(FileInputTest, AReadErrorFailsWhatItCuts) {
+  const struct {
+    const char* sent;
+    bool by_line;
+    const char* read;
+  } cases[] = {{"16909060 12", false, "16909060|"}, {"bin/a\nusr/lib/libfo", true, "bin/a|"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sent);
+    std::vector<bool> was_master(1024);
+    for (int fd = 0; fd < 1024; ++fd) was_master[size_t(fd)] = ::ptsname(fd) != nullptr;
+    FileInput files;
+    std::istream* in = files.open("/dev/ptmx");
+    if (!in) GTEST_SKIP() << "no pseudo-terminals here";
+    int master = 0;  // the reader's descriptor, the one new master
+    while (master < 1024 && (was_master[size_t(master)] || ::ptsname(master) == nullptr)) ++master;
+    ASSERT_LT(master, 1024);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    struct termios raw;
+    ASSERT_EQ(::tcgetattr(terminal, &raw), 0);
+    ::cfmakeraw(&raw);
+    ASSERT_EQ(::tcsetattr(terminal, TCSANOW, &raw), 0);
+    ASSERT_EQ(::write(terminal, c.sent, std::strlen(c.sent)), ssize_t(std::strlen(c.sent)));
+    in->peek();  // the first read takes what was sent; the next one fails
+    ::close(terminal);
+    std::string read, piece;
+    while (c.by_line ? bool(std::getline(*in, piece)) : bool(*in >> piece)) read += piece + "|";
+    EXPECT_EQ(read, c.read);
+    EXPECT_TRUE(in->bad());
+  }
 }

@@ -60,18 +60,17 @@ namespace {
 
 // Where the copy of a package read in stream mode ends up once it is installed: in its
 // database directory, or as the boot image, linked from there when it has a directory.
-// A package without an image part keeps no copy: it goes at once, before the commit
-// flushes the flash, which would otherwise write it out only to delete it.
-void keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
+// False when it is not kept: a package without an image part keeps no copy.
+bool keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
   const std::string target = database_dir + "image";
   if (boot_image) {
     manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE);
     if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE, target);
-  } else if (!database_dir.empty()) {
-    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
-  } else {
-    ::unlink(STREAM_IMAGE_MOVE_SOURCE);
+    return true;
   }
+  if (database_dir.empty()) return false;
+  manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+  return true;
 }
 
 }  // namespace
@@ -97,14 +96,18 @@ int stream_mode(Repository& repository, const RunOptions& options, std::istream&
     repository.error("could not write image: %s", std::strerror(image.error()));
     result = 1;
   }
+  bool kept = false;
   if (result == 0) {
-    keep_stream_image(manifest, database_dir, boot_image);
+    kept = keep_stream_image(manifest, database_dir, boot_image);
     if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
       repository.error("not enough space for upgrade");
       result = NO_BOOT_SPACE_STATUS;
     }
   }
   if (result == 0) {
+    // A copy that is not kept goes before the commit flushes the flash, which would write it
+    // out only to delete it; not before the space check, which has always counted it.
+    if (!kept) ::unlink(STREAM_IMAGE_MOVE_SOURCE);
     commit(manifest, false);
   } else {
     cancel(manifest);

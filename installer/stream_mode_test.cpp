@@ -226,6 +226,37 @@ TEST_F(StreamRun, AnInstallThatDoesNotFitIsCancelledUnlessReinstalling) {
   }
 }
 
+// A package that keeps no copy of itself still has one on the flash while the space check
+// runs, and the check counts it, as it always did: the copy goes only once the check passed.
+TEST_F(StreamRun, TheSpaceCheckCountsTheCopyOfAPackageThatKeepsNone) {
+  require_mounts();
+  std::mt19937 random(3);
+  std::string noise(1 << 20, '\0');
+  for (char& byte : noise) byte = char(random());
+  TestPackage p = test_package("p", V1);
+  // The first file is staged on the flash; the second, once the copy has grown, in /ram.
+  p.files = {file_entry("a/first", noise.substr(0, 128 << 10)), file_entry("b/second", noise)};
+  ChildOptions options;
+  // Room for the copy and the first file (1.28 MiB), too little for the second beside them.
+  options.mounts = {{"/flash", "1340k"}};
+  options.stdin_data = package_bytes(p);
+  const RunResult run = run_in_root(
+      [] {
+        ::mkdir("/flash/var", 0755);
+        ::mkdir("/flash/var/pdb", 0755);
+        char installer[] = "installer", stdin_mode[] = "-";
+        char* argv[] = {installer, stdin_mode, nullptr};
+        const int status = ::run_installer(2, argv);
+        std::cout << "\nfirst=" << is_present("/flash/a/first")
+                  << " image=" << is_present("/flash/var/pdb/image");
+        return status;
+      },
+      options);
+  EXPECT_EQ(run.status, 28);
+  EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nfirst=0 image=0"), std::string::npos) << run.out;
+}
+
 TEST_F(StreamRun, TheImageIsNeverWrittenThroughALinkOrIntoAPipe) {
   write_file("/flash/etc/passwd", "root");
   const std::string bytes = package_bytes(test_package("p", V1));
