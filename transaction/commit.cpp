@@ -16,7 +16,9 @@
 namespace {
 
 // Files that the second pass will move, by device and inode, so that the removal of the
-// directory holding them (a staged file sits beside its target) spares them.
+// directory holding them (a staged file sits beside its target) spares them. A move whose
+// source is gone was done by an earlier run of the same commit that a power cut stopped:
+// its target is spared instead, or the rerun would delete the file it cannot move again.
 class MoveSources {
  public:
   explicit MoveSources(const Manifest& manifest) : manifest_(manifest) {}
@@ -31,8 +33,11 @@ class MoveSources {
     collected_ = true;
     for (const auto& [path, op] : manifest_.operations()) {
       struct stat info;
-      if (!is_move(op) || ::lstat(op.source.c_str(), &info) != 0) continue;
-      sources_.insert({info.st_dev, info.st_ino});
+      if (!is_move(op)) continue;
+      if (::lstat(op.source.c_str(), &info) == 0 ||
+          (errno == ENOENT && ::lstat(path.c_str(), &info) == 0)) {
+        sources_.insert({info.st_dev, info.st_ino});
+      }
     }
   }
 
