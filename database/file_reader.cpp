@@ -9,8 +9,13 @@ FileReader::~FileReader() { close(); }
 
 bool FileReader::open(const std::string& path) {
   close();
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  return fd_ >= 0;
+  // A pipe put where a file belongs must not hold the run up: opened without waiting for a
+  // writer, it then reads as empty, as it has none.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return false;
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+  return true;
 }
 
 void FileReader::close() {

@@ -17,7 +17,8 @@ class FileReader : public std::streambuf {
   FileReader& operator=(const FileReader&) = delete;
 
   // Closes the file read before, then opens `path` as open(2) would (links followed; a
-  // directory opens too, and its first read fails). False when it cannot be opened.
+  // directory opens too, and its first read fails; a pipe never waits for a writer). False
+  // when it cannot be opened.
   [[nodiscard]] bool open(const std::string& path);
   void close();
   // The stream that reads through this buffer: a read error marks it bad, as the standard

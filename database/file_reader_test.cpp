@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@
 using FileReaderTest = RootFixture;
 
 // One reader for file after file: contents across several buffer fills, seeks inside and
-// outside what is buffered, a directory that reads as empty and a file that is missing.
+// outside what is buffered, a directory and a pipe that read as empty, a file that is missing.
 TEST_F(FileReaderTest, ReadsAndSeeksFileAfterFile) {
   std::string bytes;
   for (int i = 0; i < 10000; ++i) bytes += char(i * 7 % 251);
@@ -51,6 +52,10 @@ TEST_F(FileReaderTest, ReadsAndSeeksFileAfterFile) {
   EXPECT_EQ(first * 10 + second, 12);
   in.clear();
   ASSERT_TRUE(reader.open(host_path("/dir")));
+  EXPECT_EQ(in.get(), EOF);
+  in.clear();
+  ASSERT_EQ(::mkfifo(host_path("/fifo").c_str(), 0600), 0);
+  ASSERT_TRUE(reader.open(host_path("/fifo")));  // no writer: neither open nor read waits
   EXPECT_EQ(in.get(), EOF);
   in.clear();
   EXPECT_FALSE(reader.open(host_path("/missing")));
