@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 
 FileSink::~FileSink() { (void)close(); }
@@ -46,6 +47,8 @@ bool FileSink::write_out(const char* data, size_t size) {
     return false;
   }
   written_ += size;
+  if (!early_writeback_) return true;
+  BackgroundFlush::note_written(fd_, size);
   if (written_ - written_back_ >= WRITEBACK_STEP) start_writeback();
   return true;
 }
