@@ -9,7 +9,7 @@ struct BackgroundFlush::Flusher {
   pid_t owner = 0;
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t asked = PTHREAD_COND_INITIALIZER;
-  int fd = -1;  // a descriptor of its own on the file system to flush; -1 when idle
+  int fd = -1;  // its own descriptor of the file to flush; -1 when idle
 };
 
 BackgroundFlush::Flusher* BackgroundFlush::started_ = nullptr;
@@ -17,7 +17,7 @@ pid_t BackgroundFlush::refused_in_ = 0;
 uint64_t BackgroundFlush::gathered_ = 0;
 std::atomic<BackgroundFlush::Action> BackgroundFlush::action_{[](int fd) {
   // Its result is not needed: the commit flushes again and judges that one.
-  (void)::syncfs(fd);
+  (void)::fdatasync(fd);
 }};
 
 BackgroundFlush::Action BackgroundFlush::replace_action(Action action) {

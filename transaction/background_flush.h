@@ -10,14 +10,16 @@
 class BackgroundFlush {
  public:
   // Counts `bytes` just written to `fd`, a file bound for the flash. Once FLUSH_STEP bytes
-  // have gathered since the last flush began, and none is running, starts a flush of fd's
-  // file system (`fd` itself stays the caller's). Never fails and never waits: where no
+  // have gathered since the last flush began, and none is running, starts a flush of that
+  // file, with what its file system's journal holds by then (`fd` itself stays the
+  // caller's; the flush has a descriptor of its own). Only the file: a copy that the run
+  // may yet delete is not written out for nothing. Never fails and never waits: where no
   // thread can be started nothing is flushed early, and the commit's flush does it all.
   static void note_written(int fd, uint64_t bytes);
 
   static constexpr uint64_t FLUSH_STEP = 8 << 20;
 
-  // What the thread does with its descriptor: syncfs. Tests put their own in its place;
+  // What the thread does with its descriptor: fdatasync. Tests put their own in its place;
   // answers the one it replaced.
   using Action = void (*)(int fd);
   static Action replace_action(Action action);
