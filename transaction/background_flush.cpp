@@ -1,79 +1,186 @@
 #include "transaction/background_flush.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
+#include <linux/io_uring.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
-struct BackgroundFlush::Flusher {
-  pid_t owner = 0;
-  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-  pthread_cond_t asked = PTHREAD_COND_INITIALIZER;
-  int fd = -1;  // its own descriptor of the file to flush; -1 when idle
-};
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
-BackgroundFlush::Flusher* BackgroundFlush::started_ = nullptr;
-pid_t BackgroundFlush::refused_in_ = 0;
-uint64_t BackgroundFlush::gathered_ = 0;
-std::atomic<BackgroundFlush::Action> BackgroundFlush::action_{[](int fd) {
-  // Its result is not needed: the commit flushes again and judges that one.
-  (void)::fdatasync(fd);
-}};
+namespace {
 
-BackgroundFlush::Action BackgroundFlush::replace_action(Action action) {
-  return action_.exchange(action);
-}
-
-BackgroundFlush::Flusher* BackgroundFlush::flusher() {
-  const pid_t self = ::getpid();
-  // A forked child has none of its parent's threads, so it starts its own.
-  if (started_ != nullptr && started_->owner == self) return started_;
-  if (refused_in_ == self) return nullptr;
-  Flusher* made = new Flusher;
-  made->owner = self;
-  // Signals stay with the thread that handles them.
-  sigset_t all, before;
-  ::sigfillset(&all);
-  ::pthread_sigmask(SIG_SETMASK, &all, &before);
-  pthread_t thread;
-  const bool running = ::pthread_create(&thread, nullptr, &BackgroundFlush::serve, made) == 0;
-  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  if (!running) {
-    delete made;
-    refused_in_ = self;
-    return nullptr;
+// fdatasync through an io_uring (Linux 5.1 on): the kernel runs it on a worker of its own and
+// posts its result in the completion ring, which is read without a system call. Kernel AIO
+// would do as well, but its context makes the process's exit wait for a grace period.
+class KernelFlush : public FlushBackend {
+ public:
+  ~KernelFlush() override {
+    if (submissions_ != nullptr) ::munmap(submissions_, submissions_size_);
+    if (rings_ != nullptr) ::munmap(rings_, rings_size_);
+    if (ring_ >= 0) ::close(ring_);
   }
-  ::pthread_detach(thread);
-  started_ = made;
-  return started_;
-}
 
-void* BackgroundFlush::serve(void* argument) {
-  Flusher& flusher = *static_cast<Flusher*>(argument);
-  ::pthread_mutex_lock(&flusher.mutex);
-  for (;;) {
-    while (flusher.fd < 0) ::pthread_cond_wait(&flusher.asked, &flusher.mutex);
-    const int fd = flusher.fd;
-    ::pthread_mutex_unlock(&flusher.mutex);
-    action_.load()(fd);
-    ::close(fd);
-    ::pthread_mutex_lock(&flusher.mutex);
-    flusher.fd = -1;
+  bool start(int fd) override {
+    if (!ready_ && !(ready_ = set_up())) return false;  // what was set up goes at the end
+    const unsigned tail = *submit_tail_;                // only this process writes it
+    const unsigned index = tail & submit_mask_;
+    io_uring_sqe& request = submissions_[index];
+    std::memset(&request, 0, sizeof request);
+    request.opcode = IORING_OP_FSYNC;
+    request.fd = fd;
+    request.fsync_flags = IORING_FSYNC_DATASYNC;
+    submit_array_[index] = index;
+    __atomic_store_n(submit_tail_, tail + 1, __ATOMIC_RELEASE);
+    long entered;
+    do {
+      entered = ::syscall(__NR_io_uring_enter, ring_, 1, 0, 0, nullptr, 0);
+    } while (entered < 0 && errno == EINTR);
+    return entered == 1;
   }
-}
 
-void BackgroundFlush::note_written(int fd, uint64_t bytes) {
-  gathered_ += bytes;
-  if (gathered_ < FLUSH_STEP) return;
-  Flusher* const flusher = BackgroundFlush::flusher();
-  if (flusher == nullptr) return;
-  if (::pthread_mutex_trylock(&flusher->mutex) != 0) return;  // busy: try at a later write
-  if (flusher->fd < 0) {
-    flusher->fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (flusher->fd >= 0) {
-      gathered_ = 0;
-      ::pthread_cond_signal(&flusher->asked);
+  bool finish(bool wait, int& result) override {
+    for (;;) {
+      const unsigned head = *complete_head_;  // only this process writes it
+      if (head != __atomic_load_n(complete_tail_, __ATOMIC_ACQUIRE)) {
+        result = completions_[head & complete_mask_].res;
+        __atomic_store_n(complete_head_, head + 1, __ATOMIC_RELEASE);
+        return true;
+      }
+      if (!wait) return false;
+      if (::syscall(__NR_io_uring_enter, ring_, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0) < 0 &&
+          errno != EINTR) {
+        // The ring no longer answers: of the flush nothing more can be known.
+        result = 0;
+        return true;
+      }
     }
   }
-  ::pthread_mutex_unlock(&flusher->mutex);
+
+ private:
+  bool set_up() {
+    io_uring_params params;
+    std::memset(&params, 0, sizeof params);
+    const long ring = ::syscall(__NR_io_uring_setup, 2, &params);
+    if (ring < 0) return false;
+    ring_ = int(ring);
+    const size_t submit_size = params.sq_off.array + params.sq_entries * sizeof(unsigned);
+    const size_t complete_size = params.cq_off.cqes + params.cq_entries * sizeof(io_uring_cqe);
+    // Both rings in one mapping, as every kernel since 5.4 offers.
+    if (!(params.features & IORING_FEAT_SINGLE_MMAP)) return false;
+    rings_size_ = std::max(submit_size, complete_size);
+    void* rings = ::mmap(nullptr, rings_size_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
+                         ring_, IORING_OFF_SQ_RING);
+    if (rings == MAP_FAILED) return false;
+    rings_ = rings;
+    submissions_size_ = params.sq_entries * sizeof(io_uring_sqe);
+    void* submissions = ::mmap(nullptr, submissions_size_, PROT_READ | PROT_WRITE,
+                               MAP_SHARED | MAP_POPULATE, ring_, IORING_OFF_SQES);
+    if (submissions == MAP_FAILED) return false;
+    submissions_ = static_cast<io_uring_sqe*>(submissions);
+    char* const base = static_cast<char*>(rings_);
+    submit_tail_ = reinterpret_cast<unsigned*>(base + params.sq_off.tail);
+    submit_mask_ = *reinterpret_cast<unsigned*>(base + params.sq_off.ring_mask);
+    submit_array_ = reinterpret_cast<unsigned*>(base + params.sq_off.array);
+    complete_head_ = reinterpret_cast<unsigned*>(base + params.cq_off.head);
+    complete_tail_ = reinterpret_cast<unsigned*>(base + params.cq_off.tail);
+    complete_mask_ = *reinterpret_cast<unsigned*>(base + params.cq_off.ring_mask);
+    completions_ = reinterpret_cast<io_uring_cqe*>(base + params.cq_off.cqes);
+    return true;
+  }
+
+  bool ready_ = false;
+  int ring_ = -1;
+  void* rings_ = nullptr;
+  size_t rings_size_ = 0;
+  io_uring_sqe* submissions_ = nullptr;
+  size_t submissions_size_ = 0;
+  unsigned* submit_tail_ = nullptr;
+  unsigned submit_mask_ = 0;
+  unsigned* submit_array_ = nullptr;
+  unsigned* complete_head_ = nullptr;
+  unsigned* complete_tail_ = nullptr;
+  unsigned complete_mask_ = 0;
+  io_uring_cqe* completions_ = nullptr;
+};
+
+struct State {
+  pid_t owner = 0;  // a forked child shares neither the kernel's context nor its flush
+  std::unique_ptr<FlushBackend> backend;
+  bool running = false;
+  bool refused = false;  // the backend could not start a flush: none is tried again
+  int error = 0;
+  uint64_t gathered = 0;
+};
+
+State& state() {
+  static State* const current = new State;  // never freed: in use until the process ends
+  return *current;
+}
+
+// The state, made this process's own first: a forked child has neither its parent's kernel
+// context nor its flush. Asked only where a flush may start or end, so that a plain write
+// costs no system call.
+State& owned_state() {
+  State& current = state();
+  const pid_t self = ::getpid();
+  if (current.owner != self) {
+    const uint64_t gathered = current.gathered;
+    current = State();
+    current.owner = self;
+    current.gathered = gathered;
+  }
+  if (!current.backend) current.backend = std::make_unique<KernelFlush>();
+  return current;
+}
+
+void finish(State& flush, bool wait) {
+  if (!flush.running) return;
+  int result = 0;
+  if (!flush.backend->finish(wait, result)) return;
+  flush.running = false;
+  // Only data that did not reach the disk counts; a file system that cannot flush this way
+  // (EINVAL, EOPNOTSUPP) leaves it to the commit's flush.
+  const int error = -result;
+  if (flush.error == 0 && (error == EIO || error == ENOSPC || error == EDQUOT)) {
+    flush.error = error;
+  }
+}
+
+}  // namespace
+
+void BackgroundFlush::note_written(int fd, uint64_t bytes) {
+  State& counted = state();
+  counted.gathered += bytes;
+  if (counted.gathered < FLUSH_STEP || (counted.refused && counted.owner == ::getpid())) return;
+  State& flush = owned_state();
+  finish(flush, false);
+  if (flush.running) return;  // the disk is still at the last one: try at a later write
+  flush.gathered = 0;
+  flush.running = flush.backend->start(fd);
+  flush.refused = !flush.running;
+}
+
+int BackgroundFlush::error() {
+  if (!state().running && state().error == 0) return 0;
+  State& flush = owned_state();
+  finish(flush, false);
+  return flush.error;
+}
+
+int BackgroundFlush::settle() {
+  if (!state().running && state().error == 0) return 0;
+  State& flush = owned_state();
+  finish(flush, true);
+  const int error = flush.error;
+  flush.error = 0;
+  return error;
+}
+
+void BackgroundFlush::replace_backend(std::unique_ptr<FlushBackend> backend) {
+  State& flush = state();
+  flush = State();
+  flush.owner = ::getpid();
+  flush.backend = backend ? std::move(backend) : std::make_unique<KernelFlush>();
 }

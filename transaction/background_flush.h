@@ -1,37 +1,40 @@
-// Staged data is flushed to the disk by a thread of its own while more is being made, so
-// that the flush the commit waits for finds little left to do.
+// Staged data is flushed to the disk in the background while more is being made: the kernel
+// runs an fdatasync of the file being written (through an io_uring; the program itself stays
+// single-threaded), so that the flush the commit waits for finds little left to do.
 #pragma once
 
-#include <sys/types.h>
-
-#include <atomic>
 #include <cstdint>
+#include <memory>
+
+// The kernel's side, behind a seam that tests replace: one flush at a time.
+class FlushBackend {
+ public:
+  virtual ~FlushBackend() = default;
+  // Starts flushing the data of the file open at `fd`; false when the kernel cannot. The
+  // flush holds the file open until it has ended, whatever becomes of `fd`.
+  virtual bool start(int fd) = 0;
+  // True once the flush started last has ended, with its result (0, or -errno); with
+  // `wait` it waits for that end, else false while it runs.
+  virtual bool finish(bool wait, int& result) = 0;
+};
 
 class BackgroundFlush {
  public:
-  // Counts `bytes` just written to `fd`, a file bound for the flash. Once FLUSH_STEP bytes
-  // have gathered since the last flush began, and none is running, starts a flush of that
-  // file, with what its file system's journal holds by then (`fd` itself stays the
-  // caller's; the flush has a descriptor of its own). Only the file: a copy that the run
-  // may yet delete is not written out for nothing. Never fails and never waits: where no
-  // thread can be started nothing is flushed early, and the commit's flush does it all.
-  static void note_written(int fd, uint64_t bytes);
-
   static constexpr uint64_t FLUSH_STEP = 8 << 20;
 
-  // What the thread does with its descriptor: fdatasync. Tests put their own in its place;
-  // answers the one it replaced.
-  using Action = void (*)(int fd);
-  static Action replace_action(Action action);
+  // Counts `bytes` just written to `fd`, a file bound for the flash. Once FLUSH_STEP bytes
+  // have gathered since the last flush began, and none runs, starts a flush of that file.
+  // Never waits: the caller goes on writing while the disk works.
+  static void note_written(int fd, uint64_t bytes);
+  // The first loss of data (EIO, ENOSPC, EDQUOT) a finished flush reported since the last
+  // settle, or 0; seen without waiting.
+  static int error();
+  // Waits for the flush that runs, if any; answers as error() and forgets the error. Called
+  // when the staging ends (commit, cancel) and before the space of the flash is judged: a
+  // running flush keeps a deleted file's blocks taken until it ends.
+  static int settle();
 
- private:
-  struct Flusher;
-  // This process's flusher, started on first use; null when it cannot be.
-  static Flusher* flusher();
-  static void* serve(void* flusher);
-
-  static Flusher* started_;  // never freed: its thread waits on it while the process lives
-  static pid_t refused_in_;  // the process in which no thread could be started
-  static uint64_t gathered_;
-  static std::atomic<Action> action_;
+  // Puts `backend` in place of the kernel's (null: the kernel's again), forgetting what
+  // runs and what failed.
+  static void replace_backend(std::unique_ptr<FlushBackend> backend);
 };

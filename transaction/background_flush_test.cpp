@@ -1,79 +1,127 @@
 #include "transaction/background_flush.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
 #include "testing/root_fixture.h"
+#include "transaction/boot_space.h"
+#include "transaction/commit.h"
 #include "transaction/manifest.h"
+#include "transaction/test_files.h"
 
 namespace {
 
-// What the flusher thread saw, for a child to print.
-std::atomic<int> flushes{0};
-std::atomic<bool> held{true};  // the first flush waits for this to clear
-std::atomic<bool> on_other_thread{true};
-std::atomic<ino_t> flushed_file{0};
-pthread_t main_thread;
+constexpr uint64_t STEP_MIB = BackgroundFlush::FLUSH_STEP >> 20;
 
-void record_flush(int fd) {
-  if (pthread_equal(pthread_self(), main_thread)) on_other_thread = false;
-  struct stat info;
-  if (::fstat(fd, &info) == 0) flushed_file = info.st_ino;
-  ++flushes;
-  for (int tries = 0; held && tries < 5000; ++tries)
-    ::usleep(1000);  // a writer that waited shows as more flushes
+int staged_files() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/flash")) {
+    count += entry.path().filename().string().compare(0, 3, "tmp") == 0;
+  }
+  return count;
 }
 
-bool wait_for_flushes(int count) {
-  for (int tries = 0; tries < 5000 && flushes < count; ++tries) ::usleep(1000);
-  return flushes >= count;
-}
+// A disk whose flushes end when the test says, or when somebody waits for them.
+class FakeFlush : public FlushBackend {
+ public:
+  bool start(int fd) override {
+    struct stat info;
+    started += ::fstat(fd, &info) == 0 && info.st_ino == watched_inode ? "F" : "?";
+    ended = false;
+    return true;
+  }
+  bool finish(bool wait, int& result) override {
+    if (wait) {
+      // What a waiter sees: staged files are deleted only after the flush has ended.
+      started += "w" + std::to_string(staged_files());
+      ended = true;
+    }
+    result = outcome;
+    return ended;
+  }
 
-void write_mib(std::streambuf& sink, uint64_t mib) {
+  ino_t watched_inode = 0;
+  std::string started;  // "F" per flush of the watched file, "?" of another
+  bool ended = false;
+  int outcome = 0;
+};
+
+void write_mib(std::ostream& out, uint64_t mib) {
   const std::string piece(1 << 20, 'b');
-  for (uint64_t i = 0; i < mib; ++i) sink.sputn(piece.data(), std::streamsize(piece.size()));
+  for (uint64_t i = 0; i < mib; ++i) out.write(piece.data(), std::streamsize(piece.size()));
+}
+
+ino_t inode_of(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+std::string closed(FileStream& out) {
+  out.close();
+  return out.fail() ? std::strerror(errno) : "ok";
 }
 
 class BackgroundFlushTest : public RootFixture {};
 
-TEST_F(BackgroundFlushTest, StagedDataIsFlushedBehindTheWriterWhichNeverWaits) {
+TEST_F(BackgroundFlushTest, FlushesBehindTheWriterAndAFailureFailsTheStaging) {
   const RunResult run = run_in_root([] {
-    main_thread = pthread_self();
-    BackgroundFlush::replace_action(&record_flush);
-    constexpr uint64_t STEP_MIB = BackgroundFlush::FLUSH_STEP >> 20;
+    auto owned = std::make_unique<FakeFlush>();
+    FakeFlush& disk = *owned;
+    BackgroundFlush::replace_backend(std::move(owned));
     // A file not bound for the flash counts for nothing.
     FileSink plain;
     if (!plain.open("/tmp/plain")) return 1;
-    write_mib(plain, 2 * STEP_MIB);
-    std::cout << "plain " << flushes << (plain.close() ? "" : " failed") << "\n";
+    std::ostream plain_out(&plain);
+    write_mib(plain_out, 2 * STEP_MIB);
+    std::cout << "plain '" << disk.started << "' " << plain.close() << "\n";
 
     Manifest manifest;
-    FileStream staged = manifest.create_file("/flash/big", 0, 0);
-    // Three steps while the first flush hangs: one flush only, and no write waits for it.
-    write_mib(*staged.rdbuf(), 3 * STEP_MIB);
-    std::cout << "held " << wait_for_flushes(1) << " " << flushes << "\n";
-    held = false;
-    write_mib(*staged.rdbuf(), STEP_MIB);
-    std::cout << "released " << wait_for_flushes(2) << "\n";
-    struct stat info;
-    ::stat(manifest.operations().at("/flash/big").source.c_str(), &info);
-    std::cout << "other thread " << on_other_thread << ", same file "
-              << (flushed_file == info.st_ino) << "\n";
-    staged.close();
-    return staged.fail() ? 1 : 0;
+    FileStream big = manifest.create_file("/flash/big", 1, 0);
+    disk.watched_inode = inode_of(manifest.operations().at("/flash/big").source);
+    // While a flush runs, no other starts and no write waits for it.
+    write_mib(big, 3 * STEP_MIB);
+    std::cout << "running '" << disk.started << "'\n";
+    disk.ended = true;
+    disk.outcome = -EINVAL;  // no loss of data: the commit's flush will do
+    write_mib(big, STEP_MIB);
+    disk.ended = true;
+    disk.outcome = -EIO;
+    write_mib(big, STEP_MIB);
+    std::cout << "after it '" << disk.started << "' big " << closed(big);
+    FileStream later = manifest.create_file("/flash/later", 1, 0);
+    std::cout << ", later " << closed(later) << "\n";
+    disk.started.clear();
+    (void)fits_boot_space(manifest);
+    FileStream more = manifest.create_file("/flash/more", 1, 0);
+    disk.watched_inode = inode_of(manifest.operations().at("/flash/more").source);
+    write_mib(more, STEP_MIB);
+    std::cout << "space '" << disk.started << "' more " << closed(more) << "\n";
+    disk.started.clear();
+    cancel(manifest);
+    FileStream next = manifest.create_file("/flash/next", 1, 0);
+    std::cout << "cancel '" << disk.started << "' " << staged_files() << " next " << closed(next)
+              << "\n";
+    // The kernel's own flush, where it has one, ends well on a sound disk.
+    BackgroundFlush::replace_backend(nullptr);
+    FileStream real = manifest.create_file("/flash/real", 1, 0);
+    write_mib(real, 2 * STEP_MIB);
+    std::cout << "kernel " << BackgroundFlush::settle() << " " << closed(real) << "\n";
+    return 0;
   });
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
-            "plain 0\n"
-            "held 1 1\n"
-            "released 1\n"
-            "other thread 1, same file 1\n");
+            "plain '' 1\n"
+            "running 'F'\n"
+            "after it 'FFF' big Input/output error, later Input/output error\n"
+            "space 'w2F' more ok\n"
+            "cancel 'w3' 1 next ok\n"
+            "kernel 0 ok\n");
 }
 
 }  // namespace

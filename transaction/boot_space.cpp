@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 
@@ -68,6 +69,8 @@ bool SpaceAccount::exhausted() const {
 }
 
 bool fits_boot_space(const Manifest& manifest) {
+  // The space of a deleted file that a flush still holds is counted free.
+  (void)BackgroundFlush::settle();
   SpaceAccount boot("/flash/boot");
   SpaceAccount flash("/flash");
   for (const auto& [path, op] : manifest.operations()) {

@@ -10,6 +10,7 @@
 #include <set>
 #include <utility>
 
+#include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 
@@ -155,6 +156,8 @@ void sync_file_systems(const Manifest& manifest, bool targets) {
 }  // namespace
 
 void commit(Manifest& manifest, bool progress) {
+  // Like the flush below, whose result is not judged either: the staging is over.
+  (void)BackgroundFlush::settle();
   MoveSources keep(manifest);
   // A power cut may come at any point from here: every file renamed into place is on the
   // disk in full before the first change, and the changes themselves after the last.
@@ -172,6 +175,8 @@ void commit(Manifest& manifest, bool progress) {
 }
 
 void cancel(Manifest& manifest) {
+  // A flush that still runs would keep a deleted file's blocks taken until it ends.
+  (void)BackgroundFlush::settle();
   for (const auto& [path, op] : manifest.operations()) {
     if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
   }

@@ -102,6 +102,8 @@ bool FileSink::close() {
   if (fd_ < 0) return error_ == 0;
   // A small file's few blocks are better left to the flush, which writes them together.
   if (flush_buffer() && written_ - written_back_ >= WRITEBACK_TAIL) start_writeback();
+  // Data the disk failed to take, of this file or an earlier one, fails the staging.
+  if (early_writeback_ && error_ == 0) error_ = BackgroundFlush::error();
   if (::close(fd_) != 0 && error_ == 0) error_ = errno;
   fd_ = -1;
   setp(nullptr, nullptr);
