@@ -26,7 +26,7 @@ constexpr const char* DISABLED_ROOT = "/x/";
 const std::string DATABASE_AREA = "/var/pdb";
 constexpr const char* UPGRADED_MARKER = "/flash/UPGRADED";
 constexpr uint32_t IMAGE_STEP = 4096;
-constexpr size_t COPY_CHUNK = 16384;
+constexpr size_t COPY_CHUNK = 65536;
 
 // Copies the entry's data into its staged file; false after the error message.
 bool copy_entry(Package& package, const std::string& name, std::istream& archive, FileStream& out,

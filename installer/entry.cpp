@@ -11,6 +11,7 @@
 #include "installer/root_change.h"
 #include "installer/run_modes.h"
 #include "package/repository.h"
+#include "transaction/file_source.h"
 
 int run_installer(int argc, char* argv[]) {
   Repository& repository = Repository::instance();
@@ -38,6 +39,12 @@ int run_installer(int argc, char* argv[]) {
 
   if (options.show) return show_mode(repository);
   if (options.cleanup) return cleanup_mode(repository);
-  if (options.from_stdin) return stream_mode(repository, options, std::cin);
+  if (options.from_stdin) {
+    // Read in large blocks, where the standard stream would read a few kilobytes at a call.
+    FileSource input;
+    input.borrow(STDIN_FILENO);
+    std::istream in(&input);
+    return stream_mode(repository, options, in);
+  }
   return upgrade_mode(repository, options);
 }

@@ -23,7 +23,8 @@ class FileSink : public std::streambuf {
   std::string open_unique(const std::string& dir);
   // Takes over `fd`, an open file to write from its start, and closes it with itself.
   // With `early_writeback` the disk starts writing each whole step of the file while the
-  // rest is still being made, so that a flush at the end finds most of it written.
+  // rest is still being made, and BackgroundFlush flushes it now and then, so that a flush
+  // at the end finds most of it written; a failed flush then fails the close.
   void adopt(int fd, bool early_writeback = false);
   // Writes out what is buffered and closes; false when any write failed or the close did.
   [[nodiscard]] bool close();
@@ -41,7 +42,7 @@ class FileSink : public std::streambuf {
   bool write_out(const char* data, size_t size);
   void start_writeback();
 
-  static constexpr size_t BUFFER_SIZE = 16384;
+  static constexpr size_t BUFFER_SIZE = 65536;
   static constexpr uint64_t WRITEBACK_STEP = 1 << 20;
   static constexpr uint64_t WRITEBACK_TAIL = 64 << 10;
   int fd_ = -1;

@@ -20,12 +20,19 @@ bool FileSource::open(const std::string& path) {
     return false;
   }
   fd_ = fd;
+  owned_ = true;
   setg(buffer_, buffer_ + 1, buffer_ + 1);
   return true;
 }
 
+void FileSource::borrow(int fd) {
+  close();
+  fd_ = fd;
+  owned_ = false;
+}
+
 void FileSource::close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && owned_) ::close(fd_);
   fd_ = -1;
   setg(buffer_, buffer_ + 1, buffer_ + 1);
 }

@@ -1,6 +1,6 @@
 // An input stream buffer on one open descriptor of a regular file: what a download is read
 // through, so that everything read (and checked) comes from the one file that was opened,
-// whatever its name points at later.
+// whatever its name points at later. Standard input is read through one too.
 #pragma once
 
 #include <streambuf>
@@ -16,6 +16,8 @@ class FileSource : public std::streambuf {
   // Opens `path` for reading when it is a regular file, without blocking on a pipe or a
   // device on the way; false with errno set otherwise (EINVAL for another kind of file).
   [[nodiscard]] bool open(const std::string& path);
+  // Reads `fd`, open on a file of any kind (standard input), which close leaves open.
+  void borrow(int fd);
   void close();
 
  protected:
@@ -26,5 +28,6 @@ class FileSource : public std::streambuf {
  private:
   static constexpr size_t BUFFER_SIZE = 65536;
   int fd_ = -1;
+  bool owned_ = false;
   char buffer_[BUFFER_SIZE + 1];  // the first byte keeps the last one read, for a putback
 };
