@@ -16,6 +16,7 @@
 #include "package/board_probe.h"
 #include "package/relations.h"
 #include "package/repository.h"
+#include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 
@@ -244,6 +245,12 @@ bool install_package(Package& package, Manifest& manifest, PartStream& stream) {
   }
   if (recorded && !write_database_record(package, manifest)) return false;
   if (package.header_flags & HEADER_BOOT_IMAGE) manifest.create_file(UPGRADED_MARKER, 1, 0).close();
+  // What the disk lost of a file already closed shows only now.
+  if (const int lost = BackgroundFlush::settle()) {
+    errno = lost;
+    report_write_failure(package, "its files");
+    return false;
+  }
   if (!own) return true;
   Repository& repository = Repository::instance();
   repository.show_status("");

@@ -16,6 +16,7 @@
 #include "testing/fake_board.h"
 #include "testing/root_fixture.h"
 #include "testing/test_packages.h"
+#include "transaction/background_flush.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
 
@@ -324,6 +325,28 @@ TEST_F(InstallTest, AFullFlashIsReportedAsADiskTooSmall) {
   EXPECT_EQ(
       install(package_bytes(p), full),
       "ERROR: installation of p-1.0 failed: disk is too small\nresult=0 files=/big,/small,\n");
+}
+
+// A disk that loses what its flushes carry: each ends only when waited for, with EIO.
+class LosingFlush : public FlushBackend {
+ public:
+  bool start(int) override { return true; }
+  bool finish(bool wait, int& result) override {
+    result = -EIO;
+    return wait;
+  }
+};
+
+TEST_F(InstallTest, DataTheDiskLostAfterItsFileClosedFailsTheInstall) {
+  TestPackage p = test_package("p", V1);
+  p.files = {file_entry("big", std::string(BackgroundFlush::FLUSH_STEP + 1, 'b'))};
+  InstallSetup losing;
+  losing.before = [](Manifest&) {
+    BackgroundFlush::replace_backend(std::make_unique<LosingFlush>());
+  };
+  EXPECT_EQ(install(package_bytes(p), losing),
+            "ERROR: installation of p-1.0 failed: disk error\nresult=0 files=/big,\n");
+  EXPECT_EQ(tree("/"), EMPTY_ROOT);
 }
 
 TEST_F(InstallTest, RemovalTakesFilesEntryAndAnUnsharedBootImage) {

@@ -23,35 +23,43 @@ class KernelFlush : public FlushBackend {
   }
 
   bool start(int fd) override {
-    if (!ready_ && !(ready_ = set_up())) return false;  // what was set up goes at the end
-    const unsigned tail = *submit_tail_;                // only this process writes it
+    if (broken_ || (!ready_ && !(ready_ = set_up()))) return false;  // set-up goes at the end
+    const unsigned tail = *submit_tail_;                             // only this process writes it
     const unsigned index = tail & submit_mask_;
     io_uring_sqe& request = submissions_[index];
     std::memset(&request, 0, sizeof request);
     request.opcode = IORING_OP_FSYNC;
     request.fd = fd;
     request.fsync_flags = IORING_FSYNC_DATASYNC;
+    request.user_data = ++started_;
     submit_array_[index] = index;
     __atomic_store_n(submit_tail_, tail + 1, __ATOMIC_RELEASE);
     long entered;
     do {
-      entered = ::syscall(__NR_io_uring_enter, ring_, 1, 0, 0, nullptr, 0);
+      entered = ::syscall(__NR_io_uring_enter, ring_, 1u, 0u, 0u, nullptr, size_t(0));
     } while (entered < 0 && errno == EINTR);
-    return entered == 1;
+    broken_ = entered != 1;
+    return !broken_;
   }
 
   bool finish(bool wait, int& result) override {
     for (;;) {
       const unsigned head = *complete_head_;  // only this process writes it
       if (head != __atomic_load_n(complete_tail_, __ATOMIC_ACQUIRE)) {
-        result = completions_[head & complete_mask_].res;
+        const io_uring_cqe& completion = completions_[head & complete_mask_];
+        const bool current = completion.user_data == started_;  // not one given up on
+        result = completion.res;
         __atomic_store_n(complete_head_, head + 1, __ATOMIC_RELEASE);
-        return true;
+        if (current) return true;
+        continue;
       }
       if (!wait) return false;
-      if (::syscall(__NR_io_uring_enter, ring_, 0, 1, IORING_ENTER_GETEVENTS, nullptr, 0) < 0 &&
+      if (::syscall(__NR_io_uring_enter, ring_, 0u, 1u, unsigned(IORING_ENTER_GETEVENTS), nullptr,
+                    size_t(0)) < 0 &&
           errno != EINTR) {
-        // The ring no longer answers: of the flush nothing more can be known.
+        // The ring no longer answers: of the flush nothing more can be known, and none is
+        // started again.
+        broken_ = true;
         result = 0;
         return true;
       }
@@ -91,6 +99,8 @@ class KernelFlush : public FlushBackend {
   }
 
   bool ready_ = false;
+  bool broken_ = false;
+  uint64_t started_ = 0;  // flushes submitted; each carries its number
   int ring_ = -1;
   void* rings_ = nullptr;
   size_t rings_size_ = 0;
@@ -131,7 +141,7 @@ State& owned_state() {
     current.owner = self;
     current.gathered = gathered;
   }
-  if (!current.backend) current.backend = std::make_unique<KernelFlush>();
+  if (!current.backend) current.backend = BackgroundFlush::kernel_backend();
   return current;
 }
 
@@ -140,12 +150,12 @@ void finish(State& flush, bool wait) {
   int result = 0;
   if (!flush.backend->finish(wait, result)) return;
   flush.running = false;
-  // Only data that did not reach the disk counts; a file system that cannot flush this way
-  // (EINVAL, EOPNOTSUPP) leaves it to the commit's flush.
+  // A file that cannot be flushed this way leaves it to the commit's flush; any other
+  // failure (EIO, ENOSPC, EROFS after the file system gave up ...) may have lost data.
   const int error = -result;
-  if (flush.error == 0 && (error == EIO || error == ENOSPC || error == EDQUOT)) {
-    flush.error = error;
-  }
+  const bool unable = error == EINVAL || error == EOPNOTSUPP || error == ECANCELED ||
+                      error == EINTR || error == EBADF;
+  if (flush.error == 0 && result < 0 && !unable) flush.error = error;
 }
 
 }  // namespace
@@ -173,14 +183,23 @@ int BackgroundFlush::settle() {
   if (!state().running && state().error == 0) return 0;
   State& flush = owned_state();
   finish(flush, true);
-  const int error = flush.error;
+  return flush.error;
+}
+
+void BackgroundFlush::end_transaction() {
+  if (!state().running && state().error == 0) return;
+  State& flush = owned_state();
+  finish(flush, true);
   flush.error = 0;
-  return error;
+}
+
+std::unique_ptr<FlushBackend> BackgroundFlush::kernel_backend() {
+  return std::make_unique<KernelFlush>();
 }
 
 void BackgroundFlush::replace_backend(std::unique_ptr<FlushBackend> backend) {
   State& flush = state();
   flush = State();
   flush.owner = ::getpid();
-  flush.backend = backend ? std::move(backend) : std::make_unique<KernelFlush>();
+  flush.backend = backend ? std::move(backend) : kernel_backend();
 }

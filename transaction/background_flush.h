@@ -26,15 +26,19 @@ class BackgroundFlush {
   // have gathered since the last flush began, and none runs, starts a flush of that file.
   // Never waits: the caller goes on writing while the disk works.
   static void note_written(int fd, uint64_t bytes);
-  // The first loss of data (EIO, ENOSPC, EDQUOT) a finished flush reported since the last
-  // settle, or 0; seen without waiting.
+  // The first loss of data (errno: EIO, ENOSPC, EROFS ...) a finished flush reported since
+  // the transaction began, or 0; seen without waiting.
   static int error();
-  // Waits for the flush that runs, if any; answers as error() and forgets the error. Called
-  // when the staging ends (commit, cancel) and before the space of the flash is judged: a
-  // running flush keeps a deleted file's blocks taken until it ends.
+  // Waits for the flush that runs, if any; then as error(). Called before the space of the
+  // flash is judged (a running flush keeps a deleted file's blocks taken until it ends) and
+  // before a package counts as installed.
   static int settle();
+  // Waits as settle, and forgets the error: the commit or cancel ends the staging.
+  static void end_transaction();
 
   // Puts `backend` in place of the kernel's (null: the kernel's again), forgetting what
   // runs and what failed.
   static void replace_backend(std::unique_ptr<FlushBackend> backend);
+  // A new backend on the kernel's io_uring.
+  static std::unique_ptr<FlushBackend> kernel_backend();
 };

@@ -1,7 +1,10 @@
 #include "transaction/background_flush.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -119,9 +122,52 @@ TEST_F(BackgroundFlushTest, FlushesBehindTheWriterAndAFailureFailsTheStaging) {
             "plain '' 1\n"
             "running 'F'\n"
             "after it 'FFF' big Input/output error, later Input/output error\n"
-            "space 'w2F' more ok\n"
+            "space 'w2F' more Input/output error\n"
             "cancel 'w3' 1 next ok\n"
             "kernel 0 ok\n");
+}
+
+// The kernel's own: a flush of a pipe fails (a flush that did nothing would not), a wait
+// waits, the rings wrap, and a forked child flushes on a ring of its own.
+TEST_F(BackgroundFlushTest, TheKernelsFlushWaitsWrapsAndKeepsToItsProcess) {
+  const RunResult run = run_in_root([] {
+    ::alarm(20);  // a completion lost would hang a wait
+    std::unique_ptr<FlushBackend> ring = BackgroundFlush::kernel_backend();
+    const int file = ::open("/flash/f", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    int pipe_ends[2];
+    if (file < 0 || ::pipe(pipe_ends) != 0) return 1;
+    std::string seen;
+    for (int round = 0; round < 10; ++round) {  // more than either ring holds
+      int result = 1;
+      if (!ring->start(round % 2 ? pipe_ends[0] : file)) {
+        std::cout << "no io_uring\n";
+        return 0;
+      }
+      if (!ring->finish(true, result)) return 1;
+      seen += result == 0 ? "0" : result == -EINVAL ? "E" : std::to_string(result);
+    }
+    std::cout << seen << "\n";
+    // The parent's flush runs (or has ended, unread) when the child is forked.
+    BackgroundFlush::replace_backend(nullptr);
+    Manifest manifest;
+    FileStream parent = manifest.create_file("/flash/parent", 1, 0);
+    write_mib(parent, STEP_MIB + 1);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      FileStream own = manifest.create_file("/flash/child", 1, 0);
+      write_mib(own, STEP_MIB + 1);
+      ::_exit(closed(own) == "ok" && BackgroundFlush::settle() == 0 ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    std::cout << "child " << status << " parent " << closed(parent) << " "
+              << BackgroundFlush::settle() << "\n";
+    cancel(manifest);
+    return 0;
+  });
+  if (run.out == "no io_uring\n") GTEST_SKIP() << "the kernel offers no io_uring here";
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "0E0E0E0E0E\nchild 0 parent ok 0\n");
 }
 
 }  // namespace

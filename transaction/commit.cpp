@@ -156,8 +156,8 @@ void sync_file_systems(const Manifest& manifest, bool targets) {
 }  // namespace
 
 void commit(Manifest& manifest, bool progress) {
-  // Like the flush below, whose result is not judged either: the staging is over.
-  (void)BackgroundFlush::settle();
+  // Every install judged the flushes of what it staged.
+  BackgroundFlush::end_transaction();
   MoveSources keep(manifest);
   // A power cut may come at any point from here: every file renamed into place is on the
   // disk in full before the first change, and the changes themselves after the last.
@@ -176,7 +176,7 @@ void commit(Manifest& manifest, bool progress) {
 
 void cancel(Manifest& manifest) {
   // A flush that still runs would keep a deleted file's blocks taken until it ends.
-  (void)BackgroundFlush::settle();
+  BackgroundFlush::end_transaction();
   for (const auto& [path, op] : manifest.operations()) {
     if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
   }
