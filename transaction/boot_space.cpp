@@ -69,7 +69,7 @@ bool SpaceAccount::exhausted() const {
 }
 
 bool fits_boot_space(const Manifest& manifest) {
-  // The space of a deleted file that a flush still holds is counted free.
+  // A running flush holds the blocks of a file deleted since: they count free once it ends.
   (void)BackgroundFlush::settle();
   SpaceAccount boot("/flash/boot");
   SpaceAccount flash("/flash");
