@@ -163,7 +163,11 @@ void finish(State& flush, bool wait) {
 void BackgroundFlush::note_written(int fd, uint64_t bytes) {
   State& counted = state();
   counted.gathered += bytes;
-  if (counted.gathered < FLUSH_STEP || (counted.refused && counted.owner == ::getpid())) return;
+  if (counted.gathered < FLUSH_STEP) return;
+  if (counted.refused && counted.owner == ::getpid()) {
+    counted.gathered = 0;  // asked again only a step later
+    return;
+  }
   State& flush = owned_state();
   finish(flush, false);
   if (flush.running) return;  // the disk is still at the last one: try at a later write
