@@ -158,6 +158,15 @@ void finish(State& flush, bool wait) {
   if (flush.error == 0 && result < 0 && !unable) flush.error = error;
 }
 
+// The state when a flush runs or has failed, after finishing that flush (waiting for it with
+// `wait`); null when there is neither, at no system call's cost.
+State* finished_state(bool wait) {
+  if (!state().running && state().error == 0) return nullptr;
+  State& flush = owned_state();
+  finish(flush, wait);
+  return &flush;
+}
+
 }  // namespace
 
 void BackgroundFlush::note_written(int fd, uint64_t bytes) {
@@ -177,24 +186,17 @@ void BackgroundFlush::note_written(int fd, uint64_t bytes) {
 }
 
 int BackgroundFlush::error() {
-  if (!state().running && state().error == 0) return 0;
-  State& flush = owned_state();
-  finish(flush, false);
-  return flush.error;
+  const State* flush = finished_state(false);
+  return flush ? flush->error : 0;
 }
 
 int BackgroundFlush::settle() {
-  if (!state().running && state().error == 0) return 0;
-  State& flush = owned_state();
-  finish(flush, true);
-  return flush.error;
+  const State* flush = finished_state(true);
+  return flush ? flush->error : 0;
 }
 
 void BackgroundFlush::end_transaction() {
-  if (!state().running && state().error == 0) return;
-  State& flush = owned_state();
-  finish(flush, true);
-  flush.error = 0;
+  if (State* flush = finished_state(true)) flush->error = 0;
 }
 
 std::unique_ptr<FlushBackend> BackgroundFlush::kernel_backend() {
