@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(again.operations().size() == manifest.operations().size(), "same operations");
     auto it = again.operations().begin();
     for (const auto& [path, op] : manifest.operations()) {
-      require(it->first == path && it->second.kind == op.kind && it->second.source == op.source,
+      require(it->path == path && it->op.kind == op.kind && it->op.source == op.source,
               "same operation");
       ++it;
     }

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "package/path_set.h"
 #include "package/version.h"
 
 // A name with a version range; the element of dependency, provides and conflicts lists.
@@ -63,7 +63,7 @@ class Package : public PackageInfo {
   explicit Package(std::string name = {});
   ~Package() override;
 
-  std::set<std::string> files;
+  PathSet files;
   Dependency bundle;  // the bundle it came from; empty name when none
   bool disabled = false;
   bool user_forced = false;

@@ -86,7 +86,7 @@ TEST_F(BackgroundFlushTest, FlushesBehindTheWriterAndAFailureFailsTheStaging) {
 
     Manifest manifest;
     FileStream big = manifest.create_file("/flash/big", 1, 0);
-    disk.watched_inode = inode_of(manifest.operations().at("/flash/big").source);
+    disk.watched_inode = inode_of(manifest.find("/flash/big")->source);
     // While a flush runs, no other starts and no write waits for it.
     write_mib(big, 3 * STEP_MIB);
     std::cout << "running '" << disk.started << "'\n";
@@ -102,7 +102,7 @@ TEST_F(BackgroundFlushTest, FlushesBehindTheWriterAndAFailureFailsTheStaging) {
     disk.started.clear();
     (void)fits_boot_space(manifest);
     FileStream more = manifest.create_file("/flash/more", 1, 0);
-    disk.watched_inode = inode_of(manifest.operations().at("/flash/more").source);
+    disk.watched_inode = inode_of(manifest.find("/flash/more")->source);
     write_mib(more, STEP_MIB);
     std::cout << "space '" << disk.started << "' more " << closed(more) << "\n";
     disk.started.clear();

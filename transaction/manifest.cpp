@@ -54,18 +54,45 @@ namespace {
 // commit's directory walk cost more than one path's worth of memory.
 bool fits_path_max(const std::string& path) { return path.size() < PATH_MAX; }
 
-char kind_letter(ManifestKind kind) {
+// The letter of a kind in the transaction's table; the saved form calls staged files moves.
+char stored_letter(ManifestKind kind) {
   switch (kind) {
     case ManifestKind::remove:
       return 'U';
     case ManifestKind::link:
       return 'L';
     case ManifestKind::move:
+      return 'M';
     case ManifestKind::staged:
       break;
   }
-  return 'M';
+  return 'S';
 }
+
+char saved_letter(ManifestKind kind) {
+  return kind == ManifestKind::staged ? 'M' : stored_letter(kind);
+}
+
+ManifestOp decode(std::string_view value) {
+  ManifestOp op;
+  switch (value.empty() ? 'U' : value[0]) {
+    case 'L':
+      op.kind = ManifestKind::link;
+      break;
+    case 'M':
+      op.kind = ManifestKind::move;
+      break;
+    case 'S':
+      op.kind = ManifestKind::staged;
+      break;
+    default:
+      op.kind = ManifestKind::remove;
+  }
+  if (!value.empty()) op.source.assign(value.substr(1));
+  return op;
+}
+
+bool is_staged(std::string_view value) { return !value.empty() && value[0] == 'S'; }
 
 // A line that load would split into other fields, or read as several lines.
 bool savable(const std::string& path, const ManifestOp& op) {
@@ -75,15 +102,40 @@ bool savable(const std::string& path, const ManifestOp& op) {
 
 }  // namespace
 
+ManifestOperations::Iterator::Iterator(PathTable::Iterator at, PathTable::Iterator end)
+    : at_(at), end_(end) {
+  fill();
+}
+
+ManifestOperations::Iterator& ManifestOperations::Iterator::operator++() {
+  ++at_;
+  fill();
+  return *this;
+}
+
+void ManifestOperations::Iterator::fill() {
+  if (at_ == end_) return;
+  const PathTable::Entry entry = *at_;
+  entry_.path.assign(entry.path);
+  entry_.op = decode(entry.value);
+}
+
+std::optional<ManifestOp> Manifest::find(const std::string& path) const {
+  const std::optional<std::string_view> value = operations_.find(path);
+  if (!value) return std::nullopt;
+  return decode(*value);
+}
+
 bool Manifest::put_op(const std::string& path, ManifestOp op) {
   if (!fits_path_max(path) || !fits_path_max(op.source)) return false;
-  auto found = operations_.find(path);
-  if (found == operations_.end()) {
-    operations_.emplace(path, std::move(op));
-    return true;
+  std::string replaced;
+  if (const auto old = operations_.find(path); old && is_staged(*old)) {
+    replaced.assign(old->substr(1));
   }
-  if (found->second.kind == ManifestKind::staged) ::unlink(found->second.source.c_str());
-  found->second = std::move(op);
+  std::string value(1, stored_letter(op.kind));
+  value += op.source;
+  operations_.put(path, value);
+  if (!replaced.empty()) ::unlink(replaced.c_str());
   return true;
 }
 
@@ -104,11 +156,11 @@ void Manifest::remove_path(const std::string& path) {
     put_op(path, {ManifestKind::remove, {}});
     return;
   }
-  auto found = operations_.find(path);
-  if (found == operations_.end()) return;
+  const auto found = operations_.find(path);
+  if (!found) return;
   // Nothing else would ever delete it: a marker written and withdrawn in one run.
-  if (found->second.kind == ManifestKind::staged) ::unlink(found->second.source.c_str());
-  operations_.erase(found);
+  if (is_staged(*found)) ::unlink(std::string(found->substr(1)).c_str());
+  operations_.erase(path);
 }
 
 FileStream Manifest::create_file(const std::string& path, uint64_t size_hint, mode_t mode) {
@@ -131,17 +183,16 @@ FileStream Manifest::create_file(const std::string& path, uint64_t size_hint, mo
 }
 
 bool Manifest::keep_directory(const std::string& path) {
-  auto found = operations_.find(path);
-  if (found != operations_.end()) {
-    if (found->second.kind != ManifestKind::remove) return false;
-    operations_.erase(found);
+  if (const auto found = operations_.find(path)) {
+    if (decode(*found).kind != ManifestKind::remove) return false;
+    operations_.erase(path);
   }
   struct stat info;
   return ::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }
 
 bool Manifest::save(const std::string& file) const {
-  for (const auto& [path, op] : operations_) {
+  for (const auto& [path, op] : operations()) {
     if (!savable(path, op)) {
       errno = EINVAL;
       return false;
@@ -153,8 +204,8 @@ bool Manifest::save(const std::string& file) const {
   if (fd < 0) return false;
   std::string text;
   bool written = true;
-  for (const auto& [path, op] : operations_) {
-    text += kind_letter(op.kind);
+  for (const auto& [path, op] : operations()) {
+    text += saved_letter(op.kind);
     text += ' ';
     text += path;
     if (op.kind != ManifestKind::remove) text += ' ' + op.source;

@@ -6,9 +6,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
+#include <optional>
 #include <string>
 
+#include "package/path_table.h"
 #include "transaction/file_sink.h"
 
 constexpr const char* SAVED_MANIFEST_PATH = "/ram/MANIFEST";
@@ -30,15 +31,49 @@ inline bool is_move(const ManifestOp& op) {
   return op.kind == ManifestKind::move || op.kind == ManifestKind::staged;
 }
 
+struct ManifestEntry {
+  std::string path;
+  ManifestOp op;
+};
+
+// The pending operations by final path, in byte order of the paths. Each step fills one
+// entry that the iterator reuses; any change to the transaction ends an iteration.
+class ManifestOperations {
+ public:
+  class Iterator {
+   public:
+    const ManifestEntry& operator*() const { return entry_; }
+    const ManifestEntry* operator->() const { return &entry_; }
+    Iterator& operator++();
+    bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+
+   private:
+    friend class ManifestOperations;
+    Iterator(PathTable::Iterator at, PathTable::Iterator end);
+    void fill();
+    PathTable::Iterator at_;
+    PathTable::Iterator end_;
+    ManifestEntry entry_;
+  };
+  explicit ManifestOperations(const PathTable& table) : table_(table) {}
+  Iterator begin() const { return Iterator(table_.begin(), table_.end()); }
+  Iterator end() const { return Iterator(table_.end(), table_.end()); }
+  size_t size() const { return table_.size(); }
+
+ private:
+  const PathTable& table_;
+};
+
 class Manifest {
  public:
   Manifest() = default;
   Manifest(const Manifest&) = delete;
   Manifest& operator=(const Manifest&) = delete;
 
-  // Pending operations by final path, in byte order of the paths.
-  const std::map<std::string, ManifestOp>& operations() const { return operations_; }
+  ManifestOperations operations() const { return ManifestOperations(operations_); }
   bool empty() const { return operations_.empty(); }
+  // The operation pending for `path`, if any.
+  std::optional<ManifestOp> find(const std::string& path) const;
 
   // Records `op` for `path`, replacing (and deleting the temporary file of) an earlier one.
   // Refuses, changing nothing, a path or source of PATH_MAX characters or more; every
@@ -93,7 +128,8 @@ class Manifest {
 
   std::string temp_dir_for(const std::string& path, uint64_t size_hint);
 
-  std::map<std::string, ManifestOp> operations_;
+  // The value of a path is a kind letter, then the source.
+  PathTable operations_;
   std::string last_parent_;    // parent directory of the last file staged with a hint
   std::string last_existing_;  // its nearest existing ancestor then
 };

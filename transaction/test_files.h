@@ -44,6 +44,6 @@ inline std::string dir_entries(const std::string& dir) {
 
 // The temporary file or move source pending for `path`; "" when none.
 inline std::string staged_source(const Manifest& manifest, const std::string& path) {
-  auto found = manifest.operations().find(path);
-  return found == manifest.operations().end() ? "" : found->second.source;
+  const std::optional<ManifestOp> found = manifest.find(path);
+  return found ? found->source : "";
 }
