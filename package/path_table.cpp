@@ -68,41 +68,47 @@ void PathTable::encode(std::string& out, std::string_view previous, std::string_
 // entry that keeps more of `previous_` sorts before too, and one that keeps less sorts
 // after. Only an entry that keeps exactly `match` bytes needs its rest compared.
 PathTable::Place PathTable::locate(std::string_view path) const {
+  if (previous_.capacity() > SPARE_PATH_BYTES) previous_ = std::string();
   previous_.clear();
-  if (blocks_.empty()) return {};
+  if (blocks_.empty()) return {blocks_.end()};
   if (last_known_ && std::string_view(last_) < path) {
     previous_ = last_;
-    return {blocks_.size() - 1, blocks_.back().bytes.size(), false};
+    const auto last = std::prev(blocks_.end());
+    return {last, last->second.bytes.size(), false};
   }
-  const auto after = std::upper_bound(
-      blocks_.begin(), blocks_.end(), path,
-      [](std::string_view key, const Block& block) { return key < parse(block.bytes, 0).rest; });
-  const size_t index = after == blocks_.begin() ? 0 : after - blocks_.begin() - 1;
-  const std::string& bytes = blocks_[index].bytes;
+  auto block = blocks_.upper_bound(path);
+  if (block != blocks_.begin()) --block;
+  const std::string& bytes = block->second.bytes;
   size_t offset = 0;
   size_t match = 0;
   while (offset < bytes.size()) {
     const Parsed entry = parse(bytes, offset);
-    if (entry.shared < match) return {index, offset, false};
+    if (entry.shared < match) return {block, offset, false};
     if (entry.shared == match) {
       const std::string_view tail = path.substr(match);
       const size_t more = common_prefix(entry.rest, tail);
-      if (more == entry.rest.size() && more == tail.size()) return {index, offset, true};
+      if (more == entry.rest.size() && more == tail.size()) return {block, offset, true};
       const bool before = more == entry.rest.size() ||
                           (more < tail.size() && static_cast<unsigned char>(entry.rest[more]) <
                                                      static_cast<unsigned char>(tail[more]));
-      if (!before) return {index, offset, false};
+      if (!before) return {block, offset, false};
       match += more;
     }
     previous_.resize(entry.shared);
     previous_.append(entry.rest);
     offset = entry.end;
   }
-  return {index, offset, false};
+  return {block, offset, false};
+}
+
+// A long first path, stored whole and as the block's key, is shared by more entries.
+size_t PathTable::block_limit(const Block& block) {
+  return BLOCK_BYTES + 2 * parse(block.bytes, 0).end;
 }
 
 void PathTable::splice(Block& block, size_t offset, size_t end, const std::string& with,
                        std::string_view stored_against, std::string_view last) {
+  const size_t limit = block_limit(block);
   std::string replacement = with;
   if (end < block.bytes.size()) {
     // The entry after keeps its path; only what it shares with the one before changes.
@@ -112,17 +118,19 @@ void PathTable::splice(Block& block, size_t offset, size_t end, const std::strin
     encode(replacement, last, next_path, next.value);
     end = next.end;
   }
-  reserve_for(block.bytes, block.bytes.size() - (end - offset) + replacement.size(), BLOCK_BYTES);
+  reserve_for(block.bytes, block.bytes.size() - (end - offset) + replacement.size(), limit);
   block.bytes.replace(offset, end - offset, replacement);
 }
 
-void PathTable::split(size_t index) {
-  Block& block = blocks_[index];
+void PathTable::split(Blocks::iterator at) {
+  Block& block = at->second;
   std::string path;
   size_t offset = 0;
   size_t count = 0;
   // At least one entry stays on each side.
-  while (offset < block.bytes.size() / 2 || count == 0) {
+  const size_t first_end = parse(block.bytes, 0).end;
+  const size_t half = first_end + (block.bytes.size() - first_end) / 2;
+  while (offset < half || count == 0) {
     const Parsed entry = parse(block.bytes, offset);
     path.resize(entry.shared);
     path.append(entry.rest);
@@ -139,88 +147,131 @@ void PathTable::split(size_t index) {
   second.count = block.count - count;
   block.bytes.resize(offset);
   block.count = count;
-  blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(index) + 1, std::move(second));
+  blocks_.emplace_hint(std::next(at), std::move(path), std::move(second));
+}
+
+PathTable::Blocks::iterator PathTable::rekey(Blocks::iterator block) {
+  auto node = blocks_.extract(block);
+  node.key().assign(parse(node.mapped().bytes, 0).rest);
+  return blocks_.insert(std::move(node)).position;
+}
+
+void PathTable::remember_last(std::string_view path) {
+  last_known_ = path.size() <= SPARE_PATH_BYTES;
+  if (last_known_) {
+    last_.assign(path);
+  } else {
+    last_ = std::string();
+  }
 }
 
 void PathTable::put(std::string_view path, std::string_view value) {
   const Place at = locate(path);
-  if (blocks_.empty()) blocks_.emplace_back();
-  Block& block = blocks_[at.block];
-  const bool at_the_end = at.block + 1 == blocks_.size() && at.offset == block.bytes.size();
-  if (at_the_end) {
-    last_.assign(path);
-    last_known_ = true;
+  if (at.block == blocks_.end()) {
+    Block first;
+    encode(first.bytes, {}, path, value);
+    first.count = 1;
+    blocks_.emplace(path, std::move(first));
+    ++size_;
+    remember_last(path);
+    return;
   }
+  auto block = blocks_.erase(at.block, at.block);  // the same block, to change
+  Block* bytes = &block->second;
+  const bool at_the_end =
+      !at.found && std::next(block) == blocks_.end() && at.offset == bytes->bytes.size();
   if (at.found) {
-    const Parsed old = parse(block.bytes, at.offset);
+    const Parsed old = parse(bytes->bytes, at.offset);
     if (old.value.size() == value.size()) {
       // Same length, as a staged file's next temporary name mostly is: written in place.
-      block.bytes.replace(static_cast<size_t>(old.value.data() - block.bytes.data()), value.size(),
-                          value.data(), value.size());
+      bytes->bytes.replace(static_cast<size_t>(old.value.data() - bytes->bytes.data()),
+                           value.size(), value.data(), value.size());
       return;
     }
     std::string entry;
     encode(entry, previous_, path, value);
-    reserve_for(block.bytes, block.bytes.size() - (old.end - at.offset) + entry.size(),
-                BLOCK_BYTES);
-    block.bytes.replace(at.offset, old.end - at.offset, entry);
-  } else if (at_the_end && block.count > 0 &&
-             block.bytes.size() + path.size() + value.size() > BLOCK_BYTES) {
-    // Paths that come in order fill each block and start the next.
-    Block next;
-    encode(next.bytes, {}, path, value);
-    next.count = 1;
-    blocks_.push_back(std::move(next));
-    ++size_;
-    return;
+    reserve_for(bytes->bytes, bytes->bytes.size() - (old.end - at.offset) + entry.size(),
+                block_limit(*bytes));
+    bytes->bytes.replace(at.offset, old.end - at.offset, entry);
   } else {
     std::string entry;
     encode(entry, previous_, path, value);
-    splice(block, at.offset, at.offset, entry, previous_, path);
-    ++block.count;
+    if (at_the_end && bytes->bytes.size() + entry.size() > block_limit(*bytes)) {
+      // Paths that come in order fill each block and start the next.
+      Block next;
+      encode(next.bytes, {}, path, value);
+      next.count = 1;
+      blocks_.emplace_hint(blocks_.end(), path, std::move(next));
+      ++size_;
+      remember_last(path);
+      return;
+    }
+    splice(*bytes, at.offset, at.offset, entry, previous_, path);
+    ++bytes->count;
     ++size_;
+    if (at.offset == 0) block = rekey(block);  // a path before all others
+    if (at_the_end) remember_last(path);
   }
-  if (block.bytes.size() > BLOCK_BYTES && block.count > 1) split(at.block);
+  if (block->second.bytes.size() > block_limit(block->second) && block->second.count > 1) {
+    split(block);
+  }
 }
 
 std::optional<std::string_view> PathTable::find(std::string_view path) const {
   const Place at = locate(path);
   if (!at.found) return std::nullopt;
-  return parse(blocks_[at.block].bytes, at.offset).value;
+  return parse(at.block->second.bytes, at.offset).value;
 }
 
 bool PathTable::erase(std::string_view path) {
   const Place at = locate(path);
   if (!at.found) return false;
-  Block& block = blocks_[at.block];
-  const Parsed gone = parse(block.bytes, at.offset);
-  if (gone.end == block.bytes.size() && at.block + 1 == blocks_.size()) last_known_ = false;
-  splice(block, at.offset, gone.end, {}, path, previous_);
-  if (--block.count == 0) blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(at.block));
+  auto block = blocks_.erase(at.block, at.block);
+  Block& bytes = block->second;
+  const Parsed gone = parse(bytes.bytes, at.offset);
+  if (gone.end == bytes.bytes.size() && std::next(block) == blocks_.end()) {
+    // The greatest goes: the one before it in its block follows, if there is one.
+    if (at.offset > 0) {
+      remember_last(previous_);
+    } else {
+      last_known_ = false;
+    }
+  }
+  splice(bytes, at.offset, gone.end, {}, path, previous_);
   --size_;
+  if (--bytes.count == 0) {
+    blocks_.erase(block);
+  } else if (at.offset == 0) {
+    rekey(block);
+  }
   return true;
 }
 
 void PathTable::clear() {
-  blocks_ = {};
+  blocks_.clear();
   size_ = 0;
-  last_.clear();
-  last_known_ = true;
+  last_ = std::string();
+  last_known_ = false;
+  previous_ = std::string();
 }
 
 size_t PathTable::memory_bytes() const {
-  size_t bytes = blocks_.capacity() * sizeof(Block) + last_.capacity();
-  for (const Block& block : blocks_) bytes += block.bytes.capacity();
+  size_t bytes = last_.capacity() + previous_.capacity();
+  for (const auto& [first, block] : blocks_) {
+    bytes +=
+        sizeof(Blocks::value_type) + 3 * sizeof(void*) + first.capacity() + block.bytes.capacity();
+  }
   return bytes;
 }
 
-PathTable::Iterator::Iterator(const PathTable* table, size_t block) : table_(table), block_(block) {
+PathTable::Iterator::Iterator(Blocks::const_iterator block, Blocks::const_iterator end)
+    : block_(block), end_(end) {
   read();
 }
 
 void PathTable::Iterator::read() {
-  if (block_ == table_->blocks_.size()) return;
-  const Parsed entry = parse(table_->blocks_[block_].bytes, offset_);
+  if (block_ == end_) return;
+  const Parsed entry = parse(block_->second.bytes, offset_);
   path_.resize(entry.shared);
   path_.append(entry.rest);
   value_ = entry.value;
@@ -229,7 +280,7 @@ void PathTable::Iterator::read() {
 
 PathTable::Iterator& PathTable::Iterator::operator++() {
   offset_ = next_;
-  if (offset_ == table_->blocks_[block_].bytes.size()) {
+  if (offset_ == block_->second.bytes.size()) {
     ++block_;
     offset_ = 0;
   }

@@ -6,12 +6,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 class PathTable {
+ private:
+  struct Block {
+    std::string bytes;
+    size_t count = 0;
+  };
+  // Blocks by the path of their first entry, which the block also stores whole.
+  using Blocks = std::map<std::string, Block, std::less<>>;
+
  public:
   struct Entry {
     std::string_view path;
@@ -27,8 +36,9 @@ class PathTable {
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   void clear();
-  // Bytes held for the entries, slack included.
+  // Bytes held for the entries, slack included, and the blocks that hold them.
   size_t memory_bytes() const;
+  size_t blocks() const { return blocks_.size(); }
 
   // Entries in byte order of their paths; an entry's views last until the next step. Any
   // change to the table ends an iteration.
@@ -43,17 +53,17 @@ class PathTable {
 
    private:
     friend class PathTable;
-    Iterator(const PathTable* table, size_t block);
+    Iterator(Blocks::const_iterator block, Blocks::const_iterator end);
     void read();
-    const PathTable* table_;
-    size_t block_;
+    Blocks::const_iterator block_;
+    Blocks::const_iterator end_;
     size_t offset_ = 0;
     size_t next_ = 0;
     std::string path_;
     std::string_view value_;
   };
-  Iterator begin() const { return Iterator(this, 0); }
-  Iterator end() const { return Iterator(this, blocks_.size()); }
+  Iterator begin() const { return Iterator(blocks_.begin(), blocks_.end()); }
+  Iterator end() const { return Iterator(blocks_.end(), blocks_.end()); }
 
  private:
   // A block holds entries in order, each stored against the path before it in the block:
@@ -62,15 +72,14 @@ class PathTable {
   //   varint value    bytes of the value
   //   the rest of the path, then the value.
   // Varints take 7 bits a byte, low bits first, the top bit set on all but the last byte.
-  // A block grows to about BLOCK_BYTES before it splits, so that a change rewrites little.
+  // A block grows to about BLOCK_BYTES (more, for a long first entry) before it splits, so
+  // that a change rewrites little.
   static constexpr size_t BLOCK_BYTES = 512;
-  struct Block {
-    std::string bytes;
-    size_t count = 0;
-  };
+  // A path longer than this is not kept a second time (as the greatest, or between calls).
+  static constexpr size_t SPARE_PATH_BYTES = 4096;
   // The place of a path: its entry when found, else where it would go.
   struct Place {
-    size_t block = 0;
+    Blocks::const_iterator block;
     size_t offset = 0;  // of the entry there, or the block's end
     bool found = false;
   };
@@ -82,6 +91,8 @@ class PathTable {
   };
 
   static Parsed parse(const std::string& bytes, size_t offset);
+  // The size a block that is not empty may reach before it splits.
+  static size_t block_limit(const Block& block);
   static void encode(std::string& out, std::string_view previous, std::string_view path,
                      std::string_view value);
   // Leaves in `previous_` the path before the place.
@@ -89,15 +100,18 @@ class PathTable {
   // Replaces the bytes of `block` from `offset` to `end` with `with`, and re-encodes the
   // entry at `end`, stored against `stored_against`, against `last`, the path that now
   // comes before it.
-  void splice(Block& block, size_t offset, size_t end, const std::string& with,
-              std::string_view stored_against, std::string_view last);
-  void split(size_t block);
+  static void splice(Block& block, size_t offset, size_t end, const std::string& with,
+                     std::string_view stored_against, std::string_view last);
+  void split(Blocks::iterator block);
+  // Files the block under its first path again, once that changed.
+  Blocks::iterator rekey(Blocks::iterator block);
+  void remember_last(std::string_view path);
 
-  std::vector<Block> blocks_;
+  Blocks blocks_;
   size_t size_ = 0;
   // The greatest path, while known: paths that come in order are placed without a search.
   std::string last_;
-  bool last_known_ = true;
+  bool last_known_ = false;
   // Kept between searches to spare an allocation for each.
   mutable std::string previous_;
 };

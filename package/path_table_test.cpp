@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -89,30 +90,41 @@ TEST(PathTable, AgreesWithAMapThroughEveryChange) {
   }
 }
 
-// A package's files, in the order its archive lists them, cost a few bytes beyond what
-// sets each path apart, and come back sorted and once each.
+// A package's files cost a few bytes beyond what sets each path apart, whatever the order
+// they come in and however long the directory they share, and come back sorted and once
+// each. Out of order, blocks split: half full at worst.
 TEST(PathTable, FilesOfAPackageStayCompact) {
-  PathSet files;
-  std::vector<std::string> listed;
-  for (int dir = 0; dir < 100; ++dir) {
-    for (int file = 0; file < 20; ++file) {
-      char path[64];
-      std::snprintf(path, sizeof path, "/opt/bench/d%02d/f%04d.bin", dir, dir * 20 + file);
-      listed.push_back(path);
+  struct Case {
+    size_t prefix;  // bytes of the directory every path shares
+    int order;      // 0 as listed, 1 reversed, 2 shuffled
+    size_t bytes_per_path;
+    size_t min_blocks;
+  } cases[] = {{0, 0, 12, 20},   {0, 1, 16, 40},   {0, 2, 18, 30},
+               {300, 0, 22, 15}, {300, 1, 30, 30}, {3000, 2, 50, 4}};
+  for (const Case& c : cases) {
+    std::vector<std::string> listed;
+    for (int dir = 0; dir < 100; ++dir) {
+      for (int file = 0; file < 20; ++file) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/opt/bench/d%02d/f%04d.bin", dir, dir * 20 + file);
+        listed.push_back(std::string(c.prefix, 'p') + name);
+      }
     }
+    std::vector<std::string> offered = listed;
+    if (c.order == 1) std::reverse(offered.begin(), offered.end());
+    if (c.order == 2) std::shuffle(offered.begin(), offered.end(), std::mt19937(3));
+    PathSet files;
+    for (const std::string& path : offered) files.insert(path);
+    files.insert(listed[5]);
+    EXPECT_EQ(files.size(), listed.size());
+    EXPECT_TRUE(files.contains(listed[1999]) && !files.contains(listed[0] + "/"));
+    std::vector<std::string> read;
+    for (const std::string& path : files) read.push_back(path);
+    EXPECT_EQ(read, listed) << c.prefix << " " << c.order;
+    PathTable table;
+    for (const std::string& path : offered) table.put(path, "");
+    EXPECT_LT(table.memory_bytes(), c.prefix + listed.size() * c.bytes_per_path)
+        << c.prefix << " " << c.order;
+    EXPECT_GE(table.blocks(), c.min_blocks) << c.prefix << " " << c.order;
   }
-  for (const std::string& path : listed) files.insert(path);
-  files.insert(listed[5]);
-  EXPECT_EQ(files.size(), listed.size());
-  EXPECT_TRUE(files.contains(listed[1999]) && !files.contains("/opt/bench/d00"));
-  std::vector<std::string> read;
-  for (const std::string& path : files) read.push_back(path);
-  EXPECT_EQ(read, listed);
-  PathTable table;
-  for (const std::string& path : listed) table.put(path, "");
-  EXPECT_LT(table.memory_bytes(), listed.size() * 12);
-  // Reversed, every insert splits or shifts a block: half-full blocks at worst.
-  PathTable reversed;
-  for (auto path = listed.rbegin(); path != listed.rend(); ++path) reversed.put(*path, "");
-  EXPECT_LT(reversed.memory_bytes(), listed.size() * 24);
 }

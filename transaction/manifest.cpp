@@ -73,8 +73,8 @@ char saved_letter(ManifestKind kind) {
   return kind == ManifestKind::staged ? 'M' : stored_letter(kind);
 }
 
-ManifestOp decode(std::string_view value) {
-  ManifestOp op;
+// Into `op`, whose source keeps its buffer.
+void decode(std::string_view value, ManifestOp& op) {
   switch (value.empty() ? 'U' : value[0]) {
     case 'L':
       op.kind = ManifestKind::link;
@@ -88,7 +88,12 @@ ManifestOp decode(std::string_view value) {
     default:
       op.kind = ManifestKind::remove;
   }
-  if (!value.empty()) op.source.assign(value.substr(1));
+  op.source.assign(value.empty() ? value : value.substr(1));
+}
+
+ManifestOp decode(std::string_view value) {
+  ManifestOp op;
+  decode(value, op);
   return op;
 }
 
@@ -117,7 +122,7 @@ void ManifestOperations::Iterator::fill() {
   if (at_ == end_) return;
   const PathTable::Entry entry = *at_;
   entry_.path.assign(entry.path);
-  entry_.op = decode(entry.value);
+  decode(entry.value, entry_.op);
 }
 
 std::optional<ManifestOp> Manifest::find(const std::string& path) const {
