@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <istream>
 #include <memory>
 #include <unordered_map>
@@ -186,7 +187,8 @@ class RecordReader {
     if (!files) return;
     std::string line;
     while (std::getline(*files, line)) {
-      if (line.empty()) continue;
+      // No file has a longer path: a damaged list must not make every later lookup long.
+      if (line.empty() || line.size() >= PATH_MAX - 1) continue;
       if (line[0] != '/') line.insert(0, "/");
       package.files.insert(line);
     }

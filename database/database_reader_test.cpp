@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <iostream>
 #include <sstream>
 
@@ -76,7 +77,9 @@ TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
   write_file("/flash/var/pdb/full/deps", "system 1 0\nlib\n5   9\n");
   write_file("/flash/var/pdb/full/provides", "dns 1 2 -3\n");
   write_file("/flash/var/pdb/full/conflicts", "");
-  write_file("/flash/var/pdb/full/files", "bin/x\n\n/etc/y\nbin/x\n");
+  // Duplicates count once; a line no path could be is left out.
+  write_file("/flash/var/pdb/full/files",
+             "bin/x\n\n/etc/y\nbin/x\n/" + std::string(PATH_MAX, 'l') + "\n");
   text_entry("halfdeps", "1 1");
   write_file("/flash/var/pdb/halfdeps/deps", "a 1 2\nb 3\n");
   write_file("/flash/var/pdb/halfdeps/files", "");

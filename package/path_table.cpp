@@ -22,11 +22,14 @@ size_t get_varint(const std::string& bytes, size_t& offset) {
 }
 
 // Room for `needed` bytes, doubling up to a full block, never beyond what is needed after.
-// (A string's own reserve would double past the block.)
-void reserve_for(std::string& bytes, size_t needed, size_t block_bytes) {
+// (A string's own reserve would double past the block.) A block past its limit holds one
+// long entry, which splits off what comes after it at every insert: it keeps an eighth
+// spare, so that such inserts do not copy it again.
+void reserve_for(std::string& bytes, size_t needed, size_t limit) {
   if (needed <= bytes.capacity()) return;
   std::string grown;
-  grown.reserve(std::max(needed, std::min(bytes.capacity() * 2, block_bytes)));
+  grown.reserve(needed > limit ? needed + needed / 8
+                               : std::max(needed, std::min(bytes.capacity() * 2, limit)));
   grown.append(bytes);
   bytes.swap(grown);
 }
@@ -68,7 +71,7 @@ void PathTable::encode(std::string& out, std::string_view previous, std::string_
 // entry that keeps more of `previous_` sorts before too, and one that keeps less sorts
 // after. Only an entry that keeps exactly `match` bytes needs its rest compared.
 PathTable::Place PathTable::locate(std::string_view path) const {
-  if (previous_.capacity() > SPARE_PATH_BYTES) previous_ = std::string();
+  if (previous_.capacity() > SPARE_PATH_BYTES) std::string().swap(previous_);
   previous_.clear();
   if (blocks_.empty()) return {blocks_.end()};
   if (last_known_ && std::string_view(last_) < path) {
@@ -101,9 +104,10 @@ PathTable::Place PathTable::locate(std::string_view path) const {
   return {block, offset, false};
 }
 
-// A long first path, stored whole and as the block's key, is shared by more entries.
+// A long first path, stored whole and as the block's key, is shared by more entries; not by
+// more than a path's worth, so that a search never reads far.
 size_t PathTable::block_limit(const Block& block) {
-  return BLOCK_BYTES + 2 * parse(block.bytes, 0).end;
+  return BLOCK_BYTES + 2 * std::min(parse(block.bytes, 0).end, SPARE_PATH_BYTES);
 }
 
 void PathTable::splice(Block& block, size_t offset, size_t end, const std::string& with,
@@ -147,12 +151,13 @@ void PathTable::split(Blocks::iterator at) {
   second.count = block.count - count;
   block.bytes.resize(offset);
   block.count = count;
-  blocks_.emplace_hint(std::next(at), std::move(path), std::move(second));
+  // A key of its own size: `path` may have held a longer one.
+  blocks_.emplace_hint(std::next(at), std::string(path), std::move(second));
 }
 
 PathTable::Blocks::iterator PathTable::rekey(Blocks::iterator block) {
   auto node = blocks_.extract(block);
-  node.key().assign(parse(node.mapped().bytes, 0).rest);
+  node.key() = std::string(parse(node.mapped().bytes, 0).rest);
   return blocks_.insert(std::move(node)).position;
 }
 
@@ -161,7 +166,7 @@ void PathTable::remember_last(std::string_view path) {
   if (last_known_) {
     last_.assign(path);
   } else {
-    last_ = std::string();
+    std::string().swap(last_);
   }
 }
 
@@ -241,18 +246,20 @@ bool PathTable::erase(std::string_view path) {
   --size_;
   if (--bytes.count == 0) {
     blocks_.erase(block);
-  } else if (at.offset == 0) {
-    rekey(block);
+    return true;
   }
+  // What a long entry gone leaves empty is given back.
+  if (bytes.bytes.capacity() > 2 * block_limit(bytes)) bytes.bytes.shrink_to_fit();
+  if (at.offset == 0) rekey(block);
   return true;
 }
 
 void PathTable::clear() {
   blocks_.clear();
   size_ = 0;
-  last_ = std::string();
+  std::string().swap(last_);
   last_known_ = false;
-  previous_ = std::string();
+  std::string().swap(previous_);
 }
 
 size_t PathTable::memory_bytes() const {

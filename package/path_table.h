@@ -28,6 +28,8 @@ class PathTable {
   };
 
   // Adds `path` with `value`, or replaces the value it has. Neither may point into the table.
+  // Paths are meant to be file paths: far longer ones work, but a search that passes one
+  // copies it.
   void put(std::string_view path, std::string_view value);
   // The value stored for `path`; valid until the table next changes.
   std::optional<std::string_view> find(std::string_view path) const;

@@ -128,3 +128,19 @@ TEST(PathTable, FilesOfAPackageStayCompact) {
     EXPECT_GE(table.blocks(), c.min_blocks) << c.prefix << " " << c.order;
   }
 }
+
+// A path as long as a path may be costs its length a few times at most: as a block's key and
+// first entry, and while a search passes it; and nothing once it is gone.
+TEST(PathTable, ALongPathCostsLittleMore) {
+  const std::string huge(4000, 'h');
+  PathTable table;
+  table.put(huge, "v");
+  for (int i = 2000; i > 0; --i) table.put("i" + std::to_string(i), "");  // all after it
+  EXPECT_EQ(table.find(huge), "v");
+  EXPECT_LT(table.memory_bytes(), 4 * huge.size() + 2000 * 16);
+  EXPECT_TRUE(table.erase(huge));
+  EXPECT_FALSE(table.find(huge).has_value());
+  EXPECT_EQ(table.find("i1999"), "");
+  EXPECT_LT(table.memory_bytes(), 2000 * 16u);
+  EXPECT_EQ(table.size(), 2000u);
+}
