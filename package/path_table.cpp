@@ -170,49 +170,48 @@ void PathTable::remember_last(std::string_view path) {
   }
 }
 
+void PathTable::append_block(std::string_view path, std::string_view value) {
+  Block block;
+  encode(block.bytes, {}, path, value);
+  block.count = 1;
+  blocks_.emplace_hint(blocks_.end(), path, std::move(block));
+  ++size_;
+  remember_last(path);
+}
+
 void PathTable::put(std::string_view path, std::string_view value) {
   const Place at = locate(path);
   if (at.block == blocks_.end()) {
-    Block first;
-    encode(first.bytes, {}, path, value);
-    first.count = 1;
-    blocks_.emplace(path, std::move(first));
-    ++size_;
-    remember_last(path);
+    append_block(path, value);
     return;
   }
   auto block = blocks_.erase(at.block, at.block);  // the same block, to change
-  Block* bytes = &block->second;
+  Block* into = &block->second;
   const bool at_the_end =
-      !at.found && std::next(block) == blocks_.end() && at.offset == bytes->bytes.size();
+      !at.found && std::next(block) == blocks_.end() && at.offset == into->bytes.size();
   if (at.found) {
-    const Parsed old = parse(bytes->bytes, at.offset);
+    const Parsed old = parse(into->bytes, at.offset);
     if (old.value.size() == value.size()) {
       // Same length, as a staged file's next temporary name mostly is: written in place.
-      bytes->bytes.replace(static_cast<size_t>(old.value.data() - bytes->bytes.data()),
-                           value.size(), value.data(), value.size());
+      into->bytes.replace(static_cast<size_t>(old.value.data() - into->bytes.data()), value.size(),
+                          value.data(), value.size());
       return;
     }
     std::string entry;
     encode(entry, previous_, path, value);
-    reserve_for(bytes->bytes, bytes->bytes.size() - (old.end - at.offset) + entry.size(),
-                block_limit(*bytes));
-    bytes->bytes.replace(at.offset, old.end - at.offset, entry);
+    reserve_for(into->bytes, into->bytes.size() - (old.end - at.offset) + entry.size(),
+                block_limit(*into));
+    into->bytes.replace(at.offset, old.end - at.offset, entry);
   } else {
     std::string entry;
     encode(entry, previous_, path, value);
-    if (at_the_end && bytes->bytes.size() + entry.size() > block_limit(*bytes)) {
+    if (at_the_end && into->bytes.size() + entry.size() > block_limit(*into)) {
       // Paths that come in order fill each block and start the next.
-      Block next;
-      encode(next.bytes, {}, path, value);
-      next.count = 1;
-      blocks_.emplace_hint(blocks_.end(), path, std::move(next));
-      ++size_;
-      remember_last(path);
+      append_block(path, value);
       return;
     }
-    splice(*bytes, at.offset, at.offset, entry, previous_, path);
-    ++bytes->count;
+    splice(*into, at.offset, at.offset, entry, previous_, path);
+    ++into->count;
     ++size_;
     if (at.offset == 0) block = rekey(block);  // a path before all others
     if (at_the_end) remember_last(path);

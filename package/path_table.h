@@ -105,6 +105,8 @@ class PathTable {
   static void splice(Block& block, size_t offset, size_t end, const std::string& with,
                      std::string_view stored_against, std::string_view last);
   void split(Blocks::iterator block);
+  // A new block after all others, holding `path` alone.
+  void append_block(std::string_view path, std::string_view value);
   // Files the block under its first path again, once that changed.
   Blocks::iterator rekey(Blocks::iterator block);
   void remember_last(std::string_view path);
