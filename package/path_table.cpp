@@ -55,6 +55,11 @@ PathTable::Parsed PathTable::parse(const std::string& bytes, size_t offset) {
   return entry;
 }
 
+void PathTable::follow(std::string& path, const Parsed& entry) {
+  path.resize(entry.shared);
+  path.append(entry.rest);
+}
+
 void PathTable::encode(std::string& out, std::string_view previous, std::string_view path,
                        std::string_view value) {
   const size_t shared = common_prefix(previous, path);
@@ -97,8 +102,7 @@ PathTable::Place PathTable::locate(std::string_view path) const {
       if (!before) return {block, offset, false};
       match += more;
     }
-    previous_.resize(entry.shared);
-    previous_.append(entry.rest);
+    follow(previous_, entry);
     offset = entry.end;
   }
   return {block, offset, false};
@@ -136,15 +140,13 @@ void PathTable::split(Blocks::iterator at) {
   const size_t half = first_end + (block.bytes.size() - first_end) / 2;
   while (offset < half || count == 0) {
     const Parsed entry = parse(block.bytes, offset);
-    path.resize(entry.shared);
-    path.append(entry.rest);
+    follow(path, entry);
     offset = entry.end;
     if (++count + 1 == block.count) break;
   }
   // The second half starts with a whole path.
   const Parsed head = parse(block.bytes, offset);
-  path.resize(head.shared);
-  path.append(head.rest);
+  follow(path, head);
   Block second;
   encode(second.bytes, {}, path, head.value);
   second.bytes.append(block.bytes, head.end, std::string::npos);
@@ -199,9 +201,7 @@ void PathTable::put(std::string_view path, std::string_view value) {
     }
     std::string entry;
     encode(entry, previous_, path, value);
-    reserve_for(into->bytes, into->bytes.size() - (old.end - at.offset) + entry.size(),
-                block_limit(*into));
-    into->bytes.replace(at.offset, old.end - at.offset, entry);
+    splice(*into, at.offset, old.end, entry, path, path);  // the entry after stays as it was
   } else {
     std::string entry;
     encode(entry, previous_, path, value);
@@ -278,8 +278,7 @@ PathTable::Iterator::Iterator(Blocks::const_iterator block, Blocks::const_iterat
 void PathTable::Iterator::read() {
   if (block_ == end_) return;
   const Parsed entry = parse(block_->second.bytes, offset_);
-  path_.resize(entry.shared);
-  path_.append(entry.rest);
+  follow(path_, entry);
   value_ = entry.value;
   next_ = entry.end;
 }

@@ -93,6 +93,8 @@ class PathTable {
   };
 
   static Parsed parse(const std::string& bytes, size_t offset);
+  // Turns `path`, the path before `entry`, into the entry's own.
+  static void follow(std::string& path, const Parsed& entry);
   // The size a block that is not empty may reach before it splits.
   static size_t block_limit(const Block& block);
   static void encode(std::string& out, std::string_view previous, std::string_view path,
