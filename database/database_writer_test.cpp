@@ -76,7 +76,7 @@ TEST_F(DatabaseWriterTest, RecordsHaveTheExactFilesOfTheirKind) {
     for (const Package* package : {&full, &bare, &part21, &flagged}) {
       if (!write_database_record(*package, manifest)) return 1;
     }
-    commit(manifest, false);
+    EXPECT_EQ(commit(manifest, false).error, 0);
     return 0;
   });
   EXPECT_EQ(run.status, 0);
@@ -108,7 +108,7 @@ TEST_F(DatabaseWriterTest, MarkersFollowDisableAndEnable) {
       package.action = ACTION_DISABLE;
       Manifest manifest;
       mark(package, manifest);
-      commit(manifest, false);
+      EXPECT_EQ(commit(manifest, false).error, 0);
       std::cout << "disabled=" << package.disabled << " action=" << package.action
                 << " files=" << dir_entries("/flash/var/pdb/p")
                 << " disabled:" << file_text("/flash/var/pdb/p/disabled")
@@ -146,7 +146,7 @@ TEST_F(DatabaseWriterTest, FullDiskIsReportedAndNothingReachesAFinalPath) {
                   << "] staged:";
         for (const auto& [path, op] : manifest.operations()) {
           std::cout << " " << path.substr(path.rfind('/') + 1) << "="
-                    << (op.source.rfind("/ram/tmp", 0) == 0 && is_present(op.source));
+                    << (op.source.rfind("/ram/.staging/tmp", 0) == 0 && is_present(op.source));
         }
         cancel(manifest);
         std::cout << " ram after cancel=[" << dir_entries("/ram") << "]\n";
@@ -157,7 +157,7 @@ TEST_F(DatabaseWriterTest, FullDiskIsReportedAndNothingReachesAFinalPath) {
   EXPECT_EQ(run.out,
             "ERROR: installation of suite-2.1 failed: disk is too small\n"
             "written=0 database=[] staged: bundle=1 deps=1 files=1 version=1"
-            " ram after cancel=[]\n");
+            " ram after cancel=[.staging]\n");
 }
 
 TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
@@ -220,7 +220,7 @@ TEST_F(DatabaseWriterTest, TheLoaderReadsBackTheWrittenRecords) {
     for (const auto& record : records) {
       if (!write_database_record(*record, manifest)) return 1;
     }
-    commit(manifest, false);
+    EXPECT_EQ(commit(manifest, false).error, 0);
     Repository& repository = Repository::instance();
     open_repository(repository, true, "i386");
     std::cout << records_text(repository.packages);

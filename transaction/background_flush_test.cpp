@@ -24,7 +24,7 @@ constexpr uint64_t STEP_MIB = BackgroundFlush::FLUSH_STEP >> 20;
 
 int staged_files() {
   int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/flash")) {
+  for (const auto& entry : std::filesystem::directory_iterator("/.staging")) {
     count += entry.path().filename().string().compare(0, 3, "tmp") == 0;
   }
   return count;

@@ -1,6 +1,7 @@
 #include "transaction/file_sink.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -32,10 +33,18 @@ void FileSink::adopt(int fd, bool early_writeback) {
   setp(buffer_, buffer_ + BUFFER_SIZE);
 }
 
-std::string FileSink::open_unique(const std::string& dir) {
+std::string FileSink::open_unique(const std::string& dir, mode_t mode) {
   std::string name = dir + "/tmpXXXXXX";
-  fd_ = ::mkostemp(&name[0], O_CLOEXEC);
-  if (fd_ < 0) return {};
+  const int fd = ::mkostemp(&name[0], O_CLOEXEC);
+  if (fd < 0) return {};
+  if (::fchmod(fd, mode) != 0) {
+    const int cause = errno;
+    ::close(fd);
+    ::unlink(name.c_str());
+    errno = cause;
+    return {};
+  }
+  fd_ = fd;
   // A kept copy is bound for the flash, as a staged file is.
   adopt(fd_, true);
   return name;

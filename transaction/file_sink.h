@@ -3,6 +3,8 @@
 // first error, so that a copy cut short by a full flash is never taken for a whole one.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <ostream>
 #include <streambuf>
@@ -19,8 +21,8 @@ class FileSink : public std::streambuf {
   // into a pipe); false with errno set when that cannot be done (a directory stands there).
   [[nodiscard]] bool open(const std::string& path);
   // Makes a new file of a unique name in `dir` (as a staged file of a transaction is
-  // named), readable by its owner only; the name, or empty with errno set on failure.
-  std::string open_unique(const std::string& dir);
+  // named) with the permission bits `mode`; the name, or empty with errno set on failure.
+  std::string open_unique(const std::string& dir, mode_t mode);
   // Takes over `fd`, an open file to write from its start, and closes it with itself.
   // With `early_writeback` the disk starts writing each whole step of the file while the
   // rest is still being made, and BackgroundFlush flushes it now and then, so that a flush

@@ -21,6 +21,7 @@ bool FileSource::open(const std::string& path) {
   }
   fd_ = fd;
   owned_ = true;
+  mode_ = info.st_mode & 0777;
   setg(buffer_, buffer_ + 1, buffer_ + 1);
   return true;
 }
@@ -29,6 +30,7 @@ void FileSource::borrow(int fd) {
   close();
   fd_ = fd;
   owned_ = false;
+  mode_ = 0;
 }
 
 void FileSource::close() {

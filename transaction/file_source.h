@@ -3,6 +3,8 @@
 // whatever its name points at later. Standard input is read through one too.
 #pragma once
 
+#include <sys/types.h>
+
 #include <streambuf>
 #include <string>
 
@@ -19,6 +21,8 @@ class FileSource : public std::streambuf {
   // Reads `fd`, open on a file of any kind (standard input), which close leaves open.
   void borrow(int fd);
   void close();
+  // The permission bits of the file opened, 0 for a borrowed descriptor.
+  mode_t mode() const { return mode_; }
 
  protected:
   int_type underflow() override;
@@ -29,5 +33,6 @@ class FileSource : public std::streambuf {
   static constexpr size_t BUFFER_SIZE = 65536;
   int fd_ = -1;
   bool owned_ = false;
+  mode_t mode_ = 0;
   char buffer_[BUFFER_SIZE + 1];  // the first byte keeps the last one read, for a putback
 };

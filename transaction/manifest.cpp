@@ -16,7 +16,6 @@ namespace {
 constexpr const char* RAM_DIR = "/ram";
 constexpr const char* TMP_DIR = "/tmp";
 constexpr const char* TEMP_NAME = "/tmpXXXXXX";
-constexpr size_t TEMP_LETTERS = 6;  // the X that mkstemp replaces
 constexpr size_t SAVE_CHUNK = 16384;
 
 bool exists(const std::string& path) {
@@ -40,6 +39,12 @@ std::string Manifest::temp_dir_for(const std::string& path, uint64_t size_hint) 
     while (::statfs(dir.c_str(), &info) != 0) {
       if (dir == "/" || dir == ".") return RAM_DIR;
       dir = parent_dir(dir);
+    }
+    // A file where a directory of the path belongs: the commit could never place it.
+    struct stat kind;
+    if (::stat(dir.c_str(), &kind) != 0 || !S_ISDIR(kind.st_mode)) {
+      errno = ENOTDIR;
+      return {};
     }
     last_parent_ = std::move(parent);
     last_existing_ = std::move(dir);
@@ -99,9 +104,11 @@ ManifestOp decode(std::string_view value) {
 
 bool is_staged(std::string_view value) { return !value.empty() && value[0] == 'S'; }
 
-// A line that load would split into other fields, or read as several lines.
+// A line that load would split into other fields, or read as several lines. A removed path
+// runs to the line end, so it may hold spaces (a download's name).
 bool savable(const std::string& path, const ManifestOp& op) {
-  return path.find_first_of(" \n") == std::string::npos &&
+  const char* unsafe = op.kind == ManifestKind::remove ? "\n" : " \n";
+  return path.find_first_of(unsafe) == std::string::npos &&
          op.source.find('\n') == std::string::npos;
 }
 
@@ -173,17 +180,25 @@ FileStream Manifest::create_file(const std::string& path, uint64_t size_hint, mo
     errno = ENAMETOOLONG;
     return FileStream(-1);
   }
-  std::string temp = temp_dir_for(path, size_hint) + TEMP_NAME;
+  const std::string dir = temp_dir_for(path, size_hint);
+  std::string temp = dir.empty() ? dir : staging_.dir_for(dir);
+  if (temp.empty()) return FileStream(-1);
+  temp += TEMP_NAME;
   const int fd = ::mkstemp(&temp[0]);
-  if (fd < 0) {
-    const int cause = errno;
-    temp.replace(temp.size() - TEMP_LETTERS, TEMP_LETTERS, TEMP_LETTERS, 'X');
-    put_op(path, {ManifestKind::staged, std::move(temp)});
-    errno = cause;  // the caller's message names this cause
+  if (fd < 0) return FileStream(-1);
+  // An executable staged without its mode bits would be installed without them.
+  int cause = 0;
+  if (mode != 0 && ::fchmod(fd, mode) != 0) {
+    cause = errno;
+  } else if (!put_op(path, {ManifestKind::staged, temp})) {
+    cause = ENAMETOOLONG;
+  }
+  if (cause != 0) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    errno = cause;
     return FileStream(-1);
   }
-  if (mode != 0) ::fchmod(fd, mode);
-  put_op(path, {ManifestKind::staged, std::move(temp)});
   return FileStream(fd);
 }
 
@@ -251,14 +266,16 @@ bool Manifest::load_line(const std::string& line) {
   const size_t first_space = line.find(' ');
   if (first_space == std::string::npos) return false;
   const std::string letter = line.substr(0, first_space);
+  if (letter == "U") return put_op(line.substr(first_space + 1), {ManifestKind::remove, {}});
   const size_t second_space = line.find(' ', first_space + 1);
   const std::string path = line.substr(first_space + 1, second_space - first_space - 1);
   const bool has_source = second_space != std::string::npos;
   const std::string source = has_source ? line.substr(second_space + 1) : std::string();
-  if (letter == "U") return put_op(path, {ManifestKind::remove, {}});
-  if (letter == "L" || letter == "M") {
-    return has_source &&
-           put_op(path, {letter == "L" ? ManifestKind::link : ManifestKind::move, source});
+  if (letter == "L") return has_source && put_op(path, {ManifestKind::link, source});
+  if (letter == "M") {
+    // A file in a staging directory was made by the run that saved the transaction.
+    const ManifestKind kind = staging_.holds(source) ? ManifestKind::staged : ManifestKind::move;
+    return has_source && put_op(path, {kind, source});
   }
   return true;
 }

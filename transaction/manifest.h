@@ -11,6 +11,7 @@
 
 #include "package/path_table.h"
 #include "transaction/file_sink.h"
+#include "transaction/staging.h"
 
 constexpr const char* SAVED_MANIFEST_PATH = "/ram/MANIFEST";
 
@@ -88,13 +89,12 @@ class Manifest {
   // Stages the removal of `path` when it exists (symbolic links followed); otherwise drops
   // any pending operation for it, deleting the temporary file of a staged one.
   void remove_path(const std::string& path);
-  // A stream on a new temporary file that will replace `path`; placed on the target's
-  // file system when it has room for `size_hint` bytes plus a tenth, else in "/ram" (or
-  // "/tmp" without "/ram" when the hint is 0). The transaction owns the file; the caller
-  // writes, closes and judges success by the stream's state (open, no write error,
-  // successful close). When no temporary file can be made the stream is not open, errno
-  // says why, and a staged entry naming the unfilled template still stands for `path`
-  // (none for a path that put_op refuses).
+  // A stream on a new temporary file that will replace `path`, made in the staging
+  // directory of the target's file system when that has room for `size_hint` bytes plus a
+  // tenth, else in that of "/ram" (or "/tmp" without "/ram" when the hint is 0). The
+  // transaction owns the file; the caller writes, closes and judges success by the stream's
+  // state (open, no write error, successful close). When no temporary file can be made, or
+  // its mode cannot be set, the stream is not open, errno says why, and nothing is staged.
   // `mode` 0 leaves the file at 0600.
   FileStream create_file(const std::string& path, uint64_t size_hint, mode_t mode);
   // Withdraws a pending removal of the directory `path`; false when another kind of
@@ -102,13 +102,15 @@ class Manifest {
   bool keep_directory(const std::string& path);
 
   // Writes one line per operation to `file`, replacing it whole:
-  //   "U <path>", "L <path> <link target>", "M <path> <source>".
+  //   "U <path>", "L <path> <link target>", "M <path> <source>"; a removed path may hold
+  //   spaces, since it runs to the line end.
   // The lines go to a temporary file beside `file`, which is renamed onto it only when
   // complete, so `file` holds either this transaction whole or what it held before. False,
-  // with errno set and `file` untouched, when writing fails, or when a path holding a space
-  // or line break, or a source holding a line break, would read back as other operations.
+  // with errno set and `file` untouched, when writing fails, or when a line break anywhere,
+  // or a space in the path of a move or link, would read back as other operations.
   [[nodiscard]] bool save(const std::string& file) const;
-  // Adds the operations stored in `file` through put_op, all moves as `move`; false when
+  // Adds the operations stored in `file` through put_op: a move of a file in a staging
+  // directory as `staged` (the transaction's own), any other as `move`; false when
   // the file is missing or a line is malformed or refused (what was read before stays). An empty
   // line ends the list. A source may hold spaces: the third field runs to the line end.
   bool load(const std::string& file);
@@ -122,6 +124,8 @@ class Manifest {
   // since it makes directories.
   void forget_directories() { last_parent_.clear(); }
 
+  StagingAreas& staging() { return staging_; }
+
  private:
   // One "U", "L" or "M" line; false when it has too few fields. Other letters are skipped.
   bool load_line(const std::string& line);
@@ -132,4 +136,5 @@ class Manifest {
   PathTable operations_;
   std::string last_parent_;    // parent directory of the last file staged with a hint
   std::string last_existing_;  // its nearest existing ancestor then
+  StagingAreas staging_;
 };

@@ -1,5 +1,6 @@
 #include "transaction/manifest.h"
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -64,37 +66,44 @@ TEST_F(ManifestTest, ReplacingOrRemovingDeletesOnlyAStagedSource) {
 }
 
 TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
-  make_dirs("/flash/var/pdb");
-  write_file("/flash/plain", "a file where a directory belongs");
+  require_mounts();
   const std::string long_dir = "/flash/" + std::string(150, 'd');
-  make_dirs(long_dir);
-  const RunResult run = run_in_root([&long_dir] {
-    Manifest manifest;
-    const auto dir_of = [&manifest](const std::string& path, uint64_t hint, mode_t mode) {
-      FileStream out = manifest.create_file(path, hint, mode);
-      out << "data";
-      out.close();
-      struct stat info = {};
-      const std::string temp = staged_source(manifest, path);
-      ::stat(temp.c_str(), &info);
-      std::cout << (out ? "" : "failed ") << parent_dir(temp) << " " << std::oct
-                << (info.st_mode & 07777) << std::dec << "\n";
-    };
-    dir_of("/flash/var/pdb/p/version", 32, 0);  // nearest existing ancestor
-    dir_of("/flash/var/pdb/p/files", 0, 0);     // no hint: RAM
-    struct statfs flash;
-    ::statfs("/flash", &flash);
-    const uint64_t free_bytes = static_cast<uint64_t>(flash.f_bsize) * flash.f_bfree;
-    dir_of("/flash/var/pdb/p/tight", free_bytes - free_bytes / 20, 0);  // room, but not a tenth
-    dir_of("/flash/bin/tool", 10, 0755);
-    dir_of(long_dir + "/file", 1, 0);  // no bound on the directory's length
-    dir_of("/flash/plain/x", 32, 0);   // the template stays staged, unfilled
-    ::rename("/ram", "/ram-away");
-    dir_of("/flash/var/pdb/p/deps", 0, 0);  // no RAM disk: /tmp
-    return 0;
-  });
-  EXPECT_EQ(run.out, "/flash/var/pdb 600\n/ram 600\n/ram 600\n/flash 755\n" + long_dir +
-                         " 600\nfailed /flash/plain 0\n/tmp 600\n");
+  ChildOptions options;
+  options.mounts = {{"/flash", "1m"}, {"/ram", "64k"}};
+  const RunResult run = run_in_root(
+      [&long_dir] {
+        std::filesystem::create_directories("/flash/var/pdb");
+        std::filesystem::create_directories(long_dir);
+        put_file("/flash/plain", "a file where a directory belongs");
+        Manifest manifest;
+        const auto dir_of = [&manifest](const std::string& path, uint64_t hint, mode_t mode) {
+          FileStream out = manifest.create_file(path, hint, mode);
+          out << "data";
+          out.close();
+          struct stat info = {};
+          const std::string temp = staged_source(manifest, path);
+          ::stat(temp.c_str(), &info);
+          std::cout << (out ? "" : "failed ") << parent_dir(temp) << " " << std::oct
+                    << (info.st_mode & 07777) << std::dec << "\n";
+        };
+        dir_of("/flash/var/pdb/p/version", 32, 0);  // the staging area of the target's disk
+        dir_of("/flash/var/pdb/p/files", 0, 0);     // no hint: RAM
+        struct statfs flash;
+        ::statfs("/flash", &flash);
+        const uint64_t free_bytes = static_cast<uint64_t>(flash.f_bsize) * flash.f_bfree;
+        dir_of("/flash/var/pdb/p/tight", free_bytes - free_bytes / 20, 0);  // not a tenth more
+        dir_of("/flash/bin/tool", 10, 0755);
+        dir_of(long_dir + "/file", 1, 0);  // no bound on the directory's length
+        dir_of("/flash/plain/x", 32, 0);   // nothing staged
+        if (::umount("/ram") != 0 || ::rmdir("/ram") != 0) return 1;
+        dir_of("/flash/var/pdb/p/deps", 0, 0);  // no RAM disk: /tmp
+        return 0;
+      },
+      options);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            "/flash/.staging 600\n/ram/.staging 600\n/ram/.staging 600\n/flash/.staging 755\n"
+            "/flash/.staging 600\nfailed . 0\n/.staging 600\n");
 }
 
 TEST_F(ManifestTest, KeepDirectoryWithdrawsOnlyARemoval) {
@@ -115,7 +124,7 @@ TEST_F(ManifestTest, KeepDirectoryWithdrawsOnlyARemoval) {
   EXPECT_EQ(run.out, "1010\n/flash/var/pdb/q/ link /flash/elsewhere\n");
 }
 
-TEST_F(ManifestTest, SaveThenLoadGivesTheSameOperationsAsMoves) {
+TEST_F(ManifestTest, SaveThenLoadKeepsStagedFilesTheTransactionsOwn) {
   write_file("/flash/gone", "");
   const RunResult run = run_in_root([] {
     Manifest manifest;
@@ -130,11 +139,11 @@ TEST_F(ManifestTest, SaveThenLoadGivesTheSameOperationsAsMoves) {
     return 0;
   });
   const std::string temp = run.out.substr(0, run.out.find('\n'));
-  EXPECT_EQ(temp.rfind("/ram/tmp", 0), 0u) << temp;
+  EXPECT_EQ(temp.rfind("/.staging/tmp", 0), 0u) << temp;
   EXPECT_EQ(run.out, temp + "\n11\nM /flash/a " + temp +
                          "\nM /flash/bootimage /flash/var/pdb/image\n"
                          "U /flash/gone\nL /flash/link /target with spaces\n"
-                         "/flash/a move " +
+                         "/flash/a staged " +
                          temp +
                          "\n/flash/bootimage move /flash/var/pdb/image\n"
                          "/flash/gone remove \n/flash/link link /target with spaces\n");
@@ -148,7 +157,7 @@ TEST_F(ManifestTest, LoadStopsAtAnEmptyOrMalformedLine) {
       {"U /a", "1\n/a remove \n"},
       {"U\n", "0\n"},
       {"U /a\nL /b\nU /c\n", "0\n/a remove \n"},
-      {"X /a b\nU /c d\n", "1\n/c remove \n"},
+      {"X /a b\nU /c d\n", "1\n/c d remove \n"},  // a removed path runs to the line end
       {"M /a /ram/b c\nM /a /ram/d\nL /l \n", "1\n/a move /ram/d\n/l link \n"},
   };
   const std::string file = host_path("/ram/MANIFEST");
