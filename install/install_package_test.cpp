@@ -58,7 +58,8 @@ class InstallTest : public RootFixture {
           Manifest manifest;
           if (setup.before) setup.before(manifest);
           const bool installed = install_package(package, manifest, stream);
-          installed&& setup.commit ? commit(manifest, false) : cancel(manifest);
+          if (installed && setup.commit && commit(manifest, false).error != 0) return 4;
+          if (!installed || !setup.commit) cancel(manifest);
           for (const std::string& message : Repository::instance().messages) {
             std::cerr << message << "\n";
           }

@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "transaction/background_flush.h"
+#include "transaction/download_folders.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 
@@ -47,8 +49,36 @@ class MoveSources {
   std::set<std::pair<dev_t, ino_t>> sources_;
 };
 
+// Records the first failure of the commit; the rest goes on.
+class Failures {
+ public:
+  void note(int error) {
+    if (first_ == 0) first_ = error != 0 ? error : EIO;
+  }
+  // Reports the call that failed as perror does; errno is taken first, since printing may
+  // change it.
+  void report(const char* call) {
+    const int error = errno;
+    std::perror(call);
+    note(error);
+  }
+  int first() const { return first_; }
+
+ private:
+  int first_ = 0;
+};
+
+bool is_download(const std::string& path) {
+  const std::string folder = parent_dir(path) + "/";
+  return folder == DOWNLOAD_FOLDER || folder == FLASH_FOLDER || folder == SYSTEM_FOLDER;
+}
+
+bool is_consumed_download(const std::string& path, const ManifestOp& op) {
+  return op.kind == ManifestKind::remove && is_download(path);
+}
+
 // Only plain entries go: a subdirectory or a dot-file keeps the directory in place.
-void remove_directory(const std::string& path, MoveSources& keep) {
+void remove_directory(const std::string& path, MoveSources& keep, Failures& failures) {
   DIR* dir = ::opendir(path.c_str());
   if (dir) {
     while (const dirent* entry = ::readdir(dir)) {
@@ -56,22 +86,31 @@ void remove_directory(const std::string& path, MoveSources& keep) {
       const std::string entry_path = path + "/" + entry->d_name;
       struct stat info;
       if (::lstat(entry_path.c_str(), &info) == 0 && keep.contains(info)) continue;
-      ::unlink(entry_path.c_str());
+      if (::unlink(entry_path.c_str()) != 0 && errno != ENOENT && errno != EISDIR) {
+        failures.report("unlink");
+      }
     }
     ::closedir(dir);
   }
-  ::rmdir(path.c_str());
+  if (::rmdir(path.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT) {
+    failures.report("rmdir");
+  }
 }
 
-void remove_now(const std::string& path, MoveSources& keep) {
-  if (::unlink(path.c_str()) != 0 && errno == EISDIR) remove_directory(path, keep);
+void remove_now(const std::string& path, MoveSources& keep, Failures& failures) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return;
+  if (errno == EISDIR) {
+    remove_directory(path, keep, failures);
+    return;
+  }
+  failures.report("unlink");
 }
 
 // The link is made under a second name beside the path and renamed over it, so that a power
 // cut leaves the old entry or the new link, never neither; a second name that a cut left is
 // a link, and is replaced. A directory at the path stays, as it always did. Directories are
 // made only when it turns out that they are missing: most exist.
-void link_now(const std::string& path, const std::string& link_target) {
+void link_now(const std::string& path, const std::string& link_target, Failures& failures) {
   const std::string dir = parent_dir(path);
   const std::string temp = dir + "/.link-" + path.substr(path.rfind('/') + 1, 200);
   struct stat info;
@@ -82,7 +121,7 @@ void link_now(const std::string& path, const std::string& link_target) {
     made = ::symlink(link_target.c_str(), temp.c_str()) == 0;
   }
   if (!made) {
-    std::perror("symlink");
+    failures.report("symlink");
     return;
   }
   if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -90,7 +129,7 @@ void link_now(const std::string& path, const std::string& link_target) {
   } else if (::rename(temp.c_str(), path.c_str()) == 0) {
     return;
   }
-  std::perror("symlink");
+  failures.report("symlink");
   ::unlink(temp.c_str());
 }
 
@@ -101,79 +140,129 @@ bool rename_into(const std::string& source, const std::string& path) {
   return ::rename(source.c_str(), path.c_str()) == 0;
 }
 
-// Copies `source` beside `path` and renames the copy into place, so that a copy that
-// fails (a full flash) leaves the old file whole, and a symbolic link at `path` is
-// replaced rather than written through. Failures of the copy are silent, as they always
-// were; the boot-space check counts the room both files need while it runs.
-void copy_into_place(const std::string& source, const std::string& path, bool progress) {
-  std::string temp = parent_dir(path) + "/tmpXXXXXX";
+// Copies `source` into the staging directory of the target's file system and renames the
+// copy into place, so that a copy that fails (a full flash) leaves the old file whole, a
+// symbolic link at `path` is replaced rather than written through, and a copy that a cut
+// leaves behind is found and deleted by the next run. 0, or the errno of the failure.
+int copy_into_place(Manifest& manifest, const std::string& source, const std::string& path,
+                    bool progress) {
+  std::string temp = manifest.staging().dir_for(parent_dir(path));
+  if (temp.empty()) return errno;
+  temp += "/tmpXXXXXX";
   const int fd = ::mkstemp(&temp[0]);
-  if (fd < 0) return;
+  if (fd < 0) return errno;
   ::close(fd);
   struct stat info;
-  const bool copied = copy_file(source, temp, progress) && ::stat(source.c_str(), &info) == 0 &&
-                      ::chmod(temp.c_str(), info.st_mode & 07777) == 0;
-  if (!copied || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
-}
-
-void move_now(const std::string& path, const ManifestOp& op, bool progress) {
-  if (rename_into(op.source, path)) return;
-  if (errno == EXDEV) {
-    copy_into_place(op.source, path, progress);
-    // A move source is somebody else's and stays; a staged one is the transaction's own,
-    // and would stay in RAM until the next boot.
-    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
-  } else {
-    std::perror("rename");
-    // A staged file that cannot reach its place (a directory stands there) would stay on
-    // the flash for good; it is the transaction's own.
-    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
+  if (copy_file(source, temp, progress) && ::stat(source.c_str(), &info) == 0 &&
+      ::chmod(temp.c_str(), info.st_mode & 07777) == 0 &&
+      ::rename(temp.c_str(), path.c_str()) == 0) {
+    return 0;
   }
+  const int cause = errno != 0 ? errno : EIO;
+  ::unlink(temp.c_str());
+  return cause;
 }
 
-// Flushes, once each, the file systems that hold the directories of the moves' sources (or
-// the targets of moves and links), or their nearest existing ancestors, so that what was
-// written there survives a power cut. Paths come in key order, so a directory is mostly the
-// last one's.
-void sync_file_systems(const Manifest& manifest, bool targets) {
+// A move whose source is gone while its target stands was done by an earlier run of the
+// same saved transaction that a power cut stopped.
+bool moved_before(const std::string& source, const std::string& path) {
+  struct stat info;
+  return ::lstat(source.c_str(), &info) != 0 && errno == ENOENT &&
+         ::lstat(path.c_str(), &info) == 0;
+}
+
+void move_now(Manifest& manifest, const std::string& path, const ManifestOp& op, bool progress,
+              Failures& failures) {
+  if (rename_into(op.source, path)) return;
+  if (errno == ENOENT && moved_before(op.source, path)) return;
+  if (errno != EXDEV) {
+    failures.report("rename");
+    return;
+  }
+  errno = 0;
+  if (const int error = copy_into_place(manifest, op.source, path, progress)) {
+    failures.note(error);
+    return;
+  }
+  // A move source is somebody else's and stays; a staged one is the transaction's own, and
+  // would stay in RAM until the next boot.
+  if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
+}
+
+// Flushes, once each, the file systems that hold `dirs` or their nearest existing
+// ancestors, so that what was written there survives a power cut. 0, or the errno of the
+// first flush that failed.
+int sync_dirs(const std::vector<std::string>& dirs) {
   std::set<dev_t> synced;
-  std::string last_parent;
-  for (const auto& [path, op] : manifest.operations()) {
-    if (!is_move(op) && !(targets && op.kind == ManifestKind::link)) continue;
-    std::string dir = parent_dir(targets ? path : op.source);
-    if (dir == last_parent) continue;
-    last_parent = dir;
+  int failed = 0;
+  for (std::string dir : dirs) {
     struct stat info;
     while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
     if (!synced.insert(info.st_dev).second) continue;
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) continue;
-    (void)::syncfs(fd);
+    if (::syncfs(fd) != 0) {
+      const int error = errno;
+      std::perror("syncfs");
+      if (failed == 0) failed = error;
+    }
     ::close(fd);
   }
+  return failed;
+}
+
+enum class Flushed { sources, targets, downloads };
+
+// The directories whose file systems a step of the commit flushes: those of the moves'
+// sources before the first change; those of every target after the last; those of the
+// downloads once they are deleted. Paths come in key order, so a directory is mostly the
+// last one's.
+std::vector<std::string> dirs_of(const Manifest& manifest, Flushed which) {
+  std::vector<std::string> dirs;
+  for (const auto& [path, op] : manifest.operations()) {
+    const bool download = is_consumed_download(path, op);
+    if (which == Flushed::sources && !is_move(op)) continue;
+    if (which == Flushed::targets && download) continue;
+    if (which == Flushed::downloads && !download) continue;
+    std::string dir = parent_dir(which == Flushed::sources ? op.source : path);
+    if (dirs.empty() || dirs.back() != dir) dirs.push_back(std::move(dir));
+  }
+  return dirs;
 }
 
 }  // namespace
 
-void commit(Manifest& manifest, bool progress) {
+CommitResult commit(Manifest& manifest, bool progress) {
   // Every install judged the flushes of what it staged.
   BackgroundFlush::end_transaction();
+  CommitResult result;
+  // Every file renamed into place must be on the disk in full before the first change.
+  result.error = sync_dirs(dirs_of(manifest, Flushed::sources));
+  if (result.error != 0) return result;
+  result.changed = true;
+  Failures failures;
   MoveSources keep(manifest);
-  // A power cut may come at any point from here: every file renamed into place is on the
-  // disk in full before the first change, and the changes themselves after the last.
-  sync_file_systems(manifest, false);
   for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind == ManifestKind::remove) remove_now(path, keep);
-    if (op.kind == ManifestKind::link) link_now(path, op.source);
+    if (op.kind == ManifestKind::remove && !is_download(path)) remove_now(path, keep, failures);
+    if (op.kind == ManifestKind::link) link_now(path, op.source, failures);
   }
   // Every removal runs before any move, so a removed directory can be refilled.
   for (const auto& [path, op] : manifest.operations()) {
-    if (is_move(op)) move_now(path, op, progress);
+    if (is_move(op)) move_now(manifest, path, op, progress, failures);
   }
-  sync_file_systems(manifest, true);
+  if (const int error = sync_dirs(dirs_of(manifest, Flushed::targets))) failures.note(error);
   manifest.forget_directories();
+  // A download goes only once what it brought is on the disk: until then a rerun can
+  // repeat the install from it.
+  if (failures.first() == 0) {
+    for (const auto& [path, op] : manifest.operations()) {
+      if (is_consumed_download(path, op)) remove_now(path, keep, failures);
+    }
+    if (const int error = sync_dirs(dirs_of(manifest, Flushed::downloads))) failures.note(error);
+  }
+  result.error = failures.first();
+  return result;
 }
-
 void cancel(Manifest& manifest) {
   // A flush that still runs would keep a deleted file's blocks taken until it ends.
   BackgroundFlush::end_transaction();

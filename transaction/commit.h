@@ -3,12 +3,21 @@
 
 class Manifest;
 
-// Carries out every operation: removals and links in a first pass, then moves, each pass
-// in path order; a move across file systems becomes a copy beside the target, renamed over
-// it. The file systems of the moved files are flushed before the first rename and after
-// the last, so a power cut leaves every file old or new. Failures are reported with perror
-// on standard error and do not stop it. The operations stay in `manifest`. `progress`
-// turns the spinner on standard output while copying.
-void commit(Manifest& manifest, bool progress);
+struct CommitResult {
+  int error = 0;         // errno of the first failure; 0 when everything was done
+  bool changed = false;  // false: the flush before the first change failed, nothing moved
+};
+
+// Carries out every operation. The file systems of the moved files are flushed first; if
+// that fails nothing else happens. Then removals and links, then moves, each pass in path
+// order (a move across file systems becomes a copy beside the target, renamed over it);
+// then the file systems of every target are flushed. Only when all of that succeeded are
+// the downloads the transaction consumes (removals of files directly in a download folder)
+// deleted and their file system flushed, so that an interrupted or failed commit leaves
+// them for a rerun. A power cut leaves every file old or new. Each failing call is
+// reported with perror on standard error and does not stop the rest; a staged file that
+// could not reach its place stays where it is. The operations stay in `manifest`.
+// `progress` turns the spinner on standard output while copying.
+[[nodiscard]] CommitResult commit(Manifest& manifest, bool progress);
 // Deletes the transaction's own temporary files and forgets every operation.
 void cancel(Manifest& manifest);

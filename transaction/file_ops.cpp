@@ -99,7 +99,11 @@ void make_dirs(const std::string& path) {
 
 bool copy_file(const std::string& source, const std::string& target, bool progress) {
   struct stat info;
-  if (::stat(source.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (::stat(source.c_str(), &info) != 0) return false;
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
   const int to = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, info.st_mode & 0xFFF);
   const int from = ::open(source.c_str(), O_RDONLY);
   bool copied = false;
