@@ -21,6 +21,8 @@ SpaceAccount::SpaceAccount(std::string dir) : directory(std::move(dir)) {
   if (::statfs(directory.c_str(), &info) != 0) return;
   block_size = static_cast<uint32_t>(info.f_bsize);
   free_blocks = initial_free_blocks = lowest_free_blocks = static_cast<int64_t>(info.f_bfree);
+  counts_inodes = info.f_files != 0;
+  free_inodes = static_cast<int64_t>(info.f_ffree);
 }
 
 void SpaceAccount::count_removal(const std::string& path) {
@@ -29,6 +31,7 @@ void SpaceAccount::count_removal(const std::string& path) {
   if (::stat(path.c_str(), &info) != 0) return;
   const uint64_t bytes = static_cast<uint64_t>(info.st_size);
   free_blocks += static_cast<int64_t>((bytes + block_size - 1) / block_size);
+  ++free_inodes;
 }
 
 void SpaceAccount::count_move(const std::string& source, const std::string& path) {
@@ -39,12 +42,29 @@ void SpaceAccount::count_move(const std::string& source, const std::string& path
     return;
   }
   const Receiver& receiver = receiver_of(path);
+  count_new_dirs(path);
   // Staging already took the room there; the replaced file's room is not credited.
   if (receiver.found && receiver.device == source_info.st_dev) return;
   const uint64_t bytes = static_cast<uint64_t>(source_info.st_size);
   free_blocks -= static_cast<int64_t>((bytes + block_size - 1) / block_size);
   lowest_free_blocks = std::min(lowest_free_blocks, free_blocks);
+  --free_inodes;
   count_removal(path);
+}
+
+void SpaceAccount::count_link(const std::string& path) {
+  if (path.compare(0, directory.size(), directory) != 0) return;
+  count_new_dirs(path);
+  --free_inodes;
+}
+
+void SpaceAccount::count_new_dirs(const std::string& path) {
+  struct stat info;
+  for (std::string dir = parent_dir(path);
+       dir != "/" && dir != "." && ::stat(dir.c_str(), &info) != 0; dir = parent_dir(dir)) {
+    if (!new_dirs_.insert(dir).second) break;
+    --free_inodes;
+  }
 }
 
 // Moves come in key order, so most share the last one's directory.
@@ -65,7 +85,7 @@ const SpaceAccount::Receiver& SpaceAccount::receiver_of(const std::string& path)
 bool SpaceAccount::exhausted() const {
   // The margin is for the system that runs on afterwards; while copying, room is enough.
   return (free_blocks < initial_free_blocks && free_blocks <= MIN_FREE_BLOCKS) ||
-         lowest_free_blocks < 0;
+         lowest_free_blocks < 0 || (counts_inodes && free_inodes < 0);
 }
 
 bool fits_boot_space(const Manifest& manifest) {
@@ -79,6 +99,10 @@ bool fits_boot_space(const Manifest& manifest) {
     flash.count_removal(path);
   }
   for (const auto& [path, op] : manifest.operations()) {
+    if (op.kind == ManifestKind::link) {
+      boot.count_link(path);
+      flash.count_link(path);
+    }
     if (!is_move(op)) continue;
     boot.count_move(op.source, path);
     flash.count_move(op.source, path);

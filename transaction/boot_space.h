@@ -5,25 +5,31 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 class Manifest;
 
-// Projected free space of the file system named by `directory`. A path counts for the
-// account when it begins with that string ("/flash/bootimage" counts for "/flash/boot").
+// Projected free space of the file system named by `directory`: blocks, and inodes where
+// the file system has a fixed number of them. A path counts for the account when it begins
+// with that string ("/flash/bootimage" counts for "/flash/boot").
 struct SpaceAccount {
   // Opens the account with statfs; when that fails, block size 1 and no free blocks.
   explicit SpaceAccount(std::string directory);
 
-  // Credits the blocks of an existing `path` (its own size only, for a directory).
+  // Credits the blocks of an existing `path` (its own size only, for a directory), and its
+  // inode.
   void count_removal(const std::string& path);
   // Charges a file moved from `source` onto `path` unless it already lies on the file
   // system that will receive it; then credits the file it replaces. Such a move copies the
   // file beside the one it replaces, so until the rename both need room: the low point of
-  // the projection is kept too.
+  // the projection is kept too. A copy takes an inode, and so does each directory the commit
+  // must make for `path`.
   void count_move(const std::string& source, const std::string& path);
-  // The projection ends below the initial free blocks and at 16 or fewer, or a copy would
-  // not find room beside the file it replaces.
+  // A symbolic link made at `path`: an inode, and the directories made for it.
+  void count_link(const std::string& path);
+  // The projection ends below the initial free blocks and at 16 or fewer, a copy would
+  // not find room beside the file it replaces, or the inodes run out.
   bool exhausted() const;
 
   std::string directory;
@@ -31,6 +37,8 @@ struct SpaceAccount {
   int64_t free_blocks = 0;
   int64_t initial_free_blocks = 0;
   int64_t lowest_free_blocks = 0;
+  bool counts_inodes = false;  // false where the file system makes inodes as it needs them
+  int64_t free_inodes = 0;
 
  private:
   // The file system that receives files moved into a directory: that of its nearest
@@ -41,8 +49,11 @@ struct SpaceAccount {
     dev_t device = 0;
   };
   const Receiver& receiver_of(const std::string& path);
+  // Charges an inode for each missing directory above `path` not counted before.
+  void count_new_dirs(const std::string& path);
 
   Receiver receiver_;  // of the last move counted; the check changes nothing on disk
+  std::set<std::string> new_dirs_;
 };
 
 // True when neither account ends below its initial free blocks and at 16 or fewer, and no
