@@ -21,7 +21,7 @@ int run_installer(int argc, char* argv[]) {
       std::cout << USAGE_TEXT << std::endl;
       return 0;
     case ScanOutcome::commit:
-      return commit_mode();
+      return commit_mode(repository);
     case ScanOutcome::cancel:
       return cancel_mode();
     case ScanOutcome::run:

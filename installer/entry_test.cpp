@@ -49,7 +49,8 @@ TEST_F(Entry, UnenterableRootIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(run.err, "chroot: No such file or directory\n");
 }
 
-TEST_F(Entry, StreamModeWithoutDatabaseCannotOpenItsImage) {
+TEST_F(Entry, StreamModeWithoutAStagingDirectoryCannotOpenItsImage) {
+  write_file("/.staging", "a file where the flash's staging directory belongs");
   const RunResult run = run_installer({"-q", "-"}, ChildOptions{"data", false, {}, {}, {}});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.out, "ERROR: could not open image\n");

@@ -1,10 +1,12 @@
 #include "installer/run_modes.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <iostream>
 
 #include "install/remove_package.h"
@@ -19,21 +21,70 @@
 #include "transaction/commit.h"
 #include "transaction/file_sink.h"
 #include "transaction/manifest.h"
+#include "transaction/staging.h"
 
 namespace {
 
 constexpr int NO_BOOT_SPACE_STATUS = 28;
-constexpr int SAVE_FAILED_STATUS = 1;
+constexpr int FAILED_STATUS = 1;
+
+// The files that `manifest`, loaded from a saved transaction, staged.
+std::set<std::string> staged_sources(const Manifest& manifest) {
+  std::set<std::string> sources;
+  for (const auto& [path, op] : manifest.operations()) {
+    if (op.kind == ManifestKind::staged) sources.insert(op.source);
+  }
+  return sources;
+}
+
+// Deletes what interrupted runs left in the staging directories, sparing the files of a
+// saved transaction that a later "--commit" may still need.
+void clear_leftovers(Manifest& manifest) {
+  Manifest saved;
+  (void)saved.load(SAVED_MANIFEST_PATH);
+  clear_staging(manifest.staging(), staged_sources(saved));
+}
+
+// A saved transaction was staged against the state before this run's changes: committed
+// after them it would undo them. The downloads it would have consumed are still in their
+// folder for the next upgrade.
+void drop_saved(Repository& repository) {
+  struct stat info;
+  if (::lstat(SAVED_MANIFEST_PATH, &info) != 0) return;
+  Manifest saved;
+  (void)saved.load(SAVED_MANIFEST_PATH);
+  cancel(saved);
+  ::unlink(SAVED_MANIFEST_PATH);
+  repository.warning("the saved transaction was dropped");
+}
+
+int report_commit(Repository& repository, const CommitResult& result) {
+  if (result.error == 0) return 0;
+  repository.error("can not commit: %s", std::strerror(result.error));
+  return FAILED_STATUS;
+}
+
+// Commits the run's own transaction; if nothing could be changed, its staged files go.
+int commit_own(Repository& repository, Manifest& manifest) {
+  if (!manifest.empty()) drop_saved(repository);
+  const CommitResult result = commit(manifest, false);
+  if (!result.changed) cancel(manifest);
+  return report_commit(repository, result);
+}
 
 }  // namespace
 
-int commit_mode() {
+int commit_mode(Repository& repository) {
   Manifest manifest;
   (void)manifest.load(SAVED_MANIFEST_PATH);
+  clear_staging(manifest.staging(), staged_sources(manifest));
   std::cout << "finishing install... " << std::flush;
-  commit(manifest, true);
+  const CommitResult result = commit(manifest, true);
   std::cout << "\b " << std::endl;
-  return 0;
+  // Done: committed again later it could undo a newer install. A failed one stays to be
+  // tried again, with its staged files.
+  if (result.error == 0) ::unlink(SAVED_MANIFEST_PATH);
+  return report_commit(repository, result);
 }
 
 int cancel_mode() {
@@ -41,6 +92,7 @@ int cancel_mode() {
   (void)manifest.load(SAVED_MANIFEST_PATH);
   cancel(manifest);
   ::unlink(SAVED_MANIFEST_PATH);
+  clear_staging(manifest.staging(), {});
   return 0;
 }
 
@@ -51,9 +103,9 @@ int show_mode(Repository& repository) {
 
 int cleanup_mode(Repository& repository) {
   Manifest manifest;
+  clear_leftovers(manifest);
   cleanup(repository, manifest);
-  commit(manifest, false);
-  return 0;
+  return commit_own(repository, manifest);
 }
 
 namespace {
@@ -61,15 +113,16 @@ namespace {
 // Where the copy of a package read in stream mode ends up once it is installed: in its
 // database directory, or as the boot image, linked from there when it has a directory.
 // False when it is not kept: a package without an image part keeps no copy.
-bool keep_stream_image(Manifest& manifest, const std::string& database_dir, bool boot_image) {
+bool keep_stream_image(Manifest& manifest, const std::string& image_path,
+                       const std::string& database_dir, bool boot_image) {
   const std::string target = database_dir + "image";
   if (boot_image) {
-    manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, BOOT_IMAGE);
+    manifest.add_staged(image_path, BOOT_IMAGE);
     if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE, target);
     return true;
   }
   if (database_dir.empty()) return false;
-  manifest.add_move(STREAM_IMAGE_MOVE_SOURCE, target);
+  manifest.add_staged(image_path, target);
   return true;
 }
 
@@ -77,10 +130,15 @@ bool keep_stream_image(Manifest& manifest, const std::string& database_dir, bool
 
 int stream_mode(Repository& repository, const RunOptions& options, std::istream& in) {
   Manifest manifest;
+  clear_leftovers(manifest);
   apply_scheduled(repository, manifest, 1);
 
+  // The copy is staged on the flash like any other file, so that nothing is left of it
+  // after a failure or a cut; readable by all, as the kept images are.
   FileSink image;
-  if (!image.open(STREAM_IMAGE_PATH)) {
+  const std::string staging = manifest.staging().dir_for(STREAM_IMAGE_DIR);
+  const std::string image_path = staging.empty() ? staging : image.open_unique(staging, 0644);
+  if (image_path.empty()) {
     std::cout << "ERROR: could not open image" << std::endl;
     // Nothing else would ever delete what the schedule staged.
     cancel(manifest);
@@ -98,23 +156,20 @@ int stream_mode(Repository& repository, const RunOptions& options, std::istream&
   }
   bool kept = false;
   if (result == 0) {
-    kept = keep_stream_image(manifest, database_dir, boot_image);
+    kept = keep_stream_image(manifest, image_path, database_dir, boot_image);
     if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
       repository.error("not enough space for upgrade");
       result = NO_BOOT_SPACE_STATUS;
     }
   }
+  // A copy that is not kept goes before the commit flushes the flash, which would write it
+  // out only to delete it.
+  if (!kept) ::unlink(image_path.c_str());
   if (result == 0) {
-    // A copy that is not kept goes before the commit flushes the flash, which would write it
-    // out only to delete it; not before the space check, which has always counted it.
-    if (!kept) ::unlink(STREAM_IMAGE_MOVE_SOURCE);
-    commit(manifest, false);
+    result = commit_own(repository, manifest);
   } else {
     cancel(manifest);
   }
-  // The copy never stays behind on its own: a failed install leaves the flash as it was, and
-  // once moved it is gone from here (a move that failed or copied leaves it).
-  ::unlink(STREAM_IMAGE_MOVE_SOURCE);
   repository.write_post_log();
   return result;
 }
@@ -128,23 +183,26 @@ int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, b
   }
   if (manifest.empty()) return status;
   manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0).close();
-  if (commit_now) {
-    commit(manifest, false);
-  } else if (!manifest.save(SAVED_MANIFEST_PATH)) {
+  if (commit_now) return commit_own(repository, manifest);
+  drop_saved(repository);
+  if (!manifest.save(SAVED_MANIFEST_PATH)) {
     // Nothing will commit or cancel it later, so its staged files go now.
     repository.error("can not save transaction: %s", std::strerror(errno));
     cancel(manifest);
-    status = SAVE_FAILED_STATUS;
+    status = FAILED_STATUS;
   }
   return status;
 }
 
 int upgrade_mode(Repository& repository, const RunOptions& options) {
   Manifest manifest;
+  clear_leftovers(manifest);
   apply_scheduled(repository, manifest, 1);
   const uint32_t allow = options.allow | ADMIT_UPGRADE;
-  upgrade(repository, manifest, allow);
-  const int status = finish_upgrade(repository, manifest, allow, options.commit_now);
+  const bool upgraded = upgrade(repository, manifest, allow);
+  int status = finish_upgrade(repository, manifest, allow, options.commit_now);
+  // A refused or broken install cancelled the whole upgrade.
+  if (!upgraded && status == 0) status = FAILED_STATUS;
   repository.write_post_log();
   return status;
 }

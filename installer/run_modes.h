@@ -8,13 +8,14 @@
 class Manifest;
 class Repository;
 
-constexpr const char* STREAM_IMAGE_PATH = "/flash/var/pdb//image";
-constexpr const char* STREAM_IMAGE_MOVE_SOURCE = "/flash/var/pdb/image";
+// The file system whose staging directory takes the copy of a package read in stream mode.
+constexpr const char* STREAM_IMAGE_DIR = "/flash";
 constexpr const char* PACKAGES_CHANGED_PATH = "/flash/PCKGS_CHANGED";
 
-// Commits "/ram/MANIFEST" with the spinner, leaving the file in place.
-int commit_mode();
-// Drops "/ram/MANIFEST" and the transaction it holds.
+// Commits "/ram/MANIFEST" with the spinner and deletes it once the commit succeeded; a failed
+// commit is reported ("can not commit: ...", status 1) and the file stays for another try.
+int commit_mode(Repository& repository);
+// Drops "/ram/MANIFEST" and the transaction it holds, deleting its staged files.
 int cancel_mode();
 int show_mode(Repository& repository);
 int cleanup_mode(Repository& repository);
@@ -28,5 +29,6 @@ int upgrade_mode(Repository& repository, const RunOptions& options);
 // status 28); then, when anything is staged, the "/flash/PCKGS_CHANGED" marker and either
 // the commit or, without `commit_now`, the save to "/ram/MANIFEST". A save that fails is
 // reported ("can not save transaction: ..."), the transaction cancelled, and the status
-// is 1. Returns 0, 1 or 28.
+// is 1; so is a failed commit ("can not commit: ..."). A saved transaction of an earlier
+// run is dropped first. Returns 0, 1 or 28.
 int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, bool commit_now);

@@ -71,7 +71,7 @@ TEST_F(UpgradeTail, ASaveThatFailsOnAFullRamIsReportedAndLeavesNothingToCommit) 
         Manifest manifest;
         manifest.create_file("/flash/a", 10, 0) << "new";
         const int status = finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, false);
-        commit_mode();
+        (void)commit_mode(Repository::instance());
         std::cout << status << " " << dir_entries("/ram") << " " << dir_entries("/flash") << "\n";
         return 0;
       },

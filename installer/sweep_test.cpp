@@ -61,7 +61,7 @@ std::vector<Offer> offers() {
   return {{"single", package_bytes(single), false}, {"suite", bundle, true, first_member(bundle)}};
 }
 
-// Every entry below the flash, RAM and temporary folders, with each file's size, mode and
+// Every entry below the flash, RAM and temporary folders but the staging directory, with each file's size, mode and
 // a hash of all its bytes; and the download folder's names.
 std::string state() {
   std::ostringstream text;
@@ -71,7 +71,8 @@ std::string state() {
     for (auto it = fs::recursive_directory_iterator(top, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
       struct stat info;
-      if (::lstat(it->path().c_str(), &info) != 0) continue;
+      // The staging directory stays; a file left in it shows.
+      if (::lstat(it->path().c_str(), &info) != 0 || it->path().filename() == ".staging") continue;
       std::string line = it->path().string() + " " + std::to_string(info.st_mode);
       if (S_ISREG(info.st_mode) && std::string(top) != "/rw") {
         std::ifstream in(it->path(), std::ios::binary);

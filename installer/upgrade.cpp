@@ -18,12 +18,34 @@
 #include "planning/candidate_order.h"
 #include "planning/install_plan.h"
 #include "planning/schedule.h"
+#include "package/relations.h"
 #include "transaction/commit.h"
 #include "transaction/file_sink.h"
 #include "transaction/file_source.h"
 #include "transaction/manifest.h"
 
 namespace {
+
+// What the scan read of the file: an image part, or the system image asked for. Such a
+// download is consumed by the install.
+bool may_keep(const PackageFile& file) {
+  if (file.has_part21 || boot_image_kept(file)) return true;
+  for (const auto& member : file.members) {
+    if (boot_image_kept(*member)) return true;
+  }
+  return false;
+}
+
+// A download of what is installed already: a cut after the commit's last rename leaves it,
+// and the rerun deletes it without touching what it brought. A bundle would otherwise be
+// refused and fail every later upgrade.
+bool already_installed(Repository& repository, const PackageFile& file, uint32_t allow) {
+  if ((allow & ADMIT_SAME) || !may_keep(file) || !is_installed_already(repository, file)) {
+    return false;
+  }
+  repository.warning("omitting package %s: it is already installed", display_name(file).c_str());
+  return true;
+}
 
 bool ends_with(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
@@ -57,12 +79,15 @@ std::vector<std::unique_ptr<PackageFile>> offered_files(Repository& repository) 
 // may keep it as an image, copied while it is read into a new file on the flash, which only
 // the installer writes. What is kept is then the very bytes that were verified, whatever
 // becomes of the download after its check: a link pointed elsewhere, a second name or an
-// open descriptor written through, the file replaced. Only the copy is kept.
+// open descriptor written through, the file replaced. Only the copy is kept; it lives in the
+// flash's staging directory until the commit, with the download's permission bits (other
+// programs read the kept images).
 class HeldFile {
  public:
-  explicit HeldFile(const PackageFile& file) : open_(source_.open(file.path)) {
+  HeldFile(const PackageFile& file, StagingAreas& staging) : open_(source_.open(file.path)) {
     if (!open_ || !may_keep(file)) return;
-    copy_path_ = copy_.open_unique(HOLD_DIR);
+    const std::string dir = staging.dir_for(HOLD_DIR);
+    if (!dir.empty()) copy_path_ = copy_.open_unique(dir, source_.mode());
     if (copy_path_.empty()) copy_error_ = errno;
   }
   ~HeldFile() {
@@ -94,15 +119,6 @@ class HeldFile {
  private:
   static constexpr const char* HOLD_DIR = "/flash";
 
-  // What the scan read of the file: an image part, or the system image asked for.
-  static bool may_keep(const PackageFile& file) {
-    if (file.has_part21 || boot_image_kept(file)) return true;
-    for (const auto& member : file.members) {
-      if (boot_image_kept(*member)) return true;
-    }
-    return false;
-  }
-
   FileSource source_;
   const bool open_;
   FileSink copy_;
@@ -117,7 +133,6 @@ class HeldFile {
 // kept.
 void keep_image(Manifest& manifest, const PackageFile& file, HeldFile& held,
                 const std::string& database_dir, bool boot_image) {
-  if (database_dir.empty() && !boot_image) return;
   const std::string image = database_dir + "image";
   manifest.remove_path(file.path);
   const std::string& source = held.keep();
@@ -150,7 +165,7 @@ void scan_package_folder(Repository& repository, const std::string& folder,
   ::closedir(dir);
 }
 
-void upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
+bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
   const Version floor = downgrade_floor(allow);
   const std::vector<std::unique_ptr<PackageFile>> found = offered_files(repository);
   std::vector<PackageFile*> files;
@@ -168,7 +183,11 @@ void upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
   if (!files.empty()) repository.read_post_log();
 
   for (const PackageFile* file : files) {
-    HeldFile held(*file);
+    if (already_installed(repository, *file, allow)) {
+      manifest.remove_path(file->path);
+      continue;
+    }
+    HeldFile held(*file, manifest.staging());
     if (!held.is_open()) continue;
     std::istream in(held.source());
     bool boot_image = false;
@@ -184,9 +203,14 @@ void upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
     }
     if (result != 0) {
       cancel(manifest);
-      return;
+      return false;
     }
-    keep_image(manifest, *file, held, database_dir, boot_image);
+    if (keeps) {
+      keep_image(manifest, *file, held, database_dir, boot_image);
+    } else if (may_keep(*file)) {
+      // Passed over as installed already (a reinstall): consumed all the same.
+      manifest.remove_path(file->path);
+    }
   }
 
   std::vector<Package*> enable;
@@ -201,5 +225,7 @@ void upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
   if (repository.packages.empty()) {
     repository.error("router installation failed!!!");
     cancel(manifest);
+    return false;
   }
+  return true;
 }

@@ -8,19 +8,17 @@
 #include <vector>
 
 #include "package/package.h"
+#include "transaction/download_folders.h"
 
 class Manifest;
 class Repository;
 
 constexpr const char* DOWNGRADE_MARKER = "/ram/DOWNGRADE";
 constexpr const char* IGNORE_MARKER = "/rw/pckg/.download/IGNORE";
-constexpr const char* DOWNLOAD_FOLDER = "/rw/pckg/.download/";
-constexpr const char* FLASH_FOLDER = "/flash/rw/pckg/";
-constexpr const char* SYSTEM_FOLDER = "/flash/var/pckg/";
 
 // Stages the upgrade in `manifest`. The first failing file cancels the whole transaction
-// and ends the upgrade; so does an upgrade that would leave no package at all.
-void upgrade(Repository& repository, Manifest& manifest, uint32_t allow);
+// and ends the upgrade; so does an upgrade that would leave no package at all: false then.
+bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow);
 
 // Appends a record for each readable package file of `folder` (a path ending in "/"):
 // names not beginning with "." and ending in ".vmp" or ".trp". An unreadable one is

@@ -134,7 +134,8 @@ TEST_F(UpgradeRun, OnlyTheFirstFolderWithAPackageIsInstalled) {
 TEST_F(UpgradeRun, OlderVersionsNeedADowngradeAndTheSameOneAReinstall) {
   install_first({{"a.vmp", package_bytes(with_file("a", V2, "etc/a"))}});
   offer("a.vmp", package_bytes(with_file("a", V1, "etc/a")));
-  EXPECT_EQ(run_installer({}).status, 0);
+  // Refused, it cancels the upgrade: a failure.
+  EXPECT_EQ(run_installer({}).status, 1);
   EXPECT_EQ(postlog(),
             "WARNING: omitting package a-1.0: newer package a-2.0 is already installed\n");
   EXPECT_EQ(database(), "a-2.0\n");
@@ -204,7 +205,7 @@ TEST_F(UpgradeRun, AFailingFileCancelsEverythingStagedBeforeIt) {
   offer("z.vmp", package_bytes(bad));
   const std::string before = tree("/");
   const RunResult run = run_installer({});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_NE(postlog().find("installed base-2.0\n"), std::string::npos) << postlog();
   EXPECT_NE(postlog().find("ERROR: installation of bad-1.0 failed: broken package\n"),
             std::string::npos);
@@ -301,7 +302,7 @@ TEST_F(UpgradeRun, WhatWasEnabledIsEnabledAgain) {
 TEST_F(UpgradeRun, AnUpgradeThatLeavesNoPackageFails) {
   // Nothing installed and nothing offered: no package would remain.
   const RunResult empty = run_installer({});
-  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(postlog(), "ERROR: router installation failed!!!\n");
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
   // Nor may the schedule take the last one away.

@@ -35,13 +35,28 @@ bool check_system_limits(Repository& repository, const PackageInfo& package, boo
   return true;
 }
 
+namespace {
+
+// The installed package an offer is judged against.
+const Package* judged_namesake(Repository& repository, const PackageInfo& package) {
+  const Package* installed = repository.find(package.name);
+  return installed != nullptr && installed->name != "branding" ? installed : nullptr;
+}
+
+}  // namespace
+
+bool is_installed_already(Repository& repository, const PackageInfo& package) {
+  const Package* installed = judged_namesake(repository, package);
+  return installed != nullptr && compare(package, *installed) == 0;
+}
+
 uint32_t admit(Repository& repository, const PackageInfo& package, uint32_t allowed) {
   uint32_t result = 0;
   bool reported = false;
   const std::string name = display_name(package);
 
-  const Package* installed = repository.find(package.name);
-  if (installed != nullptr && installed->name != "branding") {
+  const Package* installed = judged_namesake(repository, package);
+  if (installed != nullptr) {
     const int order = compare(package, *installed);
     if (order < 0) {
       result = ADMIT_DOWNGRADE;

@@ -21,6 +21,10 @@ constexpr uint32_t ADMIT_ALL = 0xFFFFFFFF;
 // and an unsupported file system, errors for the rest); later checks still add their bits.
 uint32_t admit(Repository& repository, const PackageInfo& package, uint32_t allowed);
 
+// Whether the very version and build time of `package` are installed ("branding" never
+// counts: it may always be installed again). Prints nothing.
+bool is_installed_already(Repository& repository, const PackageInfo& package);
+
 // Whether a base system package may run on this board: its version is at least the
 // board's minimum, and it is 3.20rc2 or later when the flash has 256 KiB erase blocks.
 // With `report`, the refusal is printed.
