@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "package/package.h"
+#include "transaction/system_paths.h"
 
 class Repository;
 
-constexpr const char* DATABASE_ROOT = "/flash/var/pdb/";
 constexpr const char* SECOND_IMAGE_DIR = "/rw/pckg/.images/";
 constexpr const char* SCHEDULE_ROOT = "/ram/pdb/";
 

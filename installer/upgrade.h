@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "package/package.h"
-#include "transaction/download_folders.h"
+#include "transaction/system_paths.h"
 
 class Manifest;
 class Repository;

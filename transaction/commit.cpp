@@ -7,14 +7,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "transaction/background_flush.h"
-#include "transaction/download_folders.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
+#include "transaction/system_paths.h"
 
 namespace {
 
@@ -71,6 +72,10 @@ class Failures {
 bool is_download(const std::string& path) {
   const std::string folder = parent_dir(path) + "/";
   return folder == DOWNLOAD_FOLDER || folder == FLASH_FOLDER || folder == SYSTEM_FOLDER;
+}
+
+bool is_record(const std::string& path) {
+  return path.compare(0, std::strlen(DATABASE_ROOT), DATABASE_ROOT) == 0;
 }
 
 bool is_consumed_download(const std::string& path, const ManifestOp& op) {
@@ -246,9 +251,14 @@ CommitResult commit(Manifest& manifest, bool progress) {
     if (op.kind == ManifestKind::remove && !is_download(path)) remove_now(path, keep, failures);
     if (op.kind == ManifestKind::link) link_now(path, op.source, failures);
   }
-  // Every removal runs before any move, so a removed directory can be refilled.
-  for (const auto& [path, op] : manifest.operations()) {
-    if (is_move(op)) move_now(manifest, path, op, progress, failures);
+  // Every removal runs before any move, so a removed directory can be refilled. Database
+  // entries come last: a cut before them leaves the old version recorded, and the rerun
+  // installs it again from the download still there.
+  for (const bool records : {false, true}) {
+    for (const auto& [path, op] : manifest.operations()) {
+      if (is_move(op) && is_record(path) == records)
+        move_now(manifest, path, op, progress, failures);
+    }
   }
   if (const int error = sync_dirs(dirs_of(manifest, Flushed::targets))) failures.note(error);
   manifest.forget_directories();

@@ -10,7 +10,8 @@ struct CommitResult {
 
 // Carries out every operation. The file systems of the moved files are flushed first; if
 // that fails nothing else happens. Then removals and links, then moves, each pass in path
-// order (a move across file systems becomes a copy beside the target, renamed over it);
+// order, the database's entries after every other file (a move across file systems becomes
+// a copy beside the target, renamed over it);
 // then the file systems of every target are flushed. Only when all of that succeeded are
 // the downloads the transaction consumes (removals of files directly in a download folder)
 // deleted and their file system flushed, so that an interrupted or failed commit leaves
