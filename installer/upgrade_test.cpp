@@ -3,6 +3,7 @@
 #include "installer/upgrade.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -311,6 +312,42 @@ TEST_F(UpgradeRun, AnUpgradeThatLeavesNoPackageFails) {
   EXPECT_EQ(run_installer({}).status, 0);
   EXPECT_EQ(database(), "only-1.0\n");
   EXPECT_EQ(postlog(), "ERROR: can not uninstall or disable all packages\n");
+}
+
+// A transaction saved with --safe never replays over a newer install, its staged files never
+// outlive it, and a kept image keeps the download's mode, whatever the download is named.
+TEST_F(UpgradeRun, ASavedTransactionIsDroppedByANewerOneAndLeavesNothingBehind) {
+  const auto with_image = [](Version version) {
+    TestPackage app = with_file("app", version, "etc/app");
+    app.image = "image " + version_text(version);
+    return package_bytes(app);
+  };
+  install_first({{"app.vmp", with_image(V1)}});
+  offer("app two.vmp", with_image(V2));
+  ::chmod(host_path("/rw/pckg/.download/app two.vmp").c_str(), 0640);
+  ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
+  EXPECT_NE(read_file("/ram/MANIFEST").find("U /rw/pckg/.download/app two.vmp\n"),
+            std::string::npos);
+  // Cancelled: the staged files go, the download stays.
+  EXPECT_EQ(run_installer({"--cancel"}).status, 0);
+  EXPECT_EQ(dir_entries(host_path("/.staging")), "");
+  EXPECT_TRUE(exists("/rw/pckg/.download/app two.vmp"));
+  // Saved again, then overtaken by version 3: committing the saved one would undo it.
+  ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
+  ::unlink(host_path("/rw/pckg/.download/app two.vmp").c_str());
+  offer("app3.vmp", with_image(V3));
+  ::chmod(host_path("/rw/pckg/.download/app3.vmp").c_str(), 0640);
+  const RunResult newer = run_installer({});
+  EXPECT_EQ(newer.status, 0);
+  EXPECT_NE(newer.out.find("WARNING: the saved transaction was dropped\n"), std::string::npos);
+  EXPECT_FALSE(exists("/ram/MANIFEST"));
+  EXPECT_EQ(run_installer({"--commit"}).status, 0);
+  EXPECT_EQ(database(), "app-3.0\n");
+  EXPECT_EQ(read_file("/flash/etc/app"), "app-3.0");
+  EXPECT_EQ(dir_entries(host_path("/.staging")), "");
+  struct stat info;
+  ASSERT_EQ(::stat(host_path("/flash/var/pdb/app/image").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
 }  // namespace
