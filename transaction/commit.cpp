@@ -111,21 +111,24 @@ void remove_now(const std::string& path, MoveSources& keep, Failures& failures) 
   failures.report("unlink");
 }
 
-// The link is made under a second name beside the path and renamed over it, so that a power
-// cut leaves the old entry or the new link, never neither; a second name that a cut left is
-// a link, and is replaced. A directory at the path stays, as it always did. Directories are
-// made only when it turns out that they are missing: most exist.
-void link_now(const std::string& path, const std::string& link_target, Failures& failures) {
+// The link is made under a staged name on the path's file system and renamed over the
+// path, so that a power cut leaves the old entry or the new link, never neither, and a link
+// that a cut left half made is found and deleted by the next run. A directory at the path
+// stays, as it always did. Directories are made only when they are missing: most exist.
+void link_now(Manifest& manifest, const std::string& path, const std::string& link_target,
+              Failures& failures) {
   const std::string dir = parent_dir(path);
-  const std::string temp = dir + "/.link-" + path.substr(path.rfind('/') + 1, 200);
   struct stat info;
-  if (::lstat(temp.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) ::unlink(temp.c_str());
-  bool made = ::symlink(link_target.c_str(), temp.c_str()) == 0;
-  if (!made && errno == ENOENT) {
-    make_dirs(dir);
-    made = ::symlink(link_target.c_str(), temp.c_str()) == 0;
+  if (::stat(dir.c_str(), &info) != 0) make_dirs(dir);
+  std::string temp = manifest.staging().dir_for(dir);
+  int fd = -1;
+  if (!temp.empty()) {
+    temp += "/tmpXXXXXX";
+    fd = ::mkstemp(&temp[0]);
   }
-  if (!made) {
+  // The name is reserved by a file, which the link takes the place of.
+  if (fd < 0 || ::close(fd) != 0 || ::unlink(temp.c_str()) != 0 ||
+      ::symlink(link_target.c_str(), temp.c_str()) != 0) {
     failures.report("symlink");
     return;
   }
@@ -249,7 +252,7 @@ CommitResult commit(Manifest& manifest, bool progress) {
   MoveSources keep(manifest);
   for (const auto& [path, op] : manifest.operations()) {
     if (op.kind == ManifestKind::remove && !is_download(path)) remove_now(path, keep, failures);
-    if (op.kind == ManifestKind::link) link_now(path, op.source, failures);
+    if (op.kind == ManifestKind::link) link_now(manifest, path, op.source, failures);
   }
   // Every removal runs before any move, so a removed directory can be refilled. Database
   // entries come last: a cut before them leaves the old version recorded, and the rerun
