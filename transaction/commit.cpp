@@ -102,10 +102,44 @@ void remove_directory(const std::string& path, MoveSources& keep, Failures& fail
   }
 }
 
-void remove_now(const std::string& path, MoveSources& keep, Failures& failures) {
+// Whether every entry of the directory `path` is plain and needed by no move.
+bool holds_only_plain(const std::string& path, MoveSources& keep) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return false;
+  bool plain = true;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat info;
+    if (name[0] == '.' || ::lstat((path + "/" + name).c_str(), &info) != 0 ||
+        S_ISDIR(info.st_mode) || keep.contains(info)) {
+      plain = false;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return plain;
+}
+
+// A database entry leaves its place in one rename, into the staging directory, before its
+// files are deleted: a cut leaves it whole or gone, never a record without its version. The
+// name it goes to, or `path` where it must stay to be emptied in place.
+std::string move_aside(Manifest& manifest, const std::string& path, MoveSources& keep) {
+  if (!is_record(path) || !holds_only_plain(path, keep)) return path;
+  std::string aside = manifest.staging().dir_for(parent_dir(path));
+  if (aside.empty()) return path;
+  aside += "/tmpXXXXXX";
+  if (::mkdtemp(&aside[0]) == nullptr) return path;
+  if (::rename(path.c_str(), aside.c_str()) == 0) return aside;
+  ::rmdir(aside.c_str());
+  return path;
+}
+
+void remove_now(Manifest& manifest, const std::string& path, MoveSources& keep,
+                Failures& failures) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) return;
   if (errno == EISDIR) {
-    remove_directory(path, keep, failures);
+    remove_directory(move_aside(manifest, path, keep), keep, failures);
     return;
   }
   failures.report("unlink");
@@ -244,14 +278,18 @@ CommitResult commit(Manifest& manifest, bool progress) {
   // Every install judged the flushes of what it staged.
   BackgroundFlush::end_transaction();
   CommitResult result;
-  // Every file renamed into place must be on the disk in full before the first change.
-  result.error = sync_dirs(dirs_of(manifest, Flushed::sources));
+  // Every file renamed into place must be on the disk in full before the first change, and
+  // so must what runs before, on the disks the commit changes.
+  std::vector<std::string> before = dirs_of(manifest, Flushed::sources);
+  const std::vector<std::string> targets = dirs_of(manifest, Flushed::targets);
+  before.insert(before.end(), targets.begin(), targets.end());
+  result.error = sync_dirs(before);
   if (result.error != 0) return result;
   result.changed = true;
   Failures failures;
   MoveSources keep(manifest);
   for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind == ManifestKind::remove && !is_download(path)) remove_now(path, keep, failures);
+    if (op.kind == ManifestKind::remove && !is_download(path)) remove_now(manifest, path, keep, failures);
     if (op.kind == ManifestKind::link) link_now(manifest, path, op.source, failures);
   }
   // Every removal runs before any move, so a removed directory can be refilled. Database
@@ -263,13 +301,13 @@ CommitResult commit(Manifest& manifest, bool progress) {
         move_now(manifest, path, op, progress, failures);
     }
   }
-  if (const int error = sync_dirs(dirs_of(manifest, Flushed::targets))) failures.note(error);
+  if (const int error = sync_dirs(targets)) failures.note(error);
   manifest.forget_directories();
   // A download goes only once what it brought is on the disk: until then a rerun can
   // repeat the install from it.
   if (failures.first() == 0) {
     for (const auto& [path, op] : manifest.operations()) {
-      if (is_consumed_download(path, op)) remove_now(path, keep, failures);
+      if (is_consumed_download(path, op)) remove_now(manifest, path, keep, failures);
     }
     if (const int error = sync_dirs(dirs_of(manifest, Flushed::downloads))) failures.note(error);
   }

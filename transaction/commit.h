@@ -8,8 +8,8 @@ struct CommitResult {
   bool changed = false;  // false: the flush before the first change failed, nothing moved
 };
 
-// Carries out every operation. The file systems of the moved files are flushed first; if
-// that fails nothing else happens. Then removals and links, then moves, each pass in path
+// Carries out every operation. The file systems of the moved files and of every target are
+// flushed first; if that fails nothing else happens. Then removals and links, then moves, each pass in path
 // order, the database's entries after every other file (a move across file systems becomes
 // a copy beside the target, renamed over it);
 // then the file systems of every target are flushed. Only when all of that succeeded are

@@ -39,6 +39,17 @@ void add_flash_mounts(std::set<std::string>& roots) {
   ::closedir(dir);
 }
 
+// A database entry the commit moved aside holds only plain files.
+void remove_moved_entry(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.') ::unlink((path + "/" + entry->d_name).c_str());
+  }
+  ::closedir(dir);
+  ::rmdir(path.c_str());
+}
+
 void clear_area(const std::string& area, const std::set<std::string>& keep) {
   DIR* dir = ::opendir(area.c_str());
   if (dir == nullptr) return;
@@ -46,9 +57,12 @@ void clear_area(const std::string& area, const std::set<std::string>& keep) {
     if (!is_staged_name(entry->d_name)) continue;
     const std::string path = area + "/" + entry->d_name;
     struct stat info;
-    if (keep.count(path) != 0 || ::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
-      continue;
-    ::unlink(path.c_str());
+    if (keep.count(path) != 0 || ::lstat(path.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      remove_moved_entry(path);
+    } else {
+      ::unlink(path.c_str());
+    }
   }
   ::closedir(dir);
 }

@@ -30,5 +30,6 @@ class StagingAreas {
 
 // Deletes the staged files that earlier runs left in every staging directory this system
 // uses ("/flash", a file system mounted directly below it, "/ram", "/tmp"), except those
-// in `keep`. Nothing else is deleted: not the directories, not a file of another name.
+// in `keep`, and empties and deletes the database entries a commit moved there. Nothing
+// else is deleted: not a file of another name, not what lies deeper.
 void clear_staging(StagingAreas& areas, const std::set<std::string>& keep);
