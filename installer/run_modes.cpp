@@ -82,9 +82,12 @@ int commit_mode(Repository& repository) {
   const CommitResult result = commit(manifest, true);
   std::cout << "\b " << std::endl;
   // Done: committed again later it could undo a newer install. A failed one stays to be
-  // tried again, with its staged files.
-  if (result.error == 0) ::unlink(SAVED_MANIFEST_PATH);
-  return report_commit(repository, result);
+  // tried again, with its staged files; so does one that cannot be marked done.
+  CommitResult outcome = result;
+  if (outcome.error == 0 && ::unlink(SAVED_MANIFEST_PATH) != 0 && errno != ENOENT) {
+    outcome.error = errno;
+  }
+  return report_commit(repository, outcome);
 }
 
 int cancel_mode() {

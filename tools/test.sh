@@ -6,7 +6,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build}
 shift || true
 
-"$here/tools/install_deps.sh" cmake g++ make zlib1g-dev libssl-dev libgtest-dev groff-base
+# e2fsprogs: mkfs.ext4 for the tests that put the root on a disk of its own.
+"$here/tools/install_deps.sh" cmake g++ make zlib1g-dev libssl-dev libgtest-dev groff-base \
+  e2fsprogs
 # Tests on, whatever an earlier configure of the same directory (the demo's) chose.
 cmake -S "$here" -B "$build" -DINSTALLER_TESTS=ON "$@"
 cmake --build "$build" -j "$(nproc)"

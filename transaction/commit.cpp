@@ -288,17 +288,26 @@ CommitResult commit(Manifest& manifest, bool progress) {
   result.changed = true;
   Failures failures;
   MoveSources keep(manifest);
-  for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind == ManifestKind::remove && !is_download(path)) remove_now(manifest, path, keep, failures);
-    if (op.kind == ManifestKind::link) link_now(manifest, path, op.source, failures);
-  }
-  // Every removal runs before any move, so a removed directory can be refilled. Database
-  // entries come last: a cut before them leaves the old version recorded, and the rerun
-  // installs it again from the download still there.
+  // Database entries come last, and only once every other file is in place and on the
+  // disk: an entry never tells of files that a failure or a cut left out, and the rerun
+  // installs again from the download still there.
   for (const bool records : {false, true}) {
+    if (records) {
+      if (const int error = sync_dirs(targets)) failures.note(error);
+      if (failures.first() != 0) break;
+    }
     for (const auto& [path, op] : manifest.operations()) {
-      if (is_move(op) && is_record(path) == records)
+      if (is_record(path) != records) continue;
+      if (op.kind == ManifestKind::remove && !is_download(path)) {
+        remove_now(manifest, path, keep, failures);
+      }
+      if (op.kind == ManifestKind::link) link_now(manifest, path, op.source, failures);
+    }
+    // Every removal runs before any move, so a removed directory can be refilled.
+    for (const auto& [path, op] : manifest.operations()) {
+      if (is_record(path) == records && is_move(op)) {
         move_now(manifest, path, op, progress, failures);
+      }
     }
   }
   if (const int error = sync_dirs(targets)) failures.note(error);

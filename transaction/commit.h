@@ -9,16 +9,18 @@ struct CommitResult {
 };
 
 // Carries out every operation. The file systems of the moved files and of every target are
-// flushed first; if that fails nothing else happens. Then removals and links, then moves, each pass in path
-// order, the database's entries after every other file (a move across file systems becomes
-// a copy beside the target, renamed over it);
-// then the file systems of every target are flushed. Only when all of that succeeded are
-// the downloads the transaction consumes (removals of files directly in a download folder)
-// deleted and their file system flushed, so that an interrupted or failed commit leaves
-// them for a rerun. A power cut leaves every file old or new. Each failing call is
-// reported with perror on standard error and does not stop the rest; a staged file that
-// could not reach its place stays where it is. The operations stay in `manifest`.
-// `progress` turns the spinner on standard output while copying.
+// flushed first; if that fails nothing else happens. Then removals and links, then moves,
+// each pass in path order (a move across file systems becomes a copy beside the target,
+// renamed over it): first for every path outside the database, then, once those are
+// flushed and only if nothing failed, for the database's entries, so that an entry never
+// tells of files that did not reach their place. Then the file systems of every target are
+// flushed. Only when all of that succeeded are the downloads the transaction consumes
+// (removals of files directly in a download folder) deleted and their file system flushed,
+// so that a failed or interrupted commit leaves them for a rerun. A power cut leaves every
+// file old or new. Each failing call is reported with perror on standard error and does not
+// stop the rest, but for the database's entries; a staged file that could not reach its
+// place stays where it is. The operations stay in `manifest`. `progress` turns the spinner
+// on standard output while copying.
 [[nodiscard]] CommitResult commit(Manifest& manifest, bool progress);
 // Deletes the transaction's own temporary files and forgets every operation.
 void cancel(Manifest& manifest);

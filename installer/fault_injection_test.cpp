@@ -1,0 +1,188 @@
+// Upgrades whose flushes, renames, deletions and mode changes fail one at a time: a run
+// that reports success installed everything, one that fails says so, the only copy of a
+// package is never lost, and a run without the fault finishes the job.
+#include <gtest/gtest.h>
+#include <sys/statfs.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "installer/entry.h"
+#include "installer/whole_run.h"
+#include "testing/test_packages.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+const char* const DOWNLOAD = "/rw/pckg/.download/app.vmp";
+const char* const IMAGE = "/flash/var/pdb/app/image";
+
+// v2 replaces a file, adds files in new directories, drops one, and changes a mode.
+TestPackage app(Version version, int extra_files = 0) {
+  TestPackage p = test_package("app", version);
+  p.image = "app image " + version_text(version);
+  if (version == V1) {
+    p.files = {file_entry("etc/a", "a1"), file_entry("etc/b", "b1"), file_entry("bin/t", "t1")};
+  } else {
+    p.files = {file_entry("etc/a", "a2"), file_entry("lib/x/d", "d2"),
+               file_entry("bin/t", "t2", 0755)};
+  }
+  for (int i = 0; i < extra_files; ++i) {
+    p.files.push_back(file_entry("share/" + std::to_string(i) + "/f", "f"));
+  }
+  return p;
+}
+
+// Staged files left behind: anything in a ".staging" directory, or named like a staged file.
+bool staged_file_left(const std::map<std::string, std::string>& entries) {
+  static const std::regex staged("(/\\.staging/.+|/tmp[A-Za-z0-9]{6})$");
+  for (const auto& entry : entries) {
+    if (std::regex_search(entry.first, staged)) return true;
+  }
+  return false;
+}
+
+class FaultInjection : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (IsSkipped()) return;
+    if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+  }
+
+  // v1 installed, v2 in the download folder.
+  void offer_upgrade(int extra_files = 0) {
+    make_dirs("/flash/var/pdb");
+    write_file(DOWNLOAD, package_bytes(app(V1)));
+    ASSERT_EQ(run_installer({"-q"}).status, 0);
+    write_file(DOWNLOAD, package_bytes(app(V2, extra_files)));
+  }
+
+  // Every entry, files whole, without the post log, whose messages differ.
+  std::map<std::string, std::string> state() const {
+    auto lines = tree_entries("/", true);
+    lines.erase("/flash/postlog");
+    return lines;
+  }
+
+  void restore(const std::string& from) {
+    fs::remove_all(root());
+    fs::copy(from, root(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+};
+
+TEST_F(FaultInjection, AFailingCallNeverLosesThePackageAndARerunFinishes) {
+  if (!can_inject_faults()) GTEST_SKIP() << "system calls cannot be failed here (x86-64 only)";
+  // The faulted run, which also finishes it: a plain upgrade, or a commit of what "--safe"
+  // staged.
+  for (const bool safe : {false, true}) {
+    const std::vector<std::string> args =
+        safe ? std::vector<std::string>{"--commit"} : std::vector<std::string>{};
+    reset_root();
+    offer_upgrade();
+    if (safe) {
+      ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
+    }
+    const std::string saved = root() + ".saved";
+    fs::remove_all(saved);
+    fs::copy(root(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    ASSERT_EQ(run_installer(args).status, 0);
+    const auto done = state();
+    ASSERT_EQ(read_file(IMAGE), package_bytes(app(V2)));
+
+    for (const char* call : {"syncfs", "fsync", "rename", "unlink", "fchmod"}) {
+      for (int nth = 1; nth <= 40; ++nth) {
+        SCOPED_TRACE(std::string(safe ? "--commit" : "upgrade") + ": " + call + " #" +
+                     std::to_string(nth) + " fails");
+        restore(saved);
+        ChildOptions faulty;
+        faulty.fault = InjectedFault{call, nth, EIO};
+        const RunResult run = run_installer(args, faulty);
+        if (!run.injected) break;
+        const auto now = state();
+        const std::string left = tree_differences(done, now);  // "-" not done yet
+        if (run.status == 0) {
+          EXPECT_TRUE(left.empty()) << "reported success:\n" << left;
+        } else {
+          EXPECT_EQ(run.status, 1);
+          EXPECT_NE((run.out + run.err).find("ERROR: "), std::string::npos) << run.out << run.err;
+        }
+        bool installed = true;
+        for (const char* path : {IMAGE, "/flash/etc/a", "/flash/lib/x/d", "/flash/bin/t"}) {
+          installed = installed && now.count(path) && now.at(path) == done.at(path);
+        }
+        EXPECT_TRUE(exists(DOWNLOAD) || installed) << left;
+        const RunResult rerun = run_installer(args);
+        EXPECT_EQ(rerun.status, 0) << rerun.out << rerun.err;
+        const auto finished = state();
+        const std::string unfinished = tree_differences(done, finished);
+        EXPECT_TRUE(unfinished.empty()) << "the faulted run (status " << run.status << ") left:\n"
+                                        << left << "the rerun left:\n"
+                                        << unfinished;
+        EXPECT_FALSE(staged_file_left(finished)) << tree("/");
+      }
+    }
+  }
+}
+
+// The space check counts the inodes that the commit needs beyond what staging took.
+TEST_F(FaultInjection, AFlashWithTooFewInodesRefusesTheUpgradeUntouched) {
+  require_mounts();
+  offer_upgrade(16);  // 19 new directories
+  fs::rename(host_path("/flash"), host_path("/rw/seed"));
+  make_dirs("/flash");
+  // The installer on a tmpfs flash that starts as v1 left it; prints the inodes it then
+  // holds and whether it changed.
+  const auto run_on_tmpfs = [this](const std::string& inodes, const char* mode) {
+    ChildOptions options;
+    options.mounts = {{"/flash", "4m" + inodes}};
+    return run_in_root(
+        [mode] {
+          fs::copy("/rw/seed", "/flash", fs::copy_options::recursive);
+          const auto listing = [] {
+            std::map<std::string, std::string> lines;
+            for (const auto& entry : fs::recursive_directory_iterator("/flash")) {
+              const std::string path = entry.path().string();
+              // The staging directory may be made before the space is judged.
+              if (path == "/flash/.staging" || path == "/flash/postlog") continue;
+              std::ostringstream contents;
+              if (entry.is_regular_file()) contents << std::ifstream(path).rdbuf();
+              lines[path] = contents.str();
+            }
+            return lines;
+          };
+          const auto before = listing();
+          std::string name = "installer", option = mode ? mode : "";
+          char* argv[] = {name.data(), mode ? option.data() : nullptr, nullptr};
+          const int status = ::run_installer(mode ? 2 : 1, argv);
+          struct statfs info;
+          ::statfs("/flash", &info);
+          std::cout << "\ninodes=" << info.f_files - info.f_ffree
+                    << (listing() == before ? " unchanged\n" : " changed\n");
+          return status;
+        },
+        options);
+  };
+  const RunResult staged = run_on_tmpfs("", "--safe");
+  ASSERT_EQ(staged.status, 0) << staged.out;
+  const size_t at = staged.out.find("\ninodes=");
+  ASSERT_NE(at, std::string::npos) << staged.out;
+  const long used = std::stol(staged.out.substr(at + 8));
+  // Room for what staging takes, not for the new directories.
+  const RunResult run = run_on_tmpfs(",nr_inodes=" + std::to_string(used + 8), nullptr);
+  EXPECT_EQ(run.status, 28) << run.out << run.err;
+  EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(" unchanged\n"), std::string::npos) << run.out;
+  EXPECT_TRUE(exists(DOWNLOAD));
+}
+
+}  // namespace
