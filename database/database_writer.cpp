@@ -30,11 +30,15 @@ bool writes_text_form(const Package& package) {
   return !package.has_part21 && !(package.header_flags & HEADER_NO_TEXT_DB);
 }
 
+// A marker whose writing fails leaves the transaction unable to commit: an empty one
+// would read back as another state.
 bool write_line(Manifest& manifest, const std::string& path, uint64_t size_hint,
                 const std::string& line) {
   FileStream out = manifest.create_file(path, size_hint, 0);
   out << line << '\n';
-  return finish(out);
+  if (finish(out)) return true;
+  manifest.note_failure(errno);
+  return false;
 }
 
 std::string version_line(const Package& package) {

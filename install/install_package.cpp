@@ -244,7 +244,14 @@ bool install_package(Package& package, Manifest& manifest, PartStream& stream) {
     return false;
   }
   if (recorded && !write_database_record(package, manifest)) return false;
-  if (package.header_flags & HEADER_BOOT_IMAGE) manifest.create_file(UPGRADED_MARKER, 1, 0).close();
+  if (package.header_flags & HEADER_BOOT_IMAGE) {
+    FileStream marker = manifest.create_file(UPGRADED_MARKER, 1, 0);
+    marker.close();
+    if (marker.fail()) {
+      report_write_failure(package, "UPGRADED");
+      return false;
+    }
+  }
   // What the disk lost of a file already closed shows only now.
   if (const int lost = BackgroundFlush::settle()) {
     errno = lost;

@@ -2,10 +2,10 @@
 // system image, the boot image, all staged in the transaction.
 #pragma once
 
+#include "transaction/system_paths.h"
+
 class Manifest;
 class Package;
-
-constexpr const char* BOOT_IMAGE = "/flash/bootimage";
 
 // Stages the removal of every recorded file ("/flash" + each path of `files`, which is then
 // emptied) except paths that extraction could not have written (unsafe names, directories),

@@ -23,7 +23,7 @@ int run_installer(int argc, char* argv[]) {
     case ScanOutcome::commit:
       return commit_mode(repository);
     case ScanOutcome::cancel:
-      return cancel_mode();
+      return cancel_mode(repository);
     case ScanOutcome::run:
       break;
   }
@@ -31,6 +31,10 @@ int run_installer(int argc, char* argv[]) {
   if (!options.root.empty() && !change_root(options.root)) std::perror("chroot");
   if (::chdir("/") != 0) {
     // Nothing to do: the run goes on where it stands.
+  }
+  // The database must tell what the flash holds before it is read.
+  if (!options.show) {
+    if (const int status = finish_interrupted_run(repository)) return status;
   }
   const char* arch = std::getenv("arch");
   // The table shows a few fields of each record; reading the rest would only slow it.

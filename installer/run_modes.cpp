@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <set>
 #include <iostream>
+#include <set>
 
 #include "install/remove_package.h"
 #include "installer/cleanup.h"
@@ -38,11 +38,16 @@ std::set<std::string> staged_sources(const Manifest& manifest) {
 }
 
 // Deletes what interrupted runs left in the staging directories, sparing the files of a
-// saved transaction that a later "--commit" may still need.
+// saved transaction that a later "--commit" may still need, and those of a commit whose
+// journal could not be finished.
 void clear_leftovers(Manifest& manifest) {
-  Manifest saved;
-  (void)saved.load(SAVED_MANIFEST_PATH);
-  clear_staging(manifest.staging(), staged_sources(saved));
+  std::set<std::string> keep;
+  for (const std::string& file :
+       {std::string(SAVED_MANIFEST_PATH), commit_journal(manifest.staging(), false)}) {
+    Manifest pending;
+    if (!file.empty() && pending.load(file)) keep.merge(staged_sources(pending));
+  }
+  clear_staging(manifest.staging(), keep);
 }
 
 // A saved transaction was staged against the state before this run's changes: committed
@@ -74,7 +79,15 @@ int commit_own(Repository& repository, Manifest& manifest) {
 
 }  // namespace
 
+int finish_interrupted_run(Repository& repository) {
+  Manifest manifest;
+  CommitResult result;
+  if (!finish_interrupted_commit(manifest, result)) return 0;
+  return report_commit(repository, result);
+}
+
 int commit_mode(Repository& repository) {
+  if (const int status = finish_interrupted_run(repository)) return status;
   Manifest manifest;
   (void)manifest.load(SAVED_MANIFEST_PATH);
   clear_staging(manifest.staging(), staged_sources(manifest));
@@ -90,7 +103,8 @@ int commit_mode(Repository& repository) {
   return report_commit(repository, outcome);
 }
 
-int cancel_mode() {
+int cancel_mode(Repository& repository) {
+  if (const int status = finish_interrupted_run(repository)) return status;
   Manifest manifest;
   (void)manifest.load(SAVED_MANIFEST_PATH);
   cancel(manifest);
@@ -185,10 +199,13 @@ int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, b
     status = NO_BOOT_SPACE_STATUS;
   }
   if (manifest.empty()) return status;
-  manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0).close();
+  FileStream marker = manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0);
+  marker.close();
+  if (marker.fail()) manifest.note_failure(errno);
   if (commit_now) return commit_own(repository, manifest);
   drop_saved(repository);
-  if (!manifest.save(SAVED_MANIFEST_PATH)) {
+  if (manifest.failure() != 0) errno = manifest.failure();
+  if (manifest.failure() != 0 || !manifest.save(SAVED_MANIFEST_PATH)) {
     // Nothing will commit or cancel it later, so its staged files go now.
     repository.error("can not save transaction: %s", std::strerror(errno));
     cancel(manifest);

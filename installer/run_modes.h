@@ -16,7 +16,12 @@ constexpr const char* PACKAGES_CHANGED_PATH = "/flash/PCKGS_CHANGED";
 // commit is reported ("can not commit: ...", status 1) and the file stays for another try.
 int commit_mode(Repository& repository);
 // Drops "/ram/MANIFEST" and the transaction it holds, deleting its staged files.
-int cancel_mode();
+int cancel_mode(Repository& repository);
+// Finishes, before anything else, a commit that an earlier run began on the database's
+// entries and did not end (a power cut, a failure): 0, or status 1 after "can not commit:
+// ..." when it fails again. Every mode that changes the flash runs it first; the
+// "--commit" and "--cancel" modes run it themselves.
+int finish_interrupted_run(Repository& repository);
 int show_mode(Repository& repository);
 int cleanup_mode(Repository& repository);
 // Installs the package read from `in` (standard input), keeping a copy of it as its

@@ -79,7 +79,7 @@ TEST_F(UpgradeTail, ASaveThatFailsOnAFullRamIsReportedAndLeavesNothingToCommit) 
   EXPECT_EQ(run.out,
             "ERROR: can not save transaction: No space left on device\n"
             "finishing install... \b \n"
-            "1 filler \n");
+            "1 .staging,filler \n");
 }
 
 TEST_F(UpgradeTail, AnUpgradeThatDoesNotFitIsCancelledUnlessReinstalling) {

@@ -13,12 +13,12 @@
 #include "format/package_reader.h"
 #include "install/remove_package.h"
 #include "installer/stream_install.h"
+#include "package/relations.h"
 #include "package/repository.h"
 #include "planning/admission.h"
 #include "planning/candidate_order.h"
 #include "planning/install_plan.h"
 #include "planning/schedule.h"
-#include "package/relations.h"
 #include "transaction/commit.h"
 #include "transaction/file_sink.h"
 #include "transaction/file_source.h"
@@ -203,7 +203,9 @@ bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
     }
     if (result != 0) {
       cancel(manifest);
-      return false;
+      // A file older than what is installed is passed over with a warning: no failure,
+      // though it ends the upgrade as any refusal does.
+      return !(allow & ADMIT_DOWNGRADE) && is_installed_newer(repository, *file);
     }
     if (keeps) {
       keep_image(manifest, *file, held, database_dir, boot_image);

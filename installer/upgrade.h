@@ -18,6 +18,7 @@ constexpr const char* IGNORE_MARKER = "/rw/pckg/.download/IGNORE";
 
 // Stages the upgrade in `manifest`. The first failing file cancels the whole transaction
 // and ends the upgrade; so does an upgrade that would leave no package at all: false then.
+// A file refused for being older than what is installed ends it too, but is no failure.
 bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow);
 
 // Appends a record for each readable package file of `folder` (a path ending in "/"):

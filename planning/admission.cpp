@@ -50,6 +50,11 @@ bool is_installed_already(Repository& repository, const PackageInfo& package) {
   return installed != nullptr && compare(package, *installed) == 0;
 }
 
+bool is_installed_newer(Repository& repository, const PackageInfo& package) {
+  const Package* installed = judged_namesake(repository, package);
+  return installed != nullptr && compare(package, *installed) < 0;
+}
+
 uint32_t admit(Repository& repository, const PackageInfo& package, uint32_t allowed) {
   uint32_t result = 0;
   bool reported = false;

@@ -24,6 +24,9 @@ uint32_t admit(Repository& repository, const PackageInfo& package, uint32_t allo
 // Whether the very version and build time of `package` are installed ("branding" never
 // counts: it may always be installed again). Prints nothing.
 bool is_installed_already(Repository& repository, const PackageInfo& package);
+// Whether a newer version than `package` is installed, so that admission passes it over
+// with a warning unless a downgrade is allowed. Prints nothing.
+bool is_installed_newer(Repository& repository, const PackageInfo& package);
 
 // Whether a base system package may run on this board: its version is at least the
 // board's minimum, and it is 3.20rc2 or later when the flash has 256 KiB erase blocks.

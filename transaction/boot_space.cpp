@@ -9,6 +9,7 @@
 #include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
+#include "transaction/system_paths.h"
 
 namespace {
 
@@ -93,19 +94,26 @@ bool fits_boot_space(const Manifest& manifest) {
   (void)BackgroundFlush::settle();
   SpaceAccount boot("/flash/boot");
   SpaceAccount flash("/flash");
-  for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind != ManifestKind::remove) continue;
-    boot.count_removal(path);
-    flash.count_removal(path);
-  }
-  for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind == ManifestKind::link) {
-      boot.count_link(path);
-      flash.count_link(path);
+  // In the commit's order: everything but the database's entries, then those. Consumed
+  // downloads are deleted only once all is done: their room never helps.
+  for (const bool records : {false, true}) {
+    for (const auto& [path, op] : manifest.operations()) {
+      if (op.kind != ManifestKind::remove || is_record(path) != records || is_download(path)) {
+        continue;
+      }
+      boot.count_removal(path);
+      flash.count_removal(path);
     }
-    if (!is_move(op)) continue;
-    boot.count_move(op.source, path);
-    flash.count_move(op.source, path);
+    for (const auto& [path, op] : manifest.operations()) {
+      if (is_record(path) != records) continue;
+      if (op.kind == ManifestKind::link) {
+        boot.count_link(path);
+        flash.count_link(path);
+      }
+      if (!is_move(op)) continue;
+      boot.count_move(op.source, path);
+      flash.count_move(op.source, path);
+    }
   }
   return !boot.exhausted() && !flash.exhausted();
 }

@@ -57,6 +57,7 @@ struct SpaceAccount {
 };
 
 // True when neither account ends below its initial free blocks and at 16 or fewer, and no
-// copy runs out of room while the file it replaces still exists (removals come first, as
-// in the commit). Touches neither the disk nor `manifest`.
+// copy runs out of room while the file it replaces still exists, counted in the commit's
+// order (removals, then moves, first outside the database, then in it; consumed downloads
+// never). Touches neither the disk nor `manifest`.
 bool fits_boot_space(const Manifest& manifest);

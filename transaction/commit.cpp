@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
+#include "transaction/staging.h"
 #include "transaction/system_paths.h"
 
 namespace {
@@ -68,15 +70,6 @@ class Failures {
  private:
   int first_ = 0;
 };
-
-bool is_download(const std::string& path) {
-  const std::string folder = parent_dir(path) + "/";
-  return folder == DOWNLOAD_FOLDER || folder == FLASH_FOLDER || folder == SYSTEM_FOLDER;
-}
-
-bool is_record(const std::string& path) {
-  return path.compare(0, std::strlen(DATABASE_ROOT), DATABASE_ROOT) == 0;
-}
 
 bool is_consumed_download(const std::string& path, const ManifestOp& op) {
   return op.kind == ManifestKind::remove && is_download(path);
@@ -272,57 +265,199 @@ std::vector<std::string> dirs_of(const Manifest& manifest, Flushed which) {
   return dirs;
 }
 
+// A directory where a file or link is to be placed, which nothing in the transaction
+// removes: the commit could never finish, so it must not begin.
+int find_obstacle(const Manifest& manifest) {
+  for (const auto& [path, op] : manifest.operations()) {
+    if (op.kind == ManifestKind::remove) continue;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+    const std::optional<ManifestOp> removal = manifest.find(path + "/");
+    if (!removal || removal->kind != ManifestKind::remove) return EISDIR;
+  }
+  return 0;
+}
+
+// The device of the file system that receives a file moved to `path`.
+bool receiving_device(const std::string& path, dev_t& device) {
+  std::string dir = parent_dir(path);
+  struct stat info;
+  while (::stat(dir.c_str(), &info) != 0) {
+    if (dir == "/" || dir == ".") return false;
+    dir = parent_dir(dir);
+  }
+  device = info.st_dev;
+  return true;
+}
+
+// Copies each database entry staged on another file system (RAM) into the staging directory
+// of its own, so that the entries' pass is renames only, which a journal can repeat after a
+// power cut that empties RAM. 0, or the errno of the first failure.
+int bring_records_home(Manifest& manifest) {
+  std::vector<std::pair<std::string, std::string>> copies;  // path, copy
+  int failed = 0;
+  for (const auto& [path, op] : manifest.operations()) {
+    dev_t device = 0;
+    struct stat source;
+    if (!is_record(path) || !is_move(op) || ::stat(op.source.c_str(), &source) != 0 ||
+        !receiving_device(path, device) || source.st_dev == device) {
+      continue;
+    }
+    std::string copy = manifest.staging().dir_for(parent_dir(path));
+    if (copy.empty()) {
+      failed = errno;
+      break;
+    }
+    copy += "/tmpXXXXXX";
+    const int fd = ::mkstemp(&copy[0]);
+    if (fd < 0 || ::close(fd) != 0 || !copy_file(op.source, copy, false) ||
+        ::chmod(copy.c_str(), source.st_mode & 07777) != 0) {
+      failed = errno != 0 ? errno : EIO;
+      if (fd >= 0) ::unlink(copy.c_str());
+      break;
+    }
+    copies.emplace_back(path, std::move(copy));
+  }
+  // The copies are the transaction's own; a staged original goes with the replacement.
+  for (auto& [path, copy] : copies) manifest.add_staged(copy, path);
+  return failed;
+}
+
+// Carries out, in path order, the removals and links and then the moves of the paths on one
+// side: the database's entries or everything else.
+void apply_pass(Manifest& manifest, bool records, bool progress, MoveSources& keep,
+                Failures& failures) {
+  for (const auto& [path, op] : manifest.operations()) {
+    if (is_record(path) != records) continue;
+    if (op.kind == ManifestKind::remove && !is_download(path)) {
+      remove_now(manifest, path, keep, failures);
+    }
+    if (op.kind == ManifestKind::link) link_now(manifest, path, op.source, failures);
+  }
+  // Every removal runs before any move, so a removed directory can be refilled.
+  for (const auto& [path, op] : manifest.operations()) {
+    if (is_record(path) == records && is_move(op)) {
+      move_now(manifest, path, op, progress, failures);
+    }
+  }
+}
+
+// Writes what the journal must repeat (the database's entries and the downloads) to a new
+// staged file beside `journal`, to be renamed onto it when the commit begins on the
+// entries. The staged file's name, or empty when there is nothing to journal; `error` is
+// set when it cannot be written.
+std::string write_pending_journal(Manifest& manifest, const std::string& journal, int& error) {
+  Manifest part;
+  for (const auto& [path, op] : manifest.operations()) {
+    if (is_record(path) || is_consumed_download(path, op)) part.put_op(path, op);
+  }
+  if (part.empty()) return {};
+  std::string pending = journal.empty() ? journal : parent_dir(journal) + "/tmpXXXXXX";
+  const int fd = pending.empty() ? -1 : ::mkstemp(&pending[0]);
+  if (fd < 0 || ::close(fd) != 0 || !part.save(pending)) {
+    error = errno != 0 ? errno : EIO;
+    if (fd >= 0) ::unlink(pending.c_str());
+    std::perror("journal");
+    return {};
+  }
+  return pending;
+}
+
 }  // namespace
+
+std::string commit_journal(StagingAreas& areas, bool create) {
+  std::string dir = DATABASE_ROOT;
+  struct stat info;
+  while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
+  const std::string area = create ? areas.dir_for(dir) : areas.find(dir);
+  return area.empty() ? area : area + "/" + JOURNAL_NAME;
+}
 
 CommitResult commit(Manifest& manifest, bool progress) {
   // Every install judged the flushes of what it staged.
   BackgroundFlush::end_transaction();
   CommitResult result;
+  // Something could not be staged, or could never be placed: nothing may change.
+  result.error = manifest.failure();
+  if (result.error != 0) return result;
+  result.error = find_obstacle(manifest);
+  if (result.error != 0) {
+    errno = result.error;
+    std::perror("rename");
+    return result;
+  }
+  // What the database's entries need is made before the first change, so that a full
+  // flash refuses the commit whole: their sources on the flash, and the journal.
+  result.error = bring_records_home(manifest);
+  if (result.error != 0) return result;
+  const std::string journal = commit_journal(manifest.staging(), true);
+  const std::string pending = write_pending_journal(manifest, journal, result.error);
+  if (result.error != 0) return result;
   // Every file renamed into place must be on the disk in full before the first change, and
   // so must what runs before, on the disks the commit changes.
   std::vector<std::string> before = dirs_of(manifest, Flushed::sources);
   const std::vector<std::string> targets = dirs_of(manifest, Flushed::targets);
   before.insert(before.end(), targets.begin(), targets.end());
   result.error = sync_dirs(before);
-  if (result.error != 0) return result;
+  if (result.error != 0) {
+    if (!pending.empty()) ::unlink(pending.c_str());
+    return result;
+  }
   result.changed = true;
   Failures failures;
   MoveSources keep(manifest);
-  // Database entries come last, and only once every other file is in place and on the
-  // disk: an entry never tells of files that a failure or a cut left out, and the rerun
-  // installs again from the download still there.
-  for (const bool records : {false, true}) {
-    if (records) {
-      if (const int error = sync_dirs(targets)) failures.note(error);
-      if (failures.first() != 0) break;
-    }
-    for (const auto& [path, op] : manifest.operations()) {
-      if (is_record(path) != records) continue;
-      if (op.kind == ManifestKind::remove && !is_download(path)) {
-        remove_now(manifest, path, keep, failures);
-      }
-      if (op.kind == ManifestKind::link) link_now(manifest, path, op.source, failures);
-    }
-    // Every removal runs before any move, so a removed directory can be refilled.
-    for (const auto& [path, op] : manifest.operations()) {
-      if (is_record(path) == records && is_move(op)) {
-        move_now(manifest, path, op, progress, failures);
-      }
+  apply_pass(manifest, false, progress, keep, failures);
+  if (const int error = sync_dirs(targets)) failures.note(error);
+  // The database's entries come only once every other file is in place and on the disk:
+  // they never tell of files that a failure or a cut left out, and the rerun installs again
+  // from the download still there. From their first change on, the journal makes the next
+  // run finish them; until then it is a staged file, which the next run deletes.
+  if (failures.first() == 0 && !pending.empty()) {
+    if (::rename(pending.c_str(), journal.c_str()) != 0) {
+      failures.report("rename");
+    } else if (const int error = sync_dirs({parent_dir(journal)})) {
+      failures.note(error);
     }
   }
-  if (const int error = sync_dirs(targets)) failures.note(error);
-  manifest.forget_directories();
-  // A download goes only once what it brought is on the disk: until then a rerun can
-  // repeat the install from it.
   if (failures.first() == 0) {
+    apply_pass(manifest, true, progress, keep, failures);
+    if (const int error = sync_dirs(targets)) failures.note(error);
+  } else if (!pending.empty()) {
+    ::unlink(pending.c_str());
+  }
+  manifest.forget_directories();
+  // Done with the entries: a journal repeated later could undo a newer install. A download
+  // goes only once what it brought is on the disk: until then a rerun can repeat the
+  // install from it (and after this, it finds the version installed and deletes it).
+  if (failures.first() == 0) {
+    std::vector<std::string> finished = dirs_of(manifest, Flushed::downloads);
+    if (!pending.empty()) {
+      if (::unlink(journal.c_str()) != 0 && errno != ENOENT) failures.report("unlink");
+      finished.push_back(parent_dir(journal));
+    }
     for (const auto& [path, op] : manifest.operations()) {
       if (is_consumed_download(path, op)) remove_now(manifest, path, keep, failures);
     }
-    if (const int error = sync_dirs(dirs_of(manifest, Flushed::downloads))) failures.note(error);
+    if (const int error = sync_dirs(finished)) failures.note(error);
   }
   result.error = failures.first();
   return result;
 }
+
+bool finish_interrupted_commit(Manifest& manifest, CommitResult& result) {
+  const std::string journal = commit_journal(manifest.staging(), false);
+  struct stat info;
+  if (journal.empty() || ::lstat(journal.c_str(), &info) != 0) return false;
+  Manifest interrupted;
+  if (!S_ISREG(info.st_mode) || !interrupted.load(journal)) {
+    // Not one this installer wrote whole (saving renames a complete file into place).
+    ::unlink(journal.c_str());
+    return false;
+  }
+  result = commit(interrupted, false);
+  return true;
+}
+
 void cancel(Manifest& manifest) {
   // A flush that still runs would keep a deleted file's blocks taken until it ends.
   BackgroundFlush::end_transaction();

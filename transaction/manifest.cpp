@@ -218,8 +218,11 @@ bool Manifest::save(const std::string& file) const {
       return false;
     }
   }
-  // Written beside its place and renamed into it: a reader never sees part of it.
-  std::string temp = file + ".XXXXXX";
+  // Written in the staging directory of its file system and renamed into place: a reader
+  // never sees part of it, and what a cut leaves is deleted by the next run.
+  std::string temp = staging_.dir_for(parent_dir(file));
+  if (temp.empty()) return false;
+  temp += TEMP_NAME;
   const int fd = ::mkstemp(&temp[0]);
   if (fd < 0) return false;
   std::string text;

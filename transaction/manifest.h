@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -104,7 +105,7 @@ class Manifest {
   // Writes one line per operation to `file`, replacing it whole:
   //   "U <path>", "L <path> <link target>", "M <path> <source>"; a removed path may hold
   //   spaces, since it runs to the line end.
-  // The lines go to a temporary file beside `file`, which is renamed onto it only when
+  // The lines go to a staged file on the same file system, which is renamed onto it only when
   // complete, so `file` holds either this transaction whole or what it held before. False,
   // with errno set and `file` untouched, when writing fails, or when a line break anywhere,
   // or a space in the path of a move or link, would read back as other operations.
@@ -115,10 +116,18 @@ class Manifest {
   // line ends the list. A source may hold spaces: the third field runs to the line end.
   bool load(const std::string& file);
 
-  // Forgets every operation without touching any file.
+  // Records that staging something failed where the caller could not stop the run (a
+  // marker file): the commit then refuses to begin. The first errno counts.
+  void note_failure(int error) {
+    if (failure_ == 0) failure_ = error != 0 ? error : EIO;
+  }
+  int failure() const { return failure_; }
+
+  // Forgets every operation, and a recorded failure, without touching any file.
   void clear() {
     operations_.clear();
     forget_directories();
+    failure_ = 0;
   }
   // Drops what create_file remembers of the directories that exist; the commit calls it,
   // since it makes directories.
@@ -136,5 +145,6 @@ class Manifest {
   PathTable operations_;
   std::string last_parent_;    // parent directory of the last file staged with a hint
   std::string last_existing_;  // its nearest existing ancestor then
-  StagingAreas staging_;
+  mutable StagingAreas staging_;
+  int failure_ = 0;  // a cache of where the staging directories are
 };

@@ -216,8 +216,8 @@ TEST_F(ManifestTest, SaveIsWholeOrNothingOnAFullDisk) {
       },
       options);
   EXPECT_EQ(run.out,
-            "0 No space left on device MANIFEST,filler U /flash/earlier\n"
-            "1 MANIFEST 1301\n");
+            "0 No space left on device .staging,MANIFEST,filler U /flash/earlier\n"
+            "1 .staging,MANIFEST 1301\n");
 }
 
 TEST_F(ManifestTest, OverlongPathsAreRefusedWhereTheyEnter) {

@@ -106,10 +106,13 @@ bool StagingAreas::holds(const std::string& path) {
   if (!is_staged_name(base_name(path).c_str())) return false;
   const std::string area = parent_dir(path);
   if (base_name(area) != STAGING_NAME) return false;
+  // Not a link to a directory elsewhere, whose files are somebody else's.
+  struct stat info;
+  if (::lstat(area.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
   const std::string top = parent_dir(area);
   dev_t device = 0;
   const std::string found = top_of(top, device);
-  return !found.empty() && found == top;
+  return !found.empty() && found == top && device == info.st_dev;
 }
 
 void clear_staging(StagingAreas& areas, const std::set<std::string>& keep) {
