@@ -19,6 +19,7 @@
 #include "planning/schedule.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
+#include "transaction/commit_journal.h"
 #include "transaction/file_sink.h"
 #include "transaction/manifest.h"
 #include "transaction/staging.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "transaction/background_flush.h"
+#include "transaction/commit_journal.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 #include "transaction/staging.h"
@@ -278,51 +279,6 @@ int find_obstacle(const Manifest& manifest) {
   return 0;
 }
 
-// The device of the file system that receives a file moved to `path`.
-bool receiving_device(const std::string& path, dev_t& device) {
-  std::string dir = parent_dir(path);
-  struct stat info;
-  while (::stat(dir.c_str(), &info) != 0) {
-    if (dir == "/" || dir == ".") return false;
-    dir = parent_dir(dir);
-  }
-  device = info.st_dev;
-  return true;
-}
-
-// Copies each database entry staged on another file system (RAM) into the staging directory
-// of its own, so that the entries' pass is renames only, which a journal can repeat after a
-// power cut that empties RAM. 0, or the errno of the first failure.
-int bring_records_home(Manifest& manifest) {
-  std::vector<std::pair<std::string, std::string>> copies;  // path, copy
-  int failed = 0;
-  for (const auto& [path, op] : manifest.operations()) {
-    dev_t device = 0;
-    struct stat source;
-    if (!is_record(path) || !is_move(op) || ::stat(op.source.c_str(), &source) != 0 ||
-        !receiving_device(path, device) || source.st_dev == device) {
-      continue;
-    }
-    std::string copy = manifest.staging().dir_for(parent_dir(path));
-    if (copy.empty()) {
-      failed = errno;
-      break;
-    }
-    copy += "/tmpXXXXXX";
-    const int fd = ::mkstemp(&copy[0]);
-    if (fd < 0 || ::close(fd) != 0 || !copy_file(op.source, copy, false) ||
-        ::chmod(copy.c_str(), source.st_mode & 07777) != 0) {
-      failed = errno != 0 ? errno : EIO;
-      if (fd >= 0) ::unlink(copy.c_str());
-      break;
-    }
-    copies.emplace_back(path, std::move(copy));
-  }
-  // The copies are the transaction's own; a staged original goes with the replacement.
-  for (auto& [path, copy] : copies) manifest.add_staged(copy, path);
-  return failed;
-}
-
 // Carries out, in path order, the removals and links and then the moves of the paths on one
 // side: the database's entries or everything else.
 void apply_pass(Manifest& manifest, bool records, bool progress, MoveSources& keep,
@@ -342,36 +298,7 @@ void apply_pass(Manifest& manifest, bool records, bool progress, MoveSources& ke
   }
 }
 
-// Writes what the journal must repeat (the database's entries and the downloads) to a new
-// staged file beside `journal`, to be renamed onto it when the commit begins on the
-// entries. The staged file's name, or empty when there is nothing to journal; `error` is
-// set when it cannot be written.
-std::string write_pending_journal(Manifest& manifest, const std::string& journal, int& error) {
-  Manifest part;
-  for (const auto& [path, op] : manifest.operations()) {
-    if (is_record(path) || is_consumed_download(path, op)) part.put_op(path, op);
-  }
-  if (part.empty()) return {};
-  std::string pending = journal.empty() ? journal : parent_dir(journal) + "/tmpXXXXXX";
-  const int fd = pending.empty() ? -1 : ::mkstemp(&pending[0]);
-  if (fd < 0 || ::close(fd) != 0 || !part.save(pending)) {
-    error = errno != 0 ? errno : EIO;
-    if (fd >= 0) ::unlink(pending.c_str());
-    std::perror("journal");
-    return {};
-  }
-  return pending;
-}
-
 }  // namespace
-
-std::string commit_journal(StagingAreas& areas, bool create) {
-  std::string dir = DATABASE_ROOT;
-  struct stat info;
-  while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
-  const std::string area = create ? areas.dir_for(dir) : areas.find(dir);
-  return area.empty() ? area : area + "/" + JOURNAL_NAME;
-}
 
 CommitResult commit(Manifest& manifest, bool progress) {
   // Every install judged the flushes of what it staged.
@@ -442,20 +369,6 @@ CommitResult commit(Manifest& manifest, bool progress) {
   }
   result.error = failures.first();
   return result;
-}
-
-bool finish_interrupted_commit(Manifest& manifest, CommitResult& result) {
-  const std::string journal = commit_journal(manifest.staging(), false);
-  struct stat info;
-  if (journal.empty() || ::lstat(journal.c_str(), &info) != 0) return false;
-  Manifest interrupted;
-  if (!S_ISREG(info.st_mode) || !interrupted.load(journal)) {
-    // Not one this installer wrote whole (saving renames a complete file into place).
-    ::unlink(journal.c_str());
-    return false;
-  }
-  result = commit(interrupted, false);
-  return true;
 }
 
 void cancel(Manifest& manifest) {

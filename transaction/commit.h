@@ -1,14 +1,7 @@
 // Ending a transaction: carrying out its operations, or dropping them.
 #pragma once
 
-#include <string>
-
 class Manifest;
-class StagingAreas;
-
-// The file, in the staging directory of the database's file system, that holds a commit
-// which has begun on the database's entries and not yet ended.
-constexpr const char* JOURNAL_NAME = "journal";
 
 struct CommitResult {
   int error = 0;         // errno of the first failure; 0 when everything was done
@@ -30,11 +23,5 @@ struct CommitResult {
 // place stays where it is. The operations stay in `manifest`. `progress` turns the spinner
 // on standard output while copying.
 [[nodiscard]] CommitResult commit(Manifest& manifest, bool progress);
-// The journal's path; without `create`, empty when there is no staging directory.
-std::string commit_journal(StagingAreas& areas, bool create);
-// Finishes the commit that a power cut or a failure interrupted after it began on the
-// database's entries, from its journal; false, doing nothing, when there is none. `result`
-// tells how the commit went; a failed one keeps its journal for the next try.
-bool finish_interrupted_commit(Manifest& manifest, CommitResult& result);
 // Deletes the transaction's own temporary files and forgets every operation.
 void cancel(Manifest& manifest);

@@ -1,0 +1,32 @@
+// The commit's journal: once a commit begins on the database's entries, a file in the
+// staging directory of the database's file system holds what is left to do (the entries
+// and the downloads), so that the next run finishes it after a power cut or a failure.
+#pragma once
+
+#include <string>
+
+#include "transaction/commit.h"
+
+class Manifest;
+class StagingAreas;
+
+constexpr const char* JOURNAL_NAME = "journal";
+
+// The journal's path; without `create`, empty when there is no staging directory.
+std::string commit_journal(StagingAreas& areas, bool create);
+
+// Copies each database entry staged on another file system (RAM) into the staging
+// directory of its own, so that the entries' pass is renames only, which a journal can
+// repeat after a power cut that empties RAM. 0, or the errno of the first failure.
+int bring_records_home(Manifest& manifest);
+
+// Writes what the journal must repeat (the database's entries and the downloads) to a new
+// staged file beside `journal`, to be renamed onto it when the commit begins on the
+// entries. The staged file's name, or empty when there is nothing to journal; `error` is
+// set when it cannot be written.
+std::string write_pending_journal(Manifest& manifest, const std::string& journal, int& error);
+
+// Finishes the commit that a power cut or a failure interrupted after it began on the
+// database's entries, from its journal; false, doing nothing, when there is none. `result`
+// tells how the commit went; a failed one keeps its journal for the next try.
+bool finish_interrupted_commit(Manifest& manifest, CommitResult& result);
