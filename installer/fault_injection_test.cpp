@@ -42,6 +42,52 @@ TestPackage app(Version version, int extra_files = 0) {
   return p;
 }
 
+// Bundle "m": v2 changes member z as app does and brings a new member zz.
+std::string bundle(Version version) {
+  std::vector<TestPackage> members = {test_package("a", version), test_package("z", version)};
+  members[0].files = {file_entry("etc/ma", "a")};
+  if (version == V1) {
+    members[1].files = {file_entry("etc/z", "z1"), file_entry("etc/y", "y1")};
+  } else {
+    members[1].files = {file_entry("etc/z", "z2"), file_entry("lib/z/d", "d2")};
+    members.push_back(test_package("zz", version));
+    members[2].files = {file_entry("etc/zz", "zz")};
+  }
+  return bundle_bytes(header_group("m", version), members);
+}
+
+// With "bootimage" set, the whole bundle becomes /flash/bootimage.
+std::string routeros(Version version) {
+  TestPackage system = test_package("system", version), net = test_package("net", version);
+  system.group.header_flags = HEADER_BOOT_IMAGE;
+  system.files = {file_entry("boot/k", "k")};
+  net.files = {file_entry("etc/net", "net " + version_text(version))};
+  return bundle_bytes(header_group("routeros", version), {system, net});
+}
+
+std::string app_bytes(Version version) { return package_bytes(app(version)); }
+
+struct Upgrade {
+  const char* download;
+  std::string (*bytes)(Version);
+  bool boot_image;
+  // What holds the new version once installed, the kept package file first: with the
+  // download gone, these must.
+  std::vector<const char*> installed;
+};
+
+const Upgrade UPGRADES[] = {
+    {DOWNLOAD, app_bytes, false, {IMAGE, "/flash/etc/a", "/flash/lib/x/d", "/flash/bin/t"}},
+    {"/rw/pckg/.download/m.vmp",
+     bundle,
+     false,
+     {"/flash/var/pdb/m/image", "/flash/etc/z", "/flash/lib/z/d", "/flash/etc/zz"}},
+    {"/rw/pckg/.download/routeros.vmp",
+     routeros,
+     true,
+     {"/flash/bootimage", "/flash/var/pdb/routeros/image", "/flash/etc/net"}},
+};
+
 // Staged files left behind: anything in a ".staging" directory, or named like a staged file.
 bool staged_file_left(const std::map<std::string, std::string>& entries) {
   static const std::regex staged("(/\\.staging/.+|/tmp[A-Za-z0-9]{6})$");
@@ -84,51 +130,58 @@ TEST_F(FaultInjection, AFailingCallNeverLosesThePackageAndARerunFinishes) {
   if (!can_inject_faults()) GTEST_SKIP() << "system calls cannot be failed here (x86-64 only)";
   // The faulted run, which also finishes it: a plain upgrade, or a commit of what "--safe"
   // staged.
-  for (const bool safe : {false, true}) {
-    const std::vector<std::string> args =
-        safe ? std::vector<std::string>{"--commit"} : std::vector<std::string>{};
-    reset_root();
-    offer_upgrade();
-    if (safe) {
-      ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
-    }
-    const std::string saved = root() + ".saved";
-    fs::remove_all(saved);
-    fs::copy(root(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    ASSERT_EQ(run_installer(args).status, 0);
-    const auto done = state();
-    ASSERT_EQ(read_file(IMAGE), package_bytes(app(V2)));
+  for (const Upgrade& upgrade : UPGRADES) {
+    ChildOptions options;
+    if (upgrade.boot_image) options.env = {{"bootimage", "1"}};
+    for (const bool safe : {false, true}) {
+      const std::vector<std::string> args =
+          safe ? std::vector<std::string>{"--commit"} : std::vector<std::string>{};
+      reset_root();
+      make_dirs("/flash/var/pdb");
+      write_file(upgrade.download, upgrade.bytes(V1));
+      ASSERT_EQ(run_installer({"-q"}, options).status, 0);
+      write_file(upgrade.download, upgrade.bytes(V2));
+      if (safe) {
+        ASSERT_EQ(run_installer({"-q", "--safe"}, options).status, 0);
+      }
+      const std::string saved = root() + ".saved";
+      fs::remove_all(saved);
+      fs::copy(root(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      ASSERT_EQ(run_installer(args, options).status, 0);
+      const auto done = state();
+      ASSERT_EQ(read_file(upgrade.installed[0]), upgrade.bytes(V2));
 
-    for (const char* call : {"syncfs", "fsync", "rename", "unlink", "fchmod"}) {
-      for (int nth = 1; nth <= 40; ++nth) {
-        SCOPED_TRACE(std::string(safe ? "--commit" : "upgrade") + ": " + call + " #" +
-                     std::to_string(nth) + " fails");
-        restore(saved);
-        ChildOptions faulty;
-        faulty.fault = InjectedFault{call, nth, EIO};
-        const RunResult run = run_installer(args, faulty);
-        if (!run.injected) break;
-        const auto now = state();
-        const std::string left = tree_differences(done, now);  // "-" not done yet
-        if (run.status == 0) {
-          EXPECT_TRUE(left.empty()) << "reported success:\n" << left;
-        } else {
-          EXPECT_EQ(run.status, 1);
-          EXPECT_NE((run.out + run.err).find("ERROR: "), std::string::npos) << run.out << run.err;
+      for (const char* call : {"syncfs", "fsync", "rename", "unlink", "fchmod"}) {
+        for (int nth = 1; nth <= 40; ++nth) {
+          SCOPED_TRACE(std::string(upgrade.download) + (safe ? " --commit" : " upgrade") + ": " +
+                       call + " #" + std::to_string(nth) + " fails");
+          restore(saved);
+          ChildOptions faulty = options;
+          faulty.fault = InjectedFault{call, nth, EIO};
+          const RunResult run = run_installer(args, faulty);
+          if (!run.injected) break;
+          const auto now = state();
+          const std::string left = tree_differences(done, now);  // "-" not done yet
+          if (run.status == 0) {
+            EXPECT_TRUE(left.empty()) << "reported success:\n" << left;
+          } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE((run.out + run.err).find("ERROR: "), std::string::npos) << run.out << run.err;
+          }
+          bool installed = true;
+          for (const char* path : upgrade.installed) {
+            installed = installed && now.count(path) && now.at(path) == done.at(path);
+          }
+          EXPECT_TRUE(exists(upgrade.download) || installed) << left;
+          const RunResult rerun = run_installer(args, options);
+          EXPECT_EQ(rerun.status, 0) << rerun.out << rerun.err;
+          const auto finished = state();
+          const std::string unfinished = tree_differences(done, finished);
+          EXPECT_TRUE(unfinished.empty()) << "the faulted run (status " << run.status << ") left:\n"
+                                          << left << "the rerun left:\n"
+                                          << unfinished;
+          EXPECT_FALSE(staged_file_left(finished)) << tree("/");
         }
-        bool installed = true;
-        for (const char* path : {IMAGE, "/flash/etc/a", "/flash/lib/x/d", "/flash/bin/t"}) {
-          installed = installed && now.count(path) && now.at(path) == done.at(path);
-        }
-        EXPECT_TRUE(exists(DOWNLOAD) || installed) << left;
-        const RunResult rerun = run_installer(args);
-        EXPECT_EQ(rerun.status, 0) << rerun.out << rerun.err;
-        const auto finished = state();
-        const std::string unfinished = tree_differences(done, finished);
-        EXPECT_TRUE(unfinished.empty()) << "the faulted run (status " << run.status << ") left:\n"
-                                        << left << "the rerun left:\n"
-                                        << unfinished;
-        EXPECT_FALSE(staged_file_left(finished)) << tree("/");
       }
     }
   }
