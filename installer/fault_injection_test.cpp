@@ -42,28 +42,8 @@ TestPackage app(Version version, int extra_files = 0) {
   return p;
 }
 
-// Bundle "m": v2 changes member z as app does and brings a new member zz.
-std::string bundle(Version version) {
-  std::vector<TestPackage> members = {test_package("a", version), test_package("z", version)};
-  members[0].files = {file_entry("etc/ma", "a")};
-  if (version == V1) {
-    members[1].files = {file_entry("etc/z", "z1"), file_entry("etc/y", "y1")};
-  } else {
-    members[1].files = {file_entry("etc/z", "z2"), file_entry("lib/z/d", "d2")};
-    members.push_back(test_package("zz", version));
-    members[2].files = {file_entry("etc/zz", "zz")};
-  }
-  return bundle_bytes(header_group("m", version), members);
-}
-
-// With "bootimage" set, the whole bundle becomes /flash/bootimage.
-std::string routeros(Version version) {
-  TestPackage system = test_package("system", version), net = test_package("net", version);
-  system.group.header_flags = HEADER_BOOT_IMAGE;
-  system.files = {file_entry("boot/k", "k")};
-  net.files = {file_entry("etc/net", "net " + version_text(version))};
-  return bundle_bytes(header_group("routeros", version), {system, net});
-}
+std::string bundle(Version version) { return changing_bundle(version, V1); }
+std::string routeros(Version version) { return boot_image_bundle(version); }
 
 std::string app_bytes(Version version) { return package_bytes(app(version)); }
 

@@ -225,8 +225,7 @@ TEST_F(StreamRun, AnInstallThatDoesNotFitIsCancelledUnlessReinstalling) {
     if (reinstall) {
       // Not checked: the copy that does not fit fails the commit.
       EXPECT_EQ(run.status, 1);
-      EXPECT_NE(run.out.find("ERROR: can not commit: No space left on device\n"),
-                std::string::npos)
+      EXPECT_NE(run.out.find("ERROR: can not commit: No space left on device\n"), std::string::npos)
           << run.out;
     } else {
       EXPECT_EQ(run.status, 28);

@@ -61,8 +61,8 @@ std::vector<Offer> offers() {
   return {{"single", package_bytes(single), false}, {"suite", bundle, true, first_member(bundle)}};
 }
 
-// Every entry below the flash, RAM and temporary folders but the staging directory, with each file's size, mode and
-// a hash of all its bytes; and the download folder's names.
+// Every entry below the flash, RAM and temporary folders but the staging directory, with each
+// file's size, mode and a hash of all its bytes; and the download folder's names.
 std::string state() {
   std::ostringstream text;
   for (const char* top : {"/flash", "/ram", "/tmp", "/rw"}) {
@@ -194,12 +194,12 @@ TEST_P(DamageSweep, CutAtEveryByteOrWithABitFlippedInEveryByte) {
   EXPECT_GT(installed, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OfferAndMode, DamageSweep, ::testing::Combine(::testing::Values(0, 1), ::testing::Bool()),
-    [](const ::testing::TestParamInfo<std::tuple<int, bool>>& info) {
-      return std::string(std::get<0>(info.param) == 0 ? "Package" : "Bundle") +
-             (std::get<1>(info.param) ? "OnStdin" : "Downloaded");
-    });
+INSTANTIATE_TEST_SUITE_P(OfferAndMode, DamageSweep,
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<int, bool>>& info) {
+                           return std::string(std::get<0>(info.param) == 0 ? "Package" : "Bundle") +
+                                  (std::get<1>(info.param) ? "OnStdin" : "Downloaded");
+                         });
 
 TEST_F(Sweep, AFlashThatFillsUpAtEverySuccessiveWrite) {
   if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";

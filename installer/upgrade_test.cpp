@@ -267,9 +267,9 @@ TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
     EXPECT_EQ(run_installer({"--safe"}).status, 0);
     if (attack.replace) {
       write_file("/rw/pckg/.download/new.vmp", evil_bytes);
-      ASSERT_EQ(::rename(host_path("/rw/pckg/.download/new.vmp").c_str(),
-                         host_path(download).c_str()),
-                0);
+      ASSERT_EQ(
+          ::rename(host_path("/rw/pckg/.download/new.vmp").c_str(), host_path(download).c_str()),
+          0);
     } else {
       overwrite(other);
     }

@@ -41,3 +41,10 @@ std::string package_bytes(const TestPackage& package, uint32_t magic = PACKAGE_M
 // disabled, then the members signed at the bundle's level.
 std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackage>& members,
                          const std::vector<std::string>& listed = {}, int level = 2);
+
+// Bundle "m" with members "a" and "z"; any version but `first` changes z's files (one
+// replaced, one dropped, one added in a new directory) and brings the member "zz".
+std::string changing_bundle(Version version, Version first);
+// Bundle "routeros": "system", which carries the boot image (with "bootimage" set the
+// whole bundle becomes /flash/bootimage), and "net", whose file tells the version.
+std::string boot_image_bundle(Version version);
