@@ -26,17 +26,23 @@ TEST_F(CommitMode, CancelModeDropsAndCommitModeCarriesOutAStoredTransaction) {
   write_file("/flash/etc/conf", "plain file");
   write_file("/flash/old/tmpAbc123", "staged by an earlier run");  // spared by the removal
   write_file("/flash/var/pdb/image", "image");
+  // A staging directory that is a link elsewhere holds nobody's staged files.
+  write_file("/flash/keep/tmpAAAAAA", "somebody's");
+  ASSERT_EQ(::symlink("/flash/keep", host_path("/.staging").c_str()), 0);
   const std::string stored =
       "U /flash/gone\n"
       "L /flash/etc/conf /flash/real/conf\n"
       "U /flash/old\n"
       "M /flash/old/b /flash/old/tmpAbc123\n"
       "M /flash/var/pdb/p/image /flash/var/pdb/image\n";
-  write_file("/ram/MANIFEST", stored);
+  write_file("/ram/MANIFEST", stored + "M /flash/x /.staging/tmpAAAAAA\n");
   const RunResult cancelled = run_installer({"--cancel"});
   EXPECT_EQ(cancelled.status, 0);
   EXPECT_EQ(cancelled.out + cancelled.err, "");
   EXPECT_FALSE(exists("/ram/MANIFEST"));
+  EXPECT_TRUE(exists("/flash/keep/tmpAAAAAA"));
+  ::unlink(host_path("/.staging").c_str());
+  ::unlink(host_path("/flash/keep/tmpAAAAAA").c_str());
   EXPECT_TRUE(exists("/flash/gone"));
   EXPECT_EQ(read_file("/flash/etc/conf"), "plain file");
   EXPECT_EQ(dir_entries(host_path("/flash/old")), "a,tmpAbc123");  // no file is deleted
