@@ -50,6 +50,8 @@ std::string listing(const std::string& dir) {
   for (auto it = std::filesystem::recursive_directory_iterator(dir, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
     std::error_code size_error;
+    // The staging directories stay once made; a file left in them shows.
+    if (it->path().filename() == ".staging" && it->is_directory(size_error)) continue;
     const uintmax_t size = it->is_regular_file(size_error) ? it->file_size(size_error) : 0;
     entries[it->path().string()] = size;
   }
