@@ -15,7 +15,8 @@ void enter_fuzz_root();
 // Replaces `path` (parents made as needed) with the bytes.
 void put_file(const std::string& path, const uint8_t* data, size_t size);
 
-
+// Every entry below `dir`, with sizes, for checking that nothing was left behind; an empty
+// staging directory is no leftover.
 std::string listing(const std::string& dir);
 
 // Aborts, so that the fuzzer keeps the input, when `held` is false.
