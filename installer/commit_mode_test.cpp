@@ -104,4 +104,14 @@ TEST_F(CommitMode, CommitModeCopiesAcrossFileSystemsWithTheSpinner) {
   EXPECT_FALSE(exists("/flash/dir"));
 }
 
+TEST_F(CommitMode, ASavedTransactionReadInPartIsNotCommitted) {
+  write_file("/flash/gone", "gone");
+  write_file("/ram/MANIFEST", "U /flash/gone\nL /flash/link\n");  // the second line is cut
+  const RunResult run = run_installer({"--commit"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "ERROR: can not commit: Invalid argument\n");
+  EXPECT_TRUE(exists("/flash/gone"));
+  EXPECT_TRUE(exists("/ram/MANIFEST"));
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 #include "installer/run_modes.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,7 +91,13 @@ int finish_interrupted_run(Repository& repository) {
 int commit_mode(Repository& repository) {
   if (const int status = finish_interrupted_run(repository)) return status;
   Manifest manifest;
-  (void)manifest.load(SAVED_MANIFEST_PATH);
+  // A saved transaction read in part would be committed in part: it waits for a whole read.
+  const int fd = ::open(SAVED_MANIFEST_PATH, O_RDONLY | O_CLOEXEC);
+  const int unreadable = fd < 0 ? (errno == ENOENT ? 0 : errno) : 0;
+  if (fd >= 0) ::close(fd);
+  if (unreadable != 0 || (fd >= 0 && !manifest.load(SAVED_MANIFEST_PATH))) {
+    return report_commit(repository, {unreadable != 0 ? unreadable : EINVAL, false});
+  }
   clear_staging(manifest.staging(), staged_sources(manifest));
   std::cout << "finishing install... " << std::flush;
   const CommitResult result = commit(manifest, true);

@@ -59,6 +59,13 @@ void SpaceAccount::count_link(const std::string& path) {
   --free_inodes;
 }
 
+void SpaceAccount::count_journal() {
+  if (std::string(DATABASE_ROOT).compare(0, directory.size(), directory) != 0) return;
+  --free_blocks;
+  lowest_free_blocks = std::min(lowest_free_blocks, free_blocks);
+  --free_inodes;
+}
+
 void SpaceAccount::count_new_dirs(const std::string& path) {
   struct stat info;
   for (std::string dir = parent_dir(path);
@@ -96,7 +103,13 @@ bool fits_boot_space(const Manifest& manifest) {
   SpaceAccount flash("/flash");
   // In the commit's order: everything but the database's entries, then those. Consumed
   // downloads are deleted only once all is done: their room never helps.
+  bool has_records = false;
+  for (const auto& [path, op] : manifest.operations()) has_records = has_records || is_record(path);
   for (const bool records : {false, true}) {
+    if (records && has_records) {
+      boot.count_journal();
+      flash.count_journal();
+    }
     for (const auto& [path, op] : manifest.operations()) {
       if (op.kind != ManifestKind::remove || is_record(path) != records || is_download(path)) {
         continue;

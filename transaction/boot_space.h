@@ -28,6 +28,8 @@ struct SpaceAccount {
   void count_move(const std::string& source, const std::string& path);
   // A symbolic link made at `path`: an inode, and the directories made for it.
   void count_link(const std::string& path);
+  // The commit's journal, written beside the database before its entries change.
+  void count_journal();
   // The projection ends below the initial free blocks and at 16 or fewer, a copy would
   // not find room beside the file it replaces, or the inodes run out.
   bool exhausted() const;

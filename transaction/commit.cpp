@@ -210,7 +210,10 @@ bool moved_before(const std::string& source, const std::string& path) {
 void move_now(Manifest& manifest, const std::string& path, const ManifestOp& op, bool progress,
               Failures& failures) {
   if (rename_into(op.source, path)) return;
-  if (errno == ENOENT && moved_before(op.source, path)) return;
+  const int error = errno;
+  // Across file systems a missing source shows as EXDEV.
+  if ((error == ENOENT || error == EXDEV) && moved_before(op.source, path)) return;
+  errno = error;
   if (errno != EXDEV) {
     failures.report("rename");
     return;
@@ -268,7 +271,12 @@ std::vector<std::string> dirs_of(const Manifest& manifest, Flushed which) {
 
 // A directory where a file or link is to be placed, which nothing in the transaction
 // removes: the commit could never finish, so it must not begin.
-int find_obstacle(const Manifest& manifest) {
+int find_obstacle(const Manifest& manifest, const std::string& journal) {
+  struct stat journal_info;
+  if (!journal.empty() && ::lstat(journal.c_str(), &journal_info) == 0 &&
+      !S_ISREG(journal_info.st_mode)) {
+    return EISDIR;
+  }
   for (const auto& [path, op] : manifest.operations()) {
     if (op.kind == ManifestKind::remove) continue;
     struct stat info;
@@ -307,29 +315,20 @@ CommitResult commit(Manifest& manifest, bool progress) {
   // Something could not be staged, or could never be placed: nothing may change.
   result.error = manifest.failure();
   if (result.error != 0) return result;
-  result.error = find_obstacle(manifest);
+  const std::string journal = commit_journal(manifest.staging(), true);
+  result.error = find_obstacle(manifest, journal);
   if (result.error != 0) {
     errno = result.error;
     std::perror("rename");
     return result;
   }
-  // What the database's entries need is made before the first change, so that a full
-  // flash refuses the commit whole: their sources on the flash, and the journal.
-  result.error = bring_records_home(manifest);
-  if (result.error != 0) return result;
-  const std::string journal = commit_journal(manifest.staging(), true);
-  const std::string pending = write_pending_journal(manifest, journal, result.error);
-  if (result.error != 0) return result;
   // Every file renamed into place must be on the disk in full before the first change, and
   // so must what runs before, on the disks the commit changes.
   std::vector<std::string> before = dirs_of(manifest, Flushed::sources);
   const std::vector<std::string> targets = dirs_of(manifest, Flushed::targets);
   before.insert(before.end(), targets.begin(), targets.end());
   result.error = sync_dirs(before);
-  if (result.error != 0) {
-    if (!pending.empty()) ::unlink(pending.c_str());
-    return result;
-  }
+  if (result.error != 0) return result;
   result.changed = true;
   Failures failures;
   MoveSources keep(manifest);
@@ -337,20 +336,29 @@ CommitResult commit(Manifest& manifest, bool progress) {
   if (const int error = sync_dirs(targets)) failures.note(error);
   // The database's entries come only once every other file is in place and on the disk:
   // they never tell of files that a failure or a cut left out, and the rerun installs again
-  // from the download still there. From their first change on, the journal makes the next
-  // run finish them; until then it is a staged file, which the next run deletes.
-  if (failures.first() == 0 && !pending.empty()) {
-    if (::rename(pending.c_str(), journal.c_str()) != 0) {
-      failures.report("rename");
-    } else if (const int error = sync_dirs({parent_dir(journal)})) {
+  // from the download still there. Before their first change (with the room the removals
+  // freed), their sources are brought onto their own disk and the journal is written, which
+  // makes the next run finish them.
+  std::vector<std::string> originals;
+  if (failures.first() == 0) {
+    if (const int error = bring_records_home(manifest, originals)) failures.note(error);
+  }
+  std::string pending;
+  if (failures.first() == 0) {
+    int error = 0;
+    pending = write_pending_journal(manifest, journal, error);
+    if (error != 0) {
       failures.note(error);
+    } else if (!pending.empty() && ::rename(pending.c_str(), journal.c_str()) != 0) {
+      failures.report("rename");
+      ::unlink(pending.c_str());
+    } else if (const int flushed = sync_dirs({parent_dir(journal)})) {
+      failures.note(flushed);
     }
   }
   if (failures.first() == 0) {
     apply_pass(manifest, true, progress, keep, failures);
     if (const int error = sync_dirs(targets)) failures.note(error);
-  } else if (!pending.empty()) {
-    ::unlink(pending.c_str());
   }
   manifest.forget_directories();
   // Done with the entries: a journal repeated later could undo a newer install. A download
@@ -366,6 +374,7 @@ CommitResult commit(Manifest& manifest, bool progress) {
       if (is_consumed_download(path, op)) remove_now(manifest, path, keep, failures);
     }
     if (const int error = sync_dirs(finished)) failures.note(error);
+    for (const std::string& original : originals) ::unlink(original.c_str());
   }
   result.error = failures.first();
   return result;

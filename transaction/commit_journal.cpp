@@ -1,10 +1,12 @@
 #include "transaction/commit_journal.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,7 +33,7 @@ bool receiving_device(const std::string& path, dev_t& device) {
 
 }  // namespace
 
-int bring_records_home(Manifest& manifest) {
+int bring_records_home(Manifest& manifest, std::vector<std::string>& originals) {
   std::vector<std::pair<std::string, std::string>> copies;  // path, copy
   int failed = 0;
   for (const auto& [path, op] : manifest.operations()) {
@@ -55,9 +57,9 @@ int bring_records_home(Manifest& manifest) {
       break;
     }
     copies.emplace_back(path, std::move(copy));
+    if (op.kind == ManifestKind::staged) originals.push_back(op.source);
   }
-  // The copies are the transaction's own; a staged original goes with the replacement.
-  for (auto& [path, copy] : copies) manifest.add_staged(copy, path);
+  for (auto& [path, copy] : copies) manifest.restage(copy, path);
   return failed;
 }
 
@@ -87,16 +89,40 @@ std::string commit_journal(StagingAreas& areas, bool create) {
   return area.empty() ? area : area + "/" + JOURNAL_NAME;
 }
 
+namespace {
+
+// Only what a commit writes there: the database's entries and the removal of downloads.
+bool is_journal_entry(const std::string& path, const ManifestOp& op) {
+  if (op.kind == ManifestKind::remove && is_download(path)) return true;
+  return is_record(path) && path.size() > std::strlen(DATABASE_ROOT);
+}
+
+}  // namespace
+
 bool finish_interrupted_commit(Manifest& manifest, CommitResult& result) {
   const std::string journal = commit_journal(manifest.staging(), false);
   struct stat info;
-  if (journal.empty() || ::lstat(journal.c_str(), &info) != 0) return false;
+  // What is not a file is no journal; the commit refuses to begin beside it.
+  if (journal.empty() || ::lstat(journal.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  // A journal that cannot be read now is kept for a run that can.
+  const int fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    result = {errno, false};
+    return true;
+  }
+  ::close(fd);
   Manifest interrupted;
-  if (!S_ISREG(info.st_mode) || !interrupted.load(journal)) {
-    // Not one this installer wrote whole (saving renames a complete file into place).
+  bool valid = interrupted.load(journal) && !interrupted.empty();
+  for (const auto& [path, op] : interrupted.operations())
+    valid = valid && is_journal_entry(path, op);
+  if (!valid) {
+    // Not one this installer wrote (saving renames a complete file into place).
     ::unlink(journal.c_str());
     return false;
   }
   result = commit(interrupted, false);
+  if (result.error == 0) ::unlink(journal.c_str());
   return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "transaction/commit.h"
 
@@ -17,8 +18,10 @@ std::string commit_journal(StagingAreas& areas, bool create);
 
 // Copies each database entry staged on another file system (RAM) into the staging
 // directory of its own, so that the entries' pass is renames only, which a journal can
-// repeat after a power cut that empties RAM. 0, or the errno of the first failure.
-int bring_records_home(Manifest& manifest);
+// repeat after a power cut that empties RAM. The staged originals stay (a saved transaction
+// may name them): their names go to `originals`, for deleting once the commit succeeded.
+// 0, or the errno of the first failure.
+int bring_records_home(Manifest& manifest, std::vector<std::string>& originals);
 
 // Writes what the journal must repeat (the database's entries and the downloads) to a new
 // staged file beside `journal`, to be renamed onto it when the commit begins on the
@@ -27,6 +30,7 @@ int bring_records_home(Manifest& manifest);
 std::string write_pending_journal(Manifest& manifest, const std::string& journal, int& error);
 
 // Finishes the commit that a power cut or a failure interrupted after it began on the
-// database's entries, from its journal; false, doing nothing, when there is none. `result`
-// tells how the commit went; a failed one keeps its journal for the next try.
+// database's entries, from its journal; false, doing nothing, when there is none (a file
+// that is not one this installer writes is deleted). `result` tells how the commit went;
+// a journal that cannot be read or finished now is kept for the next try.
 bool finish_interrupted_commit(Manifest& manifest, CommitResult& result);

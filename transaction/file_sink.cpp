@@ -1,8 +1,8 @@
 #include "transaction/file_sink.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>

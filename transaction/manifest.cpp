@@ -159,6 +159,11 @@ void Manifest::add_staged(const std::string& source, const std::string& target) 
   put_op(target, {ManifestKind::staged, source});
 }
 
+void Manifest::restage(const std::string& source, const std::string& target) {
+  if (!fits_path_max(target) || !fits_path_max(source)) return;
+  operations_.put(target, std::string(1, stored_letter(ManifestKind::staged)) + source);
+}
+
 void Manifest::add_link(const std::string& link_target, const std::string& link_path) {
   put_op(link_path, {ManifestKind::link, link_target});
 }

@@ -86,6 +86,9 @@ class Manifest {
   // `source` becomes the transaction's own, as a file create_file made: renamed onto
   // `target` at the commit, deleted at a cancel.
   void add_staged(const std::string& source, const std::string& target);
+  // As add_staged, but the file staged for `target` before stays where it is: the caller
+  // still needs it (a saved transaction names it until the commit succeeds).
+  void restage(const std::string& source, const std::string& target);
   void add_link(const std::string& link_target, const std::string& link_path);
   // Stages the removal of `path` when it exists (symbolic links followed); otherwise drops
   // any pending operation for it, deleting the temporary file of a staged one.
