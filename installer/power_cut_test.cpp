@@ -344,10 +344,17 @@ TEST_F(DiskRoot, APowerCutLosesWhatWasNotFlushedAndChildrenSeeTheDisk) {
   const int fd = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_EQ(::syncfs(fd), 0);
   ::close(fd);
-  write_file("/flash/lost", "l");
-  lose_page_cache();
+  // The kernel may write a file back on its own before the cut (a busy machine does): one
+  // of a few must be lost.
+  bool lost = false;
+  for (int round = 0; round < 5 && !lost; ++round) {
+    const std::string name = "/flash/lost" + std::to_string(round);
+    write_file(name, "l");
+    lose_page_cache();
+    lost = !exists(name);
+  }
+  EXPECT_TRUE(lost);
   EXPECT_EQ(read_file("/flash/kept"), "k");
-  EXPECT_FALSE(exists("/flash/lost"));
   write_file("/flash/after", "a");  // the disk works again
   EXPECT_EQ(read_file("/flash/after"), "a");
 }

@@ -148,14 +148,9 @@ void link_now(Manifest& manifest, const std::string& path, const std::string& li
   const std::string dir = parent_dir(path);
   struct stat info;
   if (::stat(dir.c_str(), &info) != 0) make_dirs(dir);
-  std::string temp = manifest.staging().dir_for(dir);
-  int fd = -1;
-  if (!temp.empty()) {
-    temp += "/tmpXXXXXX";
-    fd = ::mkstemp(&temp[0]);
-  }
   // The name is reserved by a file, which the link takes the place of.
-  if (fd < 0 || ::close(fd) != 0 || ::unlink(temp.c_str()) != 0 ||
+  const std::string temp = manifest.staging().new_file(dir);
+  if (temp.empty() || ::unlink(temp.c_str()) != 0 ||
       ::symlink(link_target.c_str(), temp.c_str()) != 0) {
     failures.report("symlink");
     return;
@@ -182,20 +177,11 @@ bool rename_into(const std::string& source, const std::string& path) {
 // leaves behind is found and deleted by the next run. 0, or the errno of the failure.
 int copy_into_place(Manifest& manifest, const std::string& source, const std::string& path,
                     bool progress) {
-  std::string temp = manifest.staging().dir_for(parent_dir(path));
-  if (temp.empty()) return errno;
-  temp += "/tmpXXXXXX";
-  const int fd = ::mkstemp(&temp[0]);
-  if (fd < 0) return errno;
-  ::close(fd);
-  struct stat info;
-  if (copy_file(source, temp, progress) && ::stat(source.c_str(), &info) == 0 &&
-      ::chmod(temp.c_str(), info.st_mode & 07777) == 0 &&
-      ::rename(temp.c_str(), path.c_str()) == 0) {
-    return 0;
-  }
-  const int cause = errno != 0 ? errno : EIO;
-  ::unlink(temp.c_str());
+  std::string copy;
+  if (const int error = copy_to_staging(manifest, source, path, progress, copy)) return error;
+  if (::rename(copy.c_str(), path.c_str()) == 0) return 0;
+  const int cause = errno;
+  ::unlink(copy.c_str());
   return cause;
 }
 

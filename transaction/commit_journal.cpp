@@ -33,6 +33,21 @@ bool receiving_device(const std::string& path, dev_t& device) {
 
 }  // namespace
 
+int copy_to_staging(Manifest& manifest, const std::string& source, const std::string& path,
+                    bool progress, std::string& copy) {
+  errno = 0;
+  copy = manifest.staging().new_file(parent_dir(path));
+  struct stat info;
+  if (!copy.empty() && copy_file(source, copy, progress) && ::stat(source.c_str(), &info) == 0 &&
+      ::chmod(copy.c_str(), info.st_mode & 07777) == 0) {
+    return 0;
+  }
+  const int cause = errno != 0 ? errno : EIO;
+  if (!copy.empty()) ::unlink(copy.c_str());
+  copy.clear();
+  return cause;
+}
+
 int bring_records_home(Manifest& manifest, std::vector<std::string>& originals) {
   std::vector<std::pair<std::string, std::string>> copies;  // path, copy
   int failed = 0;
@@ -43,19 +58,9 @@ int bring_records_home(Manifest& manifest, std::vector<std::string>& originals) 
         !receiving_device(path, device) || source.st_dev == device) {
       continue;
     }
-    std::string copy = manifest.staging().dir_for(parent_dir(path));
-    if (copy.empty()) {
-      failed = errno;
-      break;
-    }
-    copy += "/tmpXXXXXX";
-    const int fd = ::mkstemp(&copy[0]);
-    if (fd < 0 || ::close(fd) != 0 || !copy_file(op.source, copy, false) ||
-        ::chmod(copy.c_str(), source.st_mode & 07777) != 0) {
-      failed = errno != 0 ? errno : EIO;
-      if (fd >= 0) ::unlink(copy.c_str());
-      break;
-    }
+    std::string copy;
+    failed = copy_to_staging(manifest, op.source, path, false, copy);
+    if (failed != 0) break;
     copies.emplace_back(path, std::move(copy));
     if (op.kind == ManifestKind::staged) originals.push_back(op.source);
   }
@@ -70,11 +75,12 @@ std::string write_pending_journal(Manifest& manifest, const std::string& journal
       part.put_op(path, op);
   }
   if (part.empty()) return {};
-  std::string pending = journal.empty() ? journal : parent_dir(journal) + "/tmpXXXXXX";
-  const int fd = pending.empty() ? -1 : ::mkstemp(&pending[0]);
-  if (fd < 0 || ::close(fd) != 0 || !part.save(pending)) {
+  errno = 0;
+  const std::string pending =
+      journal.empty() ? journal : manifest.staging().new_file(parent_dir(journal));
+  if (pending.empty() || !part.save(pending)) {
     error = errno != 0 ? errno : EIO;
-    if (fd >= 0) ::unlink(pending.c_str());
+    if (!pending.empty()) ::unlink(pending.c_str());
     std::perror("journal");
     return {};
   }

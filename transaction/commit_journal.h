@@ -16,6 +16,11 @@ constexpr const char* JOURNAL_NAME = "journal";
 // The journal's path; without `create`, empty when there is no staging directory.
 std::string commit_journal(StagingAreas& areas, bool create);
 
+// Copies `source`, with its permission bits, into a new staged file on the file system that
+// receives `path`, named in `copy`. 0, or the errno of the failure (nothing is left then).
+int copy_to_staging(Manifest& manifest, const std::string& source, const std::string& path,
+                    bool progress, std::string& copy);
+
 // Copies each database entry staged on another file system (RAM) into the staging
 // directory of its own, so that the entries' pass is renames only, which a journal can
 // repeat after a power cut that empties RAM. The staged originals stay (a saved transaction

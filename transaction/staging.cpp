@@ -1,6 +1,8 @@
 #include "transaction/staging.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +102,16 @@ std::string StagingAreas::area_of(const std::string& dir, bool create) {
   }
   areas_.emplace(device, area);
   return area;
+}
+
+std::string StagingAreas::new_file(const std::string& dir) {
+  std::string name = dir_for(dir);
+  if (name.empty()) return name;
+  name += "/tmpXXXXXX";
+  const int fd = ::mkostemp(&name[0], O_CLOEXEC);
+  if (fd < 0) return {};
+  ::close(fd);
+  return name;
 }
 
 bool StagingAreas::holds(const std::string& path) {

@@ -16,6 +16,10 @@ class StagingAreas {
   // The staging directory of the file system that holds the existing directory `dir`,
   // made when missing; empty with errno set when it cannot be had.
   std::string dir_for(const std::string& dir) { return area_of(dir, true); }
+  // A new empty file with a staged name in the staging directory of the file system that
+  // holds `dir`, for the caller to fill or to take the place of; empty with errno set on
+  // failure.
+  std::string new_file(const std::string& dir);
   // As dir_for, but empty where the staging directory does not exist yet.
   std::string find(const std::string& dir) { return area_of(dir, false); }
   // Whether `path` names a file in the staging directory of its own file system, with the
