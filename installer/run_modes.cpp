@@ -100,15 +100,14 @@ int commit_mode(Repository& repository) {
   }
   clear_staging(manifest.staging(), staged_sources(manifest));
   std::cout << "finishing install... " << std::flush;
-  const CommitResult result = commit(manifest, true);
+  CommitResult result = commit(manifest, true);
   std::cout << "\b " << std::endl;
   // Done: committed again later it could undo a newer install. A failed one stays to be
   // tried again, with its staged files; so does one that cannot be marked done.
-  CommitResult outcome = result;
-  if (outcome.error == 0 && ::unlink(SAVED_MANIFEST_PATH) != 0 && errno != ENOENT) {
-    outcome.error = errno;
+  if (result.error == 0 && ::unlink(SAVED_MANIFEST_PATH) != 0 && errno != ENOENT) {
+    result.error = errno;
   }
-  return report_commit(repository, outcome);
+  return report_commit(repository, result);
 }
 
 int cancel_mode(Repository& repository) {

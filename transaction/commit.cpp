@@ -22,8 +22,8 @@
 
 namespace {
 
-// Files that the second pass will move, by device and inode, so that the removal of the
-// directory holding them (a staged file sits beside its target) spares them. A move whose
+// Files that the moves will take, by device and inode, so that the removal of the directory
+// holding them (a saved transaction's source may sit there) spares them. A move whose
 // source is gone was done by an earlier run of the same commit that a power cut stopped:
 // its target is spared instead, or the rerun would delete the file it cannot move again.
 class MoveSources {
@@ -196,15 +196,14 @@ bool moved_before(const std::string& source, const std::string& path) {
 void move_now(Manifest& manifest, const std::string& path, const ManifestOp& op, bool progress,
               Failures& failures) {
   if (rename_into(op.source, path)) return;
-  const int error = errno;
+  const int cause = errno;
   // Across file systems a missing source shows as EXDEV.
-  if ((error == ENOENT || error == EXDEV) && moved_before(op.source, path)) return;
-  errno = error;
-  if (errno != EXDEV) {
+  if ((cause == ENOENT || cause == EXDEV) && moved_before(op.source, path)) return;
+  if (cause != EXDEV) {
+    errno = cause;
     failures.report("rename");
     return;
   }
-  errno = 0;
   if (const int error = copy_into_place(manifest, op.source, path, progress)) {
     failures.note(error);
     return;
@@ -222,8 +221,7 @@ int sync_dirs(const std::vector<std::string>& dirs) {
   int failed = 0;
   for (std::string dir : dirs) {
     struct stat info;
-    while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
-    if (!synced.insert(info.st_dev).second) continue;
+    if (!nearest_existing(dir, info) || !synced.insert(info.st_dev).second) continue;
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) continue;
     if (::syncfs(fd) != 0) {
@@ -329,18 +327,12 @@ CommitResult commit(Manifest& manifest, bool progress) {
   if (failures.first() == 0) {
     if (const int error = bring_records_home(manifest, originals)) failures.note(error);
   }
-  std::string pending;
+  bool journaled = false;
   if (failures.first() == 0) {
-    int error = 0;
-    pending = write_pending_journal(manifest, journal, error);
-    if (error != 0) {
-      failures.note(error);
-    } else if (!pending.empty() && ::rename(pending.c_str(), journal.c_str()) != 0) {
-      failures.report("rename");
-      ::unlink(pending.c_str());
-    } else if (const int flushed = sync_dirs({parent_dir(journal)})) {
-      failures.note(flushed);
-    }
+    if (const int error = write_journal(manifest, journal, journaled)) failures.note(error);
+  }
+  if (journaled) {
+    if (const int error = sync_dirs({parent_dir(journal)})) failures.note(error);
   }
   if (failures.first() == 0) {
     apply_pass(manifest, true, progress, keep, failures);
@@ -352,7 +344,7 @@ CommitResult commit(Manifest& manifest, bool progress) {
   // install from it (and after this, it finds the version installed and deletes it).
   if (failures.first() == 0) {
     std::vector<std::string> finished = dirs_of(manifest, Flushed::downloads);
-    if (!pending.empty()) {
+    if (journaled) {
       if (::unlink(journal.c_str()) != 0 && errno != ENOENT) failures.report("unlink");
       finished.push_back(parent_dir(journal));
     }

@@ -23,12 +23,15 @@ namespace {
 bool receiving_device(const std::string& path, dev_t& device) {
   std::string dir = parent_dir(path);
   struct stat info;
-  while (::stat(dir.c_str(), &info) != 0) {
-    if (dir == "/" || dir == ".") return false;
-    dir = parent_dir(dir);
-  }
+  if (!nearest_existing(dir, info)) return false;
   device = info.st_dev;
   return true;
+}
+
+// Only what a commit writes there: the database's entries and the removal of downloads.
+bool is_journal_entry(const std::string& path, const ManifestOp& op) {
+  if (op.kind == ManifestKind::remove && is_download(path)) return true;
+  return is_record(path) && path != DATABASE_ROOT;
 }
 
 }  // namespace
@@ -68,42 +71,36 @@ int bring_records_home(Manifest& manifest, std::vector<std::string>& originals) 
   return failed;
 }
 
-std::string write_pending_journal(Manifest& manifest, const std::string& journal, int& error) {
+int write_journal(Manifest& manifest, const std::string& journal, bool& written) {
+  written = false;
   Manifest part;
   for (const auto& [path, op] : manifest.operations()) {
-    if (is_record(path) || (op.kind == ManifestKind::remove && is_download(path)))
-      part.put_op(path, op);
+    if (is_journal_entry(path, op)) part.put_op(path, op);
   }
-  if (part.empty()) return {};
+  if (part.empty()) return 0;
+  // Staged first, so that a journal is only ever whole, and one never armed is deleted by
+  // the next run.
   errno = 0;
   const std::string pending =
       journal.empty() ? journal : manifest.staging().new_file(parent_dir(journal));
-  if (pending.empty() || !part.save(pending)) {
-    error = errno != 0 ? errno : EIO;
-    if (!pending.empty()) ::unlink(pending.c_str());
-    std::perror("journal");
-    return {};
+  if (!pending.empty() && part.save(pending) && ::rename(pending.c_str(), journal.c_str()) == 0) {
+    written = true;
+    return 0;
   }
-  return pending;
+  const int cause = errno != 0 ? errno : EIO;
+  if (!pending.empty()) ::unlink(pending.c_str());
+  errno = cause;
+  std::perror("journal");
+  return cause;
 }
 
 std::string commit_journal(StagingAreas& areas, bool create) {
   std::string dir = DATABASE_ROOT;
   struct stat info;
-  while (::stat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
+  if (!nearest_existing(dir, info)) return {};
   const std::string area = create ? areas.dir_for(dir) : areas.find(dir);
   return area.empty() ? area : area + "/" + JOURNAL_NAME;
 }
-
-namespace {
-
-// Only what a commit writes there: the database's entries and the removal of downloads.
-bool is_journal_entry(const std::string& path, const ManifestOp& op) {
-  if (op.kind == ManifestKind::remove && is_download(path)) return true;
-  return is_record(path) && path.size() > std::strlen(DATABASE_ROOT);
-}
-
-}  // namespace
 
 bool finish_interrupted_commit(Manifest& manifest, CommitResult& result) {
   const std::string journal = commit_journal(manifest.staging(), false);

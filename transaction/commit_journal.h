@@ -28,11 +28,11 @@ int copy_to_staging(Manifest& manifest, const std::string& source, const std::st
 // 0, or the errno of the first failure.
 int bring_records_home(Manifest& manifest, std::vector<std::string>& originals);
 
-// Writes what the journal must repeat (the database's entries and the downloads) to a new
-// staged file beside `journal`, to be renamed onto it when the commit begins on the
-// entries. The staged file's name, or empty when there is nothing to journal; `error` is
-// set when it cannot be written.
-std::string write_pending_journal(Manifest& manifest, const std::string& journal, int& error);
+// Writes what the journal must repeat (the database's entries and the downloads) to a
+// staged file and renames it onto `journal`: from then on the next run finishes the
+// commit. `written` tells whether a journal now stands (there is none when the transaction
+// has nothing to journal). 0, or the errno of the failure (nothing is left then).
+int write_journal(Manifest& manifest, const std::string& journal, bool& written);
 
 // Finishes the commit that a power cut or a failure interrupted after it began on the
 // database's entries, from its journal; false, doing nothing, when there is none (a file

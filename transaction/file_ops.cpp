@@ -61,6 +61,14 @@ std::string parent_dir(const std::string& path) {
   return last == 1 ? "//" : "/";  // dirname keeps exactly two leading slashes
 }
 
+bool nearest_existing(std::string& dir, struct stat& info) {
+  while (::stat(dir.c_str(), &info) != 0) {
+    if (dir == "/" || dir == ".") return false;
+    dir = parent_dir(dir);
+  }
+  return true;
+}
+
 namespace {
 
 // The length of the prefix of `path` that parent_dir takes from its first `length`

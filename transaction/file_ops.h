@@ -2,6 +2,8 @@
 // copying a file across file systems with a progress spinner, and the tick clock.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -9,6 +11,10 @@
 // The directory holding `path`, after dropping trailing "/": "/a/b/" -> "/a", "/a" -> "/",
 // "/" -> ".", a relative name -> ".".
 std::string parent_dir(const std::string& path);
+
+// `dir`, or its nearest ancestor that exists, with `info` filled from stat; false when not
+// even "/" or "." can be found.
+bool nearest_existing(std::string& dir, struct stat& info);
 
 // Creates `path` and any missing ancestors with mode 0777. Reports nothing: the caller
 // finds out by using the directory.
