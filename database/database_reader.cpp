@@ -75,11 +75,6 @@ class NameSet {
   std::unordered_set<std::string> names_;
 };
 
-// Passes parts up to the next member header, after a member whose group broke off.
-void skip_to_member(PartStream& stream) {
-  while (stream.type != -1 && stream.type != PART_PACKAGE_HEADER) stream.next_part();
-}
-
 // Reads the header group of the image at `image_path` into records appended to
 // `packages`: a bundle's members first, then the bundle. A record whose group broke off
 // after its name and version is kept with what was read. A header that cannot be read at
@@ -106,7 +101,6 @@ void load_image(const std::string& entry_name, const std::string& image_path,
     return;
   }
   if (bundle) {
-    if (header != HeaderRead::complete) skip_to_member(stream);
     const Dependency reference{record->name, record->version, record->version, 0};
     // Past the member limit the list simply ends; the members read so far stay.
     (void)walk_bundle_members(stream, [&stream, &packages, &reference, &root] {
@@ -115,7 +109,6 @@ void load_image(const std::string& entry_name, const std::string& image_path,
       if (read == HeaderRead::broken) return false;
       member->bundle = reference;
       if (root.may_hold_entry(member->name)) packages.push_back(std::move(member));
-      if (read != HeaderRead::complete) skip_to_member(stream);
       return true;
     });
   }

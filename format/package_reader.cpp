@@ -5,6 +5,7 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <set>
 
 #include "format/little_endian.h"
 
@@ -96,12 +97,11 @@ bool may_be_read(const std::string& path) {
   return ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
 }
 
-// Passes the image, archive and signature parts around a bundle's members.
+// Passes every part up to the next member header: a member's image, archive and signature,
+// and whatever else stands between members. Nothing there is signed, so nothing there may
+// end the walk and hide the members after it.
 void skip_member_body(PartStream& stream) {
-  while (stream.type == PART_IMAGE || stream.type == PART_ARCHIVE ||
-         stream.type == PART_SIGNATURE) {
-    stream.next_part();
-  }
+  while (stream.type != -1 && stream.type != PART_PACKAGE_HEADER) stream.next_part();
 }
 
 }  // namespace
@@ -151,8 +151,10 @@ bool read_list(PartStream& stream, std::vector<Dependency>& list) {
   unsigned char count_field[2];
   if (!read_bytes(stream, count_field, sizeof count_field)) return false;
   const uint16_t count = load_u16(count_field);
-  // Refused before reading when the part cannot hold the entries it counts.
+  // Refused before reading when the part cannot hold the entries it counts; then room for
+  // exactly those, since a list of thousands would otherwise grow to twice its size.
   if (uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) return false;
+  list.reserve(list.size() + count);
   for (uint16_t i = 0; i < count; ++i) {
     unsigned char entry[ENTRY_SIZE];
     if (!read_bytes(stream, entry, sizeof entry)) return false;
@@ -163,6 +165,22 @@ bool read_list(PartStream& stream, std::vector<Dependency>& list) {
     dependency.max = load_u32(entry + 24);
     dependency.weight = load_i32(entry + 28);
     list.push_back(std::move(dependency));
+  }
+  return true;
+}
+
+bool read_member_names(PartStream& stream, std::set<std::string>& names) {
+  unsigned char count_field[2];
+  if (!read_bytes(stream, count_field, sizeof count_field)) return false;
+  const uint16_t count = load_u16(count_field);
+  if (uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) return false;
+  for (uint16_t i = 0; i < count; ++i) {
+    unsigned char entry[ENTRY_SIZE];
+    if (!read_bytes(stream, entry, sizeof entry)) return false;
+    std::string name = field_name(entry);
+    if (!is_token(name)) return false;
+    names.insert(std::move(name));
+    if (names.size() > MAX_BUNDLE_MEMBERS) return false;
   }
   return true;
 }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,17 +42,22 @@ HeaderRead read_header_group(PackageInfo& info, PartStream& stream);
 // read_header_group answered `complete`.
 [[nodiscard]] bool read_header(PackageInfo& info, PartStream& stream);
 
-// Walks the members that follow a bundle's header group: passes the image, archive and
-// signature parts before and after each, and calls `read_member` whenever the stream
-// stands on a member header (type 1). `read_member` reads it and answers whether to go on.
-// Ends at a part of any other type, or at the end of the stream. False when `read_member`
-// stopped it or a member beyond MAX_BUNDLE_MEMBERS follows.
+// Walks the members that follow a bundle's header group: passes every other part before
+// and after each (their image, archive and signature parts, and anything else), and calls
+// `read_member` whenever the stream stands on a member header (type 1). `read_member`
+// reads it and answers whether to go on. Ends at the end of the stream. False when
+// `read_member` stopped it or a member beyond MAX_BUNDLE_MEMBERS follows.
 bool walk_bundle_members(PartStream& stream, const std::function<bool()>& read_member);
 
 // Appends the entries of the list that is the current part of `stream` to `list`, in file
 // order. False when the count or an entry runs past the part or the source, or an entry's
 // name is empty or holds whitespace or a control character.
 [[nodiscard]] bool read_list(PartStream& stream, std::vector<Dependency>& list);
+
+// Adds the names of the bundle member list that is the current part of `stream` to
+// `names`, each once. False when the list is broken (as read_list) or names more than
+// MAX_BUNDLE_MEMBERS members; the names read before stay.
+[[nodiscard]] bool read_member_names(PartStream& stream, std::set<std::string>& names);
 
 // Describes the package file at `path` in the fresh record `file`: its headers, size and
 // magic, and for a bundle every member's header group. No signature is checked. False when

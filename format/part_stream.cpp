@@ -15,6 +15,7 @@ using traits = std::char_traits<char>;
 
 size_t GuardedSource::read(char* out, size_t count) {
   size_t total = 0;
+  count = size_t(std::min<uint64_t>(count, left_));
   try {
     // A source may hand over less than asked before its end; only 0 means it has ended.
     while (source_ != nullptr && total < count) {
@@ -25,12 +26,13 @@ size_t GuardedSource::read(char* out, size_t count) {
   } catch (...) {
     fail();
   }
+  took(total);
   return total;
 }
 
 int_fast32_t GuardedSource::peek() {
   try {
-    if (source_ != nullptr) {
+    if (source_ != nullptr && left_ > 0) {
       const auto c = source_->sgetc();
       if (!traits::eq_int_type(c, traits::eof())) return traits::to_char_type(c) & 0xFF;
     }
@@ -42,9 +44,12 @@ int_fast32_t GuardedSource::peek() {
 
 int_fast32_t GuardedSource::take() {
   try {
-    if (source_ != nullptr) {
+    if (source_ != nullptr && left_ > 0) {
       const auto c = source_->sbumpc();
-      if (!traits::eq_int_type(c, traits::eof())) return traits::to_char_type(c) & 0xFF;
+      if (!traits::eq_int_type(c, traits::eof())) {
+        took(1);
+        return traits::to_char_type(c) & 0xFF;
+      }
     }
   } catch (...) {
     fail();
@@ -56,7 +61,10 @@ int_fast32_t GuardedSource::put_back(int_fast32_t c) {
   try {
     if (source_ != nullptr) {
       const auto back = c < 0 ? source_->sungetc() : source_->sputbackc(char(c));
-      if (!traits::eq_int_type(back, traits::eof())) return traits::to_char_type(back) & 0xFF;
+      if (!traits::eq_int_type(back, traits::eof())) {
+        gave_back(1);
+        return traits::to_char_type(back) & 0xFF;
+      }
     }
   } catch (...) {
     fail();
@@ -66,7 +74,11 @@ int_fast32_t GuardedSource::put_back(int_fast32_t c) {
 
 std::streamsize GuardedSource::available() {
   try {
-    if (source_ != nullptr) return source_->in_avail();
+    if (source_ != nullptr) {
+      const std::streamsize available = source_->in_avail();
+      return available < 0 ? available
+                           : std::streamsize(std::min<uint64_t>(uint64_t(available), left_));
+    }
   } catch (...) {
     fail();
   }
@@ -75,9 +87,15 @@ std::streamsize GuardedSource::available() {
 
 bool GuardedSource::seek_by(int64_t offset) {
   try {
-    if (source_ == nullptr) return false;
+    if (source_ == nullptr || (offset > 0 && uint64_t(offset) > left_)) return false;
     const std::streambuf::pos_type failed(std::streambuf::off_type(-1));
-    return source_->pubseekoff(offset, std::ios_base::cur, std::ios_base::in) != failed;
+    if (source_->pubseekoff(offset, std::ios_base::cur, std::ios_base::in) == failed) return false;
+    if (offset >= 0) {
+      took(uint64_t(offset));
+    } else {
+      gave_back(uint64_t(-offset));
+    }
+    return true;
   } catch (...) {
     fail();
   }
@@ -255,6 +273,10 @@ PartStream::PartStream(std::istream& source, bool verify, std::streambuf* tee)
 }
 
 PartStream::~PartStream() = default;
+
+void PartStream::stay_within_container() {
+  if (total_length >= CONTAINER_HEADER_SIZE) buf_.limit_source(total_length - CONTAINER_HEADER_SIZE);
+}
 
 int32_t PartStream::next_part() {
   if (fail()) {

@@ -46,11 +46,21 @@ class GuardedSource {
   std::streamsize available();
   // Moves `offset` bytes (either way) from the current position; false when it cannot.
   bool seek_by(int64_t offset);
+  // From here on hands over at most `count` more bytes: what lies beyond is never read.
+  void limit(uint64_t count) { left_ = count; }
 
  private:
   void fail() { source_ = nullptr; }
+  static constexpr uint64_t UNLIMITED = UINT64_MAX;
+  void took(uint64_t count) {
+    if (left_ != UNLIMITED) left_ -= count;
+  }
+  void gave_back(uint64_t count) {
+    if (left_ != UNLIMITED) left_ += count;
+  }
 
   std::streambuf* source_;  // null once it has failed
+  uint64_t left_ = UNLIMITED;
 };
 
 // Reads from `source` without a buffer of its own. Positions count from the start of the
@@ -68,6 +78,8 @@ class PartStreamBuf : public std::streambuf {
   // Skips what is left of the current payload and reads the next part header, whatever its
   // type; answers the type, or -1 when the source ended (the digest is then finished).
   int32_t next_raw_part();
+  // Takes at most `count` more bytes from the source.
+  void limit_source(uint64_t count) { source_.limit(count); }
 
   uint32_t part_length() const { return part_length_; }
   // Offset of the current payload from the start of the container; 64 bits, so that lengths
@@ -142,6 +154,11 @@ class PartStream : public std::istream {
   uint32_t part_length() const { return buf_.part_length(); }
   uint64_t part_offset() const { return buf_.part_offset(); }
   bool is_unrecorded() const { return magic == UNRECORDED_MAGIC; }
+  // Reads nothing past total_length: a source that goes on (standard input) ends there for
+  // this stream, and what follows is neither hashed nor copied to the tee.
+  void stay_within_container();
+  // The source ended exactly where the container says it does.
+  bool read_whole_container() const { return type == -1 && part_offset() == total_length; }
 
   // On the signature part before any of its payload is read: 0 no valid signature, 1 the
   // level-1 signature is valid, 2 the EdDSA one is. Defined with the signature check.

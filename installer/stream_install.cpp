@@ -6,6 +6,7 @@ int stream_install(Repository& repository, Manifest& manifest, std::istream& in,
                    const UserForcedMap& user_forced, std::streambuf* tee, std::string* database_dir,
                    bool* boot_image) {
   PartStream stream(in, true, tee);
+  stream.stay_within_container();
   stream.accepted_types = {
       PART_PACKAGE_HEADER, PART_BUNDLE_HEADER, PART_BUNDLE_LIST, PART_ARCHITECTURE, PART_DEPENDS,
       PART_CONFLICTS,      PART_PROVIDES,      PART_IMAGE,       PART_ARCHIVE,      PART_SIGNATURE};
