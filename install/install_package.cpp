@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "database/database_reader.h"
 #include "database/database_writer.h"
@@ -66,11 +67,12 @@ void pass_image(const Package& package, PartStream& stream) {
   stream.next_part();
 }
 
-// The allowed trailer of a package of its own: an architecture part, then an empty list.
+// The allowed trailer of a package of its own: an architecture part, then an empty list,
+// and the container's end where its length says.
 bool trailer_is_allowed(PartStream& stream) {
   if (stream.type == PART_ARCHITECTURE) stream.next_part();
   if (stream.type == PART_DEPENDS && stream.part_length() == 0) stream.next_part();
-  return stream.type == -1;
+  return stream.read_whole_container();
 }
 
 }  // namespace
@@ -188,7 +190,25 @@ bool written_target(Package& package, const std::string& name, FlashBounds& boun
 
 }  // namespace
 
-bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
+void StagedModes::add(const std::string& path, mode_t mode) {
+  if ((mode & PERMISSION_BITS) != PERMISSION_BITS_STAGED) modes_.emplace_back(path, mode);
+}
+
+bool StagedModes::apply(Package& package, const Manifest& manifest) {
+  for (const auto& [path, mode] : modes_) {
+    const std::optional<ManifestOp> op = manifest.find(path);
+    // Replaced since by a later entry of the same name, which brought its own mode.
+    if (!op || op->kind != ManifestKind::staged) continue;
+    if (::chmod(op->source.c_str(), mode & PERMISSION_BITS) != 0) {
+      report_write_failure(package, path.substr(std::strlen(FLASH) + 1));
+      return false;
+    }
+  }
+  modes_.clear();
+  return true;
+}
+
+bool extract_files(Package& package, Manifest& manifest, PartStream& stream, StagedModes& modes) {
   InflateStream archive(stream);
   ArchiveEntryHeader entry;
   FlashBounds bounds;
@@ -210,12 +230,15 @@ bool extract_files(Package& package, Manifest& manifest, PartStream& stream) {
     }
     std::string target;
     if (!written_target(package, entry.name, bounds, target)) return false;
-    FileStream out = manifest.create_file(FLASH + target, entry.data_length, entry.mode);
+    // Staged unreadable to others and with no execute or set-id bit: until the signature
+    // is verified, these are an unknown sender's bytes.
+    FileStream out = manifest.create_file(FLASH + target, entry.data_length, 0);
     if (!out.is_open()) {
       report_write_failure(package, entry.name);
       return false;
     }
     package.files.insert(target);
+    modes.add(FLASH + target, entry.mode);
     if (!copy_entry(package, entry.name, archive, out, entry.data_length)) return false;
     show_progress(Repository::instance(), label, stream);
   }
@@ -226,10 +249,11 @@ bool install_package(Package& package, Manifest& manifest, PartStream& stream) {
   const bool recorded = !stream.is_unrecorded();
   if (recorded && !keep_database_dir(package, manifest)) return false;
   if (stream.type == PART_IMAGE) pass_image(package, stream);
+  StagedModes modes;
   if (stream.type == PART_ARCHIVE) {
     const bool keeps_image_only =
         std::getenv("bootimage") != nullptr && (package.header_flags & HEADER_BOOT_IMAGE);
-    if (!keeps_image_only && !extract_files(package, manifest, stream)) return false;
+    if (!keeps_image_only && !extract_files(package, manifest, stream, modes)) return false;
     stream.next_part();
   }
   const int required = required_signature_level(package.name, package.version);
@@ -237,6 +261,7 @@ bool install_package(Package& package, Manifest& manifest, PartStream& stream) {
     report_broken(package);
     return false;
   }
+  if (!modes.apply(package, manifest)) return false;
   stream.next_part();
   const bool own = package.bundle.name.empty();
   if (own && !trailer_is_allowed(stream)) {

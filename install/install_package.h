@@ -8,7 +8,11 @@
 // "/" ("/etc/x", "/x/p/etc/x"); removal puts "/flash" back in front.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+#include <utility>
+#include <vector>
 
 struct ArchiveEntryHeader;
 class Manifest;
@@ -23,10 +27,28 @@ class PartStream;
 // and stays in `files`, for the caller to cancel.
 [[nodiscard]] bool install_package(Package& package, Manifest& manifest, PartStream& stream);
 
-// Extracts the regular files of the archive part `stream` stands on. False after an error
-// message when an entry's name is cut short or hostile, its data is cut short, or a file
-// cannot be staged.
-[[nodiscard]] bool extract_files(Package& package, Manifest& manifest, PartStream& stream);
+// The modes of a package's staged files, held back until its signature is verified: a
+// file is staged with mode 0600, so that a package refused, cut short or killed never
+// leaves an executable or set-id file with an unknown sender's bytes.
+class StagedModes {
+ public:
+  // Remembers `mode` (its permission, set-id and sticky bits) for the file staged for `path`.
+  void add(const std::string& path, mode_t mode);
+  // Gives each file still staged for its path the mode remembered for it; false after the
+  // error message when one cannot be set.
+  [[nodiscard]] bool apply(Package& package, const Manifest& manifest);
+
+ private:
+  static constexpr mode_t PERMISSION_BITS = 07777;
+  static constexpr mode_t PERMISSION_BITS_STAGED = 0600;
+  std::vector<std::pair<std::string, mode_t>> modes_;
+};
+
+// Extracts the regular files of the archive part `stream` stands on, each staged with mode
+// 0600 and its own mode added to `modes`. False after an error message when an entry's
+// name is cut short or hostile, its data is cut short, or a file cannot be staged.
+[[nodiscard]] bool extract_files(Package& package, Manifest& manifest, PartStream& stream,
+                                 StagedModes& modes);
 
 // The status line "installing <name-version>", with " (disabled) " before the name for a
 // disabled package of its own, and the progress bar of `stream`.

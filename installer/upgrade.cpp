@@ -80,14 +80,15 @@ std::vector<std::unique_ptr<PackageFile>> offered_files(Repository& repository) 
 // the installer writes. What is kept is then the very bytes that were verified, whatever
 // becomes of the download after its check: a link pointed elsewhere, a second name or an
 // open descriptor written through, the file replaced. Only the copy is kept; it lives in the
-// flash's staging directory until the commit, with the download's permission bits (other
-// programs read the kept images).
+// flash's staging directory until the commit, with the download's read and write bits
+// (other programs read the kept images); never an execute or set-id bit, which the bytes
+// of somebody else's file must not get from root.
 class HeldFile {
  public:
   HeldFile(const PackageFile& file, StagingAreas& staging) : open_(source_.open(file.path)) {
     if (!open_ || !may_keep(file)) return;
     const std::string dir = staging.dir_for(HOLD_DIR);
-    if (!dir.empty()) copy_path_ = copy_.open_unique(dir, source_.mode());
+    if (!dir.empty()) copy_path_ = copy_.open_unique(dir, source_.mode() & KEPT_BITS);
     if (copy_path_.empty()) copy_error_ = errno;
   }
   ~HeldFile() {
@@ -118,6 +119,7 @@ class HeldFile {
 
  private:
   static constexpr const char* HOLD_DIR = "/flash";
+  static constexpr mode_t KEPT_BITS = 0666;
 
   FileSource source_;
   const bool open_;
