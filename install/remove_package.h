@@ -6,9 +6,12 @@
 
 class Manifest;
 class Package;
+class Repository;
 
 // Stages the removal of every recorded file ("/flash" + each path of `files`, which is then
-// emptied) except paths that extraction could not have written (unsafe names, directories),
-// of the database directory and its image, and of "/flash/bootimage" when the package
-// carries the system image and no other name links to that file. Sets `action` to none.
-void remove_installed_package(Package& package, Manifest& manifest);
+// emptied), of the database directory and its image, and of "/flash/bootimage" when the
+// package carries the system image and no other name links to that file. Whatever this run
+// staged inside the database directory is dropped. Left alone: paths that extraction could
+// not have written (unsafe names, directories), paths that a link on the flash leads out of
+// it, and files that another record of `installed` lists. Sets `action` to none.
+void remove_installed_package(Package& package, Manifest& manifest, const Repository& installed);

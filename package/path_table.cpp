@@ -275,6 +275,22 @@ PathTable::Iterator::Iterator(Blocks::const_iterator block, Blocks::const_iterat
   read();
 }
 
+PathTable::Iterator::Iterator(Blocks::const_iterator block, Blocks::const_iterator end,
+                              size_t offset, std::string previous)
+    : block_(block), end_(end), offset_(offset), path_(std::move(previous)) {
+  if (block_ != end_ && offset_ == block_->second.bytes.size()) {
+    ++block_;
+    offset_ = 0;
+  }
+  read();
+}
+
+PathTable::Iterator PathTable::lower_bound(std::string_view path) const {
+  const Place place = locate(path);
+  if (place.block == blocks_.end()) return end();
+  return Iterator(place.block, blocks_.end(), place.offset, previous_);
+}
+
 void PathTable::Iterator::read() {
   if (block_ == end_) return;
   const Parsed entry = parse(block_->second.bytes, offset_);

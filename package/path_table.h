@@ -56,6 +56,9 @@ class PathTable {
    private:
     friend class PathTable;
     Iterator(Blocks::const_iterator block, Blocks::const_iterator end);
+    // At `offset` of `block`, whose entry is stored against `previous`.
+    Iterator(Blocks::const_iterator block, Blocks::const_iterator end, size_t offset,
+             std::string previous);
     void read();
     Blocks::const_iterator block_;
     Blocks::const_iterator end_;
@@ -66,6 +69,8 @@ class PathTable {
   };
   Iterator begin() const { return Iterator(blocks_.begin(), blocks_.end()); }
   Iterator end() const { return Iterator(blocks_.end(), blocks_.end()); }
+  // The first entry whose path is not below `path` in byte order.
+  Iterator lower_bound(std::string_view path) const;
 
  private:
   // A block holds entries in order, each stored against the path before it in the block:

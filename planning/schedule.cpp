@@ -28,7 +28,7 @@ void apply_removals(Repository& repository, Manifest& manifest,
       continue;
     }
     if (report >= 2) repository.show_status("uninstalling " + name + "...");
-    remove_installed_package(*package, manifest);
+    remove_installed_package(*package, manifest, repository);
     auto& packages = repository.packages;
     packages.erase(std::find_if(packages.begin(), packages.end(),
                                 [package](const auto& held) { return held.get() == package; }));

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <fstream>
+#include <vector>
 
 #include "transaction/file_ops.h"
 
@@ -178,6 +179,21 @@ void Manifest::remove_path(const std::string& path) {
   // Nothing else would ever delete it: a marker written and withdrawn in one run.
   if (is_staged(*found)) ::unlink(std::string(found->substr(1)).c_str());
   operations_.erase(path);
+}
+
+void Manifest::drop_below(const std::string& dir) {
+  std::vector<std::string> inside;
+  for (auto at = operations_.lower_bound(dir); at != operations_.end(); ++at) {
+    const PathTable::Entry entry = *at;
+    if (entry.path.compare(0, dir.size(), dir) != 0) break;
+    inside.emplace_back(entry.path);
+  }
+  for (const std::string& path : inside) {
+    if (const auto found = operations_.find(path); found && is_staged(*found)) {
+      ::unlink(std::string(found->substr(1)).c_str());
+    }
+    operations_.erase(path);
+  }
 }
 
 FileStream Manifest::create_file(const std::string& path, uint64_t size_hint, mode_t mode) {

@@ -93,6 +93,10 @@ class Manifest {
   // Stages the removal of `path` when it exists (symbolic links followed); otherwise drops
   // any pending operation for it, deleting the temporary file of a staged one.
   void remove_path(const std::string& path);
+  // Drops every pending operation for a path inside the directory `dir` (which ends in
+  // "/"), deleting the temporary files of staged ones: what a package removed in the same
+  // run staged in its database directory must not be renamed into place.
+  void drop_below(const std::string& dir);
   // A stream on a new temporary file that will replace `path`, made in the staging
   // directory of the target's file system when that has room for `size_hint` bytes plus a
   // tenth, else in that of "/ram" (or "/tmp" without "/ram" when the hint is 0). The
