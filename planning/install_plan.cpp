@@ -54,6 +54,32 @@ void drop_record(Repository& repository, long index) {
   repository.packages.erase(repository.packages.begin() + index);
 }
 
+bool names(const std::vector<Dependency>& list, const std::string& name) {
+  for (const Dependency& entry : list) {
+    if (entry.name == name) return true;
+  }
+  return false;
+}
+
+// Whether planning could change anything once the bundle member `added` joined records that
+// were planned before: not when it replaced nothing, relates to no name, and no other record
+// needs, provides or (while it is enabled) excludes its name. Planning after each of a
+// bundle's thousands of members would cost their square; the bundle's own plan at its end
+// still sees them all.
+bool may_change_the_plan(const Repository& repository, const Package& added, bool replaced) {
+  if (replaced || !added.depends.empty() || !added.provides.empty() || !added.conflicts.empty()) {
+    return true;
+  }
+  for (const auto& other : repository.packages) {
+    if (other.get() == &added) continue;
+    if (names(other->depends, added.name) || names(other->provides, added.name) ||
+        (!added.disabled && names(other->conflicts, added.name))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool boot_image_kept(const PackageInfo& package) {
@@ -63,7 +89,7 @@ bool boot_image_kept(const PackageInfo& package) {
 bool remove_named(Repository& repository, Manifest& manifest, const std::string& name) {
   const long index = repository.find_index(name);
   if (index < 0) return false;
-  remove_installed_package(*repository.packages[size_t(index)], manifest);
+  remove_installed_package(*repository.packages[size_t(index)], manifest, repository);
   drop_record(repository, index);
   return true;
 }
@@ -102,19 +128,22 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
   }
 
   if (bundle != nullptr) package->bundle = *bundle;
+  bool replaced = false;
   if (!stream.is_unrecorded()) {
     const long index = repository.find_index(package->name);
     if (index >= 0) {
-      remove_installed_package(*repository.packages[size_t(index)], manifest);
+      remove_installed_package(*repository.packages[size_t(index)], manifest, repository);
       drop_record(repository, index);
+      replaced = true;
     }
   }
   if (!install_package(*package, manifest, stream)) return nullptr;
   const std::string name = package->name;
   const bool keeps_image = package->has_part21;
   const bool boot = boot_image_kept(*package);
+  const bool plan = bundle == nullptr || may_change_the_plan(repository, *package, replaced);
   repository.packages.push_back(std::move(package));
-  apply_scheduled(repository, manifest, 0);
+  if (plan) apply_scheduled(repository, manifest, 0);
   // The plan may have taken the new record away again (a need that nothing meets once its
   // old version is gone): then it is not installed.
   Package* installed = repository.find(name);
@@ -124,6 +153,34 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
   return installed;
 }
 
+namespace {
+
+// The bundle header is not signed: it may only stand for a bundle. One named like an
+// installed package of its own would remove that package's files.
+bool replaces_only_a_bundle(Repository& repository, const Package& bundle) {
+  const Package* installed = repository.find(bundle.name);
+  if (installed == nullptr || installed->is_bundle) return true;
+  report_broken(bundle);
+  return false;
+}
+
+// Blockers for the listed members the user did not choose a state for. The list is not
+// signed either: it is bounded, and a name repeated costs nothing.
+bool block_listed_members(Repository& repository, PartStream& stream,
+                          const UserForcedMap& user_forced) {
+  std::set<std::string> listed;
+  // What was read before a break still counts; a list longer than a bundle can be does not.
+  const bool complete = read_member_names(stream, listed);
+  if (!complete && listed.size() > MAX_BUNDLE_MEMBERS) return false;
+  for (const std::string& member : listed) {
+    if (user_forced.count(member) == 0) repository.packages.push_back(blocker_for(member));
+  }
+  stream.next_part();
+  return true;
+}
+
+}  // namespace
+
 int install_bundle(Repository& repository, Manifest& manifest, PartStream& stream, uint32_t allow,
                    const UserForcedMap& user_forced, std::string* database_dir, bool* boot_image) {
   if (boot_image != nullptr) *boot_image = false;
@@ -132,6 +189,7 @@ int install_bundle(Repository& repository, Manifest& manifest, PartStream& strea
       !bundle->conflicts.empty()) {
     return BUNDLE_UNREADABLE;
   }
+  if (!replaces_only_a_bundle(repository, *bundle)) return BUNDLE_UNREADABLE;
   if (stream.type == PART_IMAGE) stream.next_part();
   const bool keeps_image = bundle->has_part21;
   if ((admit(repository, *bundle, allow) & ~allow) != 0) return BUNDLE_REFUSED;
@@ -147,34 +205,39 @@ int install_bundle(Repository& repository, Manifest& manifest, PartStream& strea
   for (const auto& package : repository.packages) {
     if (package->bundle.name == reference.name) old_members.insert(package->name);
   }
-  if (stream.type == PART_BUNDLE_LIST) {
-    std::vector<Dependency> listed;
-    (void)read_list(stream, listed);  // what was read before a break still counts
-    for (const Dependency& member : listed) {
-      if (user_forced.count(member.name) == 0)
-        repository.packages.push_back(blocker_for(member.name));
-    }
-    stream.next_part();
+  const std::string label = display_requirement(reference);
+  if (stream.type == PART_BUNDLE_LIST &&
+      !block_listed_members(repository, stream, user_forced)) {
+    repository.error("installation of %s failed: broken package", label.c_str());
+    return BUNDLE_REFUSED;
   }
 
-  int count = 0;
+  // The member walk is not signed as a whole: a bundle holds each member once, and no more
+  // members than a bundle can.
+  std::set<std::string> members;
   while (stream.type == PART_PACKAGE_HEADER) {
+    if (members.size() == MAX_BUNDLE_MEMBERS) {
+      repository.error("installation of %s failed: broken package", label.c_str());
+      return BUNDLE_REFUSED;
+    }
     bool member_boot_image = false;
     Package* member = install_single(repository, manifest, stream, allow, user_forced, &reference,
                                      nullptr, &member_boot_image);
     if (member == nullptr) return BUNDLE_REFUSED;
-    ++count;
+    if (!members.insert(member->name).second) {
+      repository.error("installation of %s failed: broken package", label.c_str());
+      return BUNDLE_REFUSED;
+    }
     old_members.erase(member->name);
     if (boot_image != nullptr && member_boot_image) *boot_image = true;
   }
   if (stream.type == PART_ARCHITECTURE) stream.next_part();
   if (stream.type != -1) return BUNDLE_REFUSED;
-  if (count == 0) return BUNDLE_EMPTY;
+  if (members.empty()) return BUNDLE_EMPTY;
   // A source that ends where a member would begin looks like a smaller bundle; only the
   // container's length tells, and a bundle cut short must not retire the members it lost.
-  if (stream.part_offset() < stream.total_length) {
-    repository.error("installation of %s failed: broken package",
-                     display_requirement(reference).c_str());
+  if (!stream.read_whole_container()) {
+    repository.error("installation of %s failed: broken package", label.c_str());
     return BUNDLE_REFUSED;
   }
 
@@ -183,7 +246,7 @@ int install_bundle(Repository& repository, Manifest& manifest, PartStream& strea
   }
   apply_scheduled(repository, manifest, 0);
   repository.show_status("");
-  repository.info("installed %s", display_requirement(reference).c_str());
+  repository.info("installed %s", label.c_str());
   if (keeps_image && database_dir != nullptr) *database_dir = DATABASE_ROOT + reference.name + "/";
   return BUNDLE_INSTALLED;
 }
