@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "format/archive_writer.h"
 #include "format/key_files.h"
@@ -62,16 +63,34 @@ std::string package(const SigningKeys* keys, int level, bool trailer) {
   return written(writer);
 }
 
-std::string bundle(const SigningKeys* keys) {
+// Shapes an attacker makes from signed members: `name` for the bundle header (the fuzz
+// root has "base" installed), `stray` parts between members, a member list of `listed`
+// names (repeated when `same`).
+struct BundleShape {
+  std::string name = "suite";
+  bool stray = false;
+  size_t listed = 1;
+  bool same = false;
+};
+
+std::string bundle(const SigningKeys* keys, const BundleShape& shape = {}) {
   PackageWriter writer;
   writer.add_digest_selector();
-  HeaderGroup header = group("suite", 0x02006600);
+  HeaderGroup header = group(shape.name, 0x02006600);
   header.is_bundle = true;
   writer.add_header_group(header);
   writer.add_image();
-  writer.add_bundle_list({{"m2", 0, 0, 0}});
+  std::vector<Dependency> listed;
+  for (size_t i = 0; i < shape.listed; ++i) {
+    listed.push_back({shape.same || i == 0 ? "m2" : "n" + std::to_string(i), 0, 0, 0});
+  }
+  writer.add_bundle_list(listed);
   const std::unique_ptr<KeySigner> signer = keys ? std::make_unique<KeySigner>(*keys, 2) : nullptr;
   for (const char* name : {"m1", "m2"}) {
+    if (shape.stray && name[1] == '2') {
+      writer.add_part(PART_NOTE, "stray");
+      writer.add_part(PART_BUNDLE_LIST, "");
+    }
     writer.add_header_group(group(name, 0x01006600));
     writer.add_archive(FILES);
     if (signer) {
@@ -103,6 +122,16 @@ int main(int argc, char* argv[]) {
     write(dir + "/package_file/" + std::to_string(i), packages[i]);
     write(dir + "/install/" + std::to_string(i), packages[i]);
   }
+  BundleShape named_like_base, stray, long_list, repeated;
+  named_like_base.name = "base";
+  stray.stray = true;
+  long_list.listed = 5000;
+  repeated.listed = 5000;
+  repeated.same = true;
+  write(dir + "/install/bundle-named-base", bundle(signing, named_like_base));
+  write(dir + "/install/bundle-stray", bundle(signing, stray));
+  write(dir + "/install/bundle-long-list", bundle(signing, long_list));
+  write(dir + "/install/bundle-repeated-list", bundle(signing, repeated));
   std::string archive;
   for (const ArchiveEntry& entry : FILES)
     archive += encode_entry_header(entry, uint32_t(entry.data.size())) + entry.data;
@@ -128,5 +157,7 @@ int main(int argc, char* argv[]) {
                "etc/a\n/bin/b\n", "auto\n", "", "disable\n", "33580544 1\n", "p 0 0\n"}));
   write(dir + "/database/image",
         files({packages[0], "", "", "", "", "", "", "", "", "uninstall", "", "", "", "", packages[3]}));
+  write(dir + "/database/image-stray",
+        files({bundle(signing, stray), "", "", "", "", "", "", "", "", "", "", "", "", "", ""}));
   return 0;
 }

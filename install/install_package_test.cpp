@@ -30,6 +30,7 @@ struct InstallSetup {
   std::string bundle;  // installs as a member of this bundle
   ChildOptions child;
   std::function<void(Manifest&)> before;  // stages something first
+  std::function<void(Manifest&)> after;   // looks at what the install staged
   bool commit = true;                     // else the transaction is cancelled in any case
 };
 
@@ -58,6 +59,7 @@ class InstallTest : public RootFixture {
           Manifest manifest;
           if (setup.before) setup.before(manifest);
           const bool installed = install_package(package, manifest, stream);
+          if (setup.after) setup.after(manifest);
           if (installed && setup.commit && commit(manifest, false).error != 0) return 4;
           if (!installed || !setup.commit) cancel(manifest);
           for (const std::string& message : Repository::instance().messages) {
@@ -235,6 +237,39 @@ TEST_F(InstallTest, TheSignatureIsDemandedAfterExtractionAndFailingLeavesNothing
   }
 }
 
+TEST_F(InstallTest, StagedFilesGetTheirModesOnlyOnceTheSignatureIsVerified) {
+  TestPackage p = test_package("p", V1);
+  p.files = {file_entry("bin/su", "s", 04755), file_entry("bin/tool", "t", 0755),
+             file_entry("etc/conf", "c", 0640), file_entry("tmp", "d", 01777)};
+  const std::string signed_bytes = package_bytes(p);
+  p.level = 0;
+  InstallSetup look;
+  look.commit = false;
+  look.after = [](Manifest& manifest) {
+    for (const auto& [path, op] : manifest.operations()) {
+      struct stat info;
+      if (op.kind == ManifestKind::staged && ::stat(op.source.c_str(), &info) == 0) {
+        std::cerr << path << " " << std::oct << (info.st_mode & 07777) << std::dec << "\n";
+      }
+    }
+  };
+  const std::string files = "/flash/bin/su 600\n/flash/bin/tool 600\n/flash/etc/conf 600\n"
+                            "/flash/tmp 600\n";
+  const std::string refused = files +
+                              "ERROR: installation of p-1.0 failed: broken package\n"
+                              "result=0 files=/bin/su,/bin/tool,/etc/conf,/tmp,\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {signed_bytes,
+       "/flash/bin/su 4755\n/flash/bin/tool 755\n/flash/etc/conf 640\n/flash/tmp 1777\n"
+       "/flash/var/pdb/p/deps 600\n/flash/var/pdb/p/files 600\n/flash/var/pdb/p/version 600\n"
+       "installed p-1.0\nresult=1 files=/bin/su,/bin/tool,/etc/conf,/tmp,\n"},
+      {package_bytes(p), refused},
+      {signed_bytes.substr(0, signed_bytes.size() - 10), refused},
+  };
+  for (const auto& [bytes, staged] : cases) EXPECT_EQ(install(bytes, look), staged);
+  EXPECT_EQ(tree("/"), EMPTY_ROOT);
+}
+
 TEST_F(InstallTest, OnlyTheAllowedTrailerMayFollowAPackageOfItsOwn) {
   const std::string good = package_bytes(test_package("p", V1));
   const std::string broken =
@@ -254,7 +289,7 @@ TEST_F(InstallTest, OnlyTheAllowedTrailerMayFollowAPackageOfItsOwn) {
     for (const auto& [type, payload] : parts) tail.add_part(type, payload);
     std::ostringstream extra;
     ASSERT_TRUE(tail.write(extra));
-    const std::string bytes = good + extra.str().substr(8);
+    const std::string bytes = with_mended_length(good + extra.str().substr(8));
     EXPECT_EQ(install(bytes), allowed ? "installed p-1.0\nresult=1 files=\n" : broken);
     // A bundle member leaves the rest to the next member and prints no "installed" line.
     InstallSetup member;
@@ -367,7 +402,8 @@ TEST_F(InstallTest, RemovalTakesFilesEntryAndAnUnsharedBootImage) {
       // Recorded paths that extraction could never have written are left alone.
       p.files = {"/etc/a", "/x/p/etc/b", "/missing", "/etc/dir", "/", "/../etc", "/etc/a b"};
       Manifest manifest;
-      remove_installed_package(p, manifest);
+      const Repository installed(std::cout);
+      remove_installed_package(p, manifest, installed);
       for (const auto& [path, op] : manifest.operations()) std::cout << path << "\n";
       std::cout << "files=" << p.files.size() << " action=" << p.action << "\n";
       return 0;

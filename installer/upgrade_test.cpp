@@ -57,26 +57,6 @@ class UpgradeRun : public WholeRun {
                  .c_str());
   }
 
-  // One line per installed record as the next run loads it, in name order.
-  std::string database() {
-    const RunResult run = run_in_root([] {
-      Repository& repository = Repository::instance();
-      open_repository(repository, true, "i386");
-      std::vector<std::string> lines;
-      for (const auto& package : repository.packages) {
-        std::string line = display_name(*package);
-        if (package->disabled) line += " disabled";
-        if (package->user_forced) line += " forced";
-        if (!package->bundle.name.empty()) line += " from " + package->bundle.name;
-        lines.push_back(line);
-      }
-      std::sort(lines.begin(), lines.end());
-      for (const std::string& line : lines) std::cout << line << "\n";
-      return 0;
-    });
-    return run.out;
-  }
-
   std::string postlog() { return read_file("/flash/postlog"); }
 };
 
@@ -101,7 +81,7 @@ TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
     EXPECT_NE(log.find(line), std::string::npos) << line << log;
   }
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4) << log;
-  EXPECT_EQ(database(), "app-2.0\nsystem-1.0\n");
+  EXPECT_EQ(loaded_records(), "app-2.0\nsystem-1.0\n");
   EXPECT_EQ(read_file("/flash/bin/system"), "system-1.0");
   EXPECT_EQ(read_file("/flash/var/pdb/system/image"), system_bytes);
   EXPECT_FALSE(exists("/rw/pckg/.download/system.vmp"));  // moved into the database
@@ -124,12 +104,12 @@ TEST_F(UpgradeRun, OnlyTheFirstFolderWithAPackageIsInstalled) {
   offer("b.vmp", package_bytes(with_file("b", V1, "b")), "/flash/rw/pckg/");
   offer("c.vmp", package_bytes(with_file("c", V1, "c")), "/flash/var/pckg/");
   EXPECT_EQ(run_installer({"-q"}).status, 0);
-  EXPECT_EQ(database(), "a-1.0\n");
+  EXPECT_EQ(loaded_records(), "a-1.0\n");
   // IGNORE passes over the download folder, and a folder of broken files counts as empty.
   write_file("/rw/pckg/.download/IGNORE", "");
   write_file("/flash/rw/pckg/b.vmp", "broken");
   EXPECT_EQ(run_installer({"-q"}).status, 0);
-  EXPECT_EQ(database(), "a-1.0\nc-1.0\n");
+  EXPECT_EQ(loaded_records(), "a-1.0\nc-1.0\n");
 }
 
 TEST_F(UpgradeRun, OlderVersionsNeedADowngradeAndTheSameOneAReinstall) {
@@ -139,13 +119,13 @@ TEST_F(UpgradeRun, OlderVersionsNeedADowngradeAndTheSameOneAReinstall) {
   EXPECT_EQ(run_installer({}).status, 0);
   EXPECT_EQ(postlog(),
             "WARNING: omitting package a-1.0: newer package a-2.0 is already installed\n");
-  EXPECT_EQ(database(), "a-2.0\n");
+  EXPECT_EQ(loaded_records(), "a-2.0\n");
 
   // "/ram/DOWNGRADE" allows it, with its floor: the oldest file at or above it is taken.
   offer("a3.vmp", package_bytes(with_file("a", V3, "etc/a")));
   write_file("/ram/DOWNGRADE", "16777216\n");  // 1.0 alpha
   EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(database(), "a-1.0\n");
+  EXPECT_EQ(loaded_records(), "a-1.0\n");
   EXPECT_EQ(read_file("/flash/etc/a"), "a-1.0");
   ::unlink(host_path("/ram/DOWNGRADE").c_str());
   ::unlink(host_path("/rw/pckg/.download/a3.vmp").c_str());
@@ -170,7 +150,7 @@ TEST_F(UpgradeRun, ConflictsDisableAndUserChoicesStay) {
   offer("tool.vmp", package_bytes(with_file("tool", V2, "bin/tool")));
   offer("rival.vmp", package_bytes(with_file("rival", V1, "etc/rival")));
   EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(database(), "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n");
+  EXPECT_EQ(loaded_records(), "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n");
   EXPECT_EQ(read_file("/flash/x/rival/etc/rival"), "rival-1.0");
   EXPECT_EQ(read_file("/flash/x/tool/bin/tool"), "tool-2.0");
   EXPECT_FALSE(exists("/flash/bin/tool"));
@@ -183,11 +163,11 @@ TEST_F(UpgradeRun, ANewBundleRetiresTheMembersItLacksAndDisablesItsListedOnes) {
   install_first(
       {{"suite.vmp", bundle_bytes(header_group("suite", V1),
                                   {with_file("m1", V1, "m1"), with_file("m2", V1, "m2")})}});
-  EXPECT_EQ(database(), "m1-1.0 from suite\nm2-1.0 from suite\nsuite-1.0\n");
+  EXPECT_EQ(loaded_records(), "m1-1.0 from suite\nm2-1.0 from suite\nsuite-1.0\n");
   offer("suite.vmp", bundle_bytes(header_group("suite", V2),
                                   {with_file("m1", V2, "m1"), with_file("m3", V1, "m3")}, {"m3"}));
   EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(database(), "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n");
+  EXPECT_EQ(loaded_records(), "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n");
   // A member's record comes from its bundle's image, which lists no files: its database
   // entry goes, the files it wrote stay.
   EXPECT_FALSE(exists("/flash/var/pdb/m2"));
@@ -225,7 +205,7 @@ TEST_F(UpgradeRun, SafeSavesForALaterCommitOrCancel) {
   const RunResult commit = run_installer({"--commit"});
   EXPECT_EQ(commit.status, 0);
   EXPECT_EQ(read_file("/flash/etc/a"), "a-1.0");
-  EXPECT_EQ(database(), "a-1.0\n");
+  EXPECT_EQ(loaded_records(), "a-1.0\n");
   EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
 }
 
@@ -296,7 +276,7 @@ TEST_F(UpgradeRun, WhatWasEnabledIsEnabledAgain) {
   // on and guard off. Guard was on before the upgrade and nothing excludes it: it comes back.
   offer("lib.vmp", package_bytes(with_file("lib", V2, "lib")));
   EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(database(), "app-1.0\nguard-1.0\nlib-2.0\n");
+  EXPECT_EQ(loaded_records(), "app-1.0\nguard-1.0\nlib-2.0\n");
   EXPECT_EQ(postlog(), "installed (disabled) lib-2.0\nenabled guard-1.0\n");
 }
 
@@ -310,7 +290,7 @@ TEST_F(UpgradeRun, AnUpgradeThatLeavesNoPackageFails) {
   install_first({{"only.vmp", package_bytes(with_file("only", V1, "only"))}});
   write_file("/ram/pdb/only/schedule", "uninstall\n");
   EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(database(), "only-1.0\n");
+  EXPECT_EQ(loaded_records(), "only-1.0\n");
   EXPECT_EQ(postlog(), "ERROR: can not uninstall or disable all packages\n");
 }
 
@@ -342,7 +322,7 @@ TEST_F(UpgradeRun, ASavedTransactionIsDroppedByANewerOneAndLeavesNothingBehind) 
   EXPECT_NE(newer.out.find("WARNING: the saved transaction was dropped\n"), std::string::npos);
   EXPECT_FALSE(exists("/ram/MANIFEST"));
   EXPECT_EQ(run_installer({"--commit"}).status, 0);
-  EXPECT_EQ(database(), "app-3.0\n");
+  EXPECT_EQ(loaded_records(), "app-3.0\n");
   EXPECT_EQ(read_file("/flash/etc/app"), "app-3.0");
   EXPECT_EQ(dir_entries(host_path("/.staging")), "");
   struct stat info;

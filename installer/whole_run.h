@@ -4,12 +4,17 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "database/database_reader.h"
 #include "installer/entry.h"
+#include "package/relations.h"
+#include "package/repository.h"
 #include "testing/root_fixture.h"
 
 class WholeRun : public RootFixture {
@@ -26,6 +31,27 @@ class WholeRun : public RootFixture {
           return ::run_installer(static_cast<int>(words.size()), argv.data());
         },
         options);
+  }
+
+  // One line per installed record as the next run loads it, in name order:
+  // "name-version[ disabled][ forced][ from bundle]".
+  std::string loaded_records() {
+    const RunResult run = run_in_root([] {
+      Repository& repository = Repository::instance();
+      open_repository(repository, true, "i386");
+      std::vector<std::string> lines;
+      for (const auto& package : repository.packages) {
+        std::string line = display_name(*package);
+        if (package->disabled) line += " disabled";
+        if (package->user_forced) line += " forced";
+        if (!package->bundle.name.empty()) line += " from " + package->bundle.name;
+        lines.push_back(line);
+      }
+      std::sort(lines.begin(), lines.end());
+      for (const std::string& line : lines) std::cout << line << "\n";
+      return 0;
+    });
+    return run.out;
   }
 
   // The built installer program, outside the root; pass "-r", root() yourself.

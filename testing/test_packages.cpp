@@ -6,10 +6,13 @@
 #include <sstream>
 
 #include "format/key_files.h"
+#include "format/little_endian.h"
+#include "format/part_stream.h"
 
 namespace {
 
 void add_body(PackageWriter& writer, const TestPackage& package, const Signer* signer) {
+  for (const auto& [type, payload] : package.parts_before) writer.add_part(type, payload);
   writer.add_header_group(package.group);
   if (package.image) writer.add_image(*package.image);
   if (package.raw_archive) {
@@ -73,6 +76,14 @@ std::string package_bytes(const TestPackage& package, uint32_t magic) {
     writer.add_part(PART_DEPENDS, "");
   }
   return written(writer);
+}
+
+std::string with_mended_length(std::string container) {
+  if (container.size() >= CONTAINER_HEADER_SIZE) {
+    store_u32(reinterpret_cast<unsigned char*>(&container[4]),
+              uint32_t(container.size() - CONTAINER_HEADER_SIZE));
+  }
+  return container;
 }
 
 std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackage>& members,

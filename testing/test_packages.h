@@ -30,12 +30,18 @@ struct TestPackage {
   std::optional<std::string> image;  // an image part (type 21) before the archive
   int level = 2;                     // 1 or 2; 0 signs with bytes that verify at no level
   bool trailer = false;              // the allowed trailer: architecture, empty list
+  // Parts written as they are before its header group: between the members of a bundle,
+  // where no signature covers them.
+  std::vector<std::pair<uint16_t, std::string>> parts_before;
 };
 
 TestPackage test_package(const std::string& name, Version version);
 
 // A package file; level 2 puts a digest selector first.
 std::string package_bytes(const TestPackage& package, uint32_t magic = PACKAGE_MAGIC);
+
+// `container` with its length field set to what it holds: parts appended by hand.
+std::string with_mended_length(std::string container);
 
 // A bundle file: its header group, an optional member list naming members to install
 // disabled, then the members signed at the bundle's level.

@@ -1,0 +1,246 @@
+// Hand-made hostile packages and database states in whole runs: signed members wrapped in
+// unsigned bundle parts, strays between members, bytes past the container, links out of the
+// flash, files two packages share. Nothing unsigned may remove, replace or hide a package.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "format/package_reader.h"
+#include "installer/whole_run.h"
+#include "testing/test_packages.h"
+
+namespace {
+
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+const Version V9 = make_version(9, 0, KIND_FINAL, 0);
+
+TestPackage with_files(const std::string& name, Version version,
+                       const std::vector<std::string>& files) {
+  TestPackage package = test_package(name, version);
+  for (const std::string& file : files) package.files.push_back(file_entry(file, name));
+  return package;
+}
+
+class HostileRun : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (!IsSkipped() && test_signing_keys() == nullptr) {
+      GTEST_SKIP() << "the configured key set has no private files to sign test packages";
+    }
+    prepare();
+  }
+  void prepare() {
+    make_dirs("/flash/var/pdb");
+    make_dirs("/rw/pckg/.download");
+  }
+  RunResult stream(const std::string& bytes) {
+    ChildOptions options;
+    options.stdin_data = bytes;
+    return run_installer({"-"}, options);
+  }
+  // Installs each file by itself in stream mode.
+  void install_first(const std::vector<std::string>& files) {
+    for (const std::string& bytes : files) ASSERT_EQ(stream(bytes).status, 0);
+    ::unlink(host_path("/flash/postlog").c_str());
+  }
+  void schedule(const std::string& name, const std::string& action) {
+    write_file("/ram/pdb/" + name + "/schedule", action + "\n");
+  }
+};
+
+TEST_F(HostileRun, APackageThePlanRemovesInTheSameRunLeavesNothingBehind) {
+  // ppp 2.0 needs c, which only rrr 1.0 gives; rrr 2.0 no longer does, and is installed
+  // after ppp (it needs pp, which ppp gives as well as "other"), so the plan removes ppp again.
+  const auto list = [](const char* name, int32_t weight) {
+    return std::vector<Dependency>{{name, 0, 0, weight}};
+  };
+  TestPackage rrr1 = with_files("rrr", V1, {"etc/rrr"}), rrr2 = with_files("rrr", V2, {"etc/rrr"});
+  TestPackage ppp1 = with_files("ppp", V1, {"etc/p1"}), ppp2 = with_files("ppp", V2, {"etc/p2"});
+  TestPackage other = with_files("other", V1, {"etc/other"});
+  rrr1.group.provides = list("c", 0);
+  rrr2.group.depends = list("pp", 0);
+  ppp1.group.depends = ppp2.group.depends = list("c", 0);
+  ppp2.group.provides = list("pp", 0);
+  other.group.provides = list("pp", 10);
+  for (const bool ppp_installed : {false, true}) {
+    reset_root();
+    prepare();
+    std::vector<std::string> first = {package_bytes(rrr1), package_bytes(other)};
+    if (ppp_installed) first.push_back(package_bytes(ppp1));
+    install_first(first);
+    write_file("/rw/pckg/.download/ppp.vmp", package_bytes(ppp2));
+    write_file("/rw/pckg/.download/rrr.vmp", package_bytes(rrr2));
+    const RunResult run = run_installer({});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(loaded_records(), "other-1.0\nrrr-2.0\n") << ppp_installed;
+    EXPECT_FALSE(exists("/flash/var/pdb/ppp") || exists("/flash/etc/p1") ||
+                 exists("/flash/etc/p2"));
+  }
+}
+
+TEST_F(HostileRun, AnUnsignedBundleHeaderReplacesOnlyABundle) {
+  // A signed package of nobody's, wrapped in a bundle header of the victim's name.
+  const std::string wrapper = bundle_bytes(header_group("victim", V9), {with_files("zzz", V1, {})});
+  struct Case {
+    std::string installed;  // the victim's form
+    bool in_stream;
+    int status;
+    std::string records;
+  };
+  const Case cases[] = {
+      {"plain", true, 1, "victim-1.0\n"},
+      {"plain", false, 1, "victim-1.0\n"},
+      {"member", true, 1, "b-1.0\nvictim-1.0 from b\n"},
+      {"bundle", true, 0, "victim-9.0\nzzz-1.0 from victim\n"},
+  };
+  for (const Case& c : cases) {
+    reset_root();
+    prepare();
+    const TestPackage victim = with_files("victim", V1, {"etc/victim"});
+    if (c.installed == "plain") install_first({package_bytes(victim)});
+    if (c.installed == "member") install_first({bundle_bytes(header_group("b", V1), {victim})});
+    if (c.installed == "bundle") {
+      install_first({bundle_bytes(header_group("victim", V1), {with_files("m", V1, {"etc/m"})})});
+    }
+    const std::string before = tree("/flash");
+    RunResult run;
+    if (c.in_stream) {
+      run = stream(wrapper);
+    } else {
+      write_file("/rw/pckg/.download/w.vmp", wrapper);
+      run = run_installer({});
+    }
+    EXPECT_EQ(run.status, c.status) << c.installed;
+    EXPECT_EQ(loaded_records(), c.records) << c.installed;
+    if (c.status != 0) {
+      EXPECT_EQ(read_file("/flash/postlog"),
+                "ERROR: installation of victim-9.0 failed: broken package\n");
+      ::unlink(host_path("/flash/postlog").c_str());
+      EXPECT_EQ(tree("/flash"), before) << c.installed;
+    }
+  }
+}
+
+TEST_F(HostileRun, UnsignedPartsBetweenMembersHideNoMember) {
+  const std::pair<uint16_t, std::string> strays[] = {
+      {PART_NOTE, "note"}, {PART_TEXT24, "t"}, {PART_TEXT2, "x"}, {7, "unknown"}};
+  for (const auto& stray : strays) {
+    reset_root();
+    prepare();
+    TestPackage second = with_files("b", V1, {"etc/b"});
+    second.parts_before = {stray, stray};
+    install_first({bundle_bytes(header_group("s", V1), {with_files("a", V1, {"etc/a"}), second})});
+    EXPECT_EQ(loaded_records(), "a-1.0 from s\nb-1.0 from s\ns-1.0\n") << stray.first;
+    // The next plain run finds nothing to remove.
+    EXPECT_EQ(run_installer({}).status, 0);
+    EXPECT_TRUE(exists("/flash/etc/a") && exists("/flash/etc/b")) << stray.first;
+  }
+}
+
+TEST_F(HostileRun, UnsignedListsAreBounded) {
+  std::vector<std::string> too_many = {"a"};
+  for (size_t i = 0; i < MAX_BUNDLE_MEMBERS; ++i) too_many.push_back("n" + std::to_string(i));
+  struct Case {
+    std::vector<std::string> listed, members;
+    int status;
+  };
+  const Case cases[] = {
+      {std::vector<std::string>(65535, "a"), {"a"}, 0},  // one name, many times: one blocker
+      {too_many, {"a"}, 2},
+      {{}, too_many, 2},
+      {{}, {"a", "b", "a"}, 2},
+  };
+  for (const Case& c : cases) {
+    reset_root();
+    prepare();
+    std::vector<TestPackage> members;
+    for (const std::string& name : c.members) {
+      members.push_back(test_package(name, V1));
+      members.back().archive = false;
+      members.back().group.header_flags = HEADER_NO_TEXT_DB;  // nothing staged: a quick test
+    }
+    const RunResult run = stream(bundle_bytes(header_group("s", V1), members, c.listed));
+    EXPECT_EQ(run.status, c.status) << c.listed.size() << " " << c.members.size();
+    const std::string records = loaded_records();
+    if (c.status != 0) {
+      EXPECT_EQ(records, "");
+      EXPECT_EQ(read_file("/flash/postlog"), "ERROR: installation of s-1.0 failed: broken package\n");
+    } else {
+      EXPECT_EQ(records, "a-1.0 disabled from s\ns-1.0\n");
+    }
+  }
+}
+
+TEST_F(HostileRun, RemovalStaysInsideTheFlashAndSparesFilesOthersList) {
+  struct Case {
+    const char* link;  // made at this path, to "/rw/etc"
+    std::string a_files, b_files;
+    std::vector<std::string> uninstalled;
+    std::string left;  // which of CHECKED exist afterwards
+  };
+  const std::string CHECKED[] = {"/rw/etc/a", "/flash/var/a", "/flash/etc/shared"};
+  const Case cases[] = {
+      {"/flash/etc", "etc/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n"},
+      {"/flash/etc/in", "etc/in/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n/flash/etc/shared\n"},
+      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a"}, "/rw/etc/a\n/flash/etc/shared\n"},
+      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"b"},
+       "/rw/etc/a\n/flash/var/a\n/flash/etc/shared\n"},
+      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a", "b"}, "/rw/etc/a\n"},
+  };
+  for (const Case& c : cases) {
+    reset_root();
+    prepare();
+    write_file("/rw/etc/a", "a");
+    if (c.link != nullptr && std::string(c.link) == "/flash/etc") {
+      ::symlink("/rw/etc", host_path(c.link).c_str());
+    } else {
+      write_file("/flash/etc/shared", "shared");
+      if (c.link != nullptr) ::symlink("/rw/etc", host_path(c.link).c_str());
+    }
+    write_file("/flash/var/a", "a");
+    // Database entries as a damaged or hostile flash may hold them.
+    for (const auto& [name, files] : {std::pair{"a", c.a_files}, {"b", c.b_files}, {"keep", ""}}) {
+      write_file(std::string("/flash/var/pdb/") + name + "/version", std::to_string(V1) + " 1\n");
+      write_file(std::string("/flash/var/pdb/") + name + "/files", files);
+    }
+    for (const std::string& name : c.uninstalled) schedule(name, "uninstall");
+    EXPECT_EQ(run_installer({}).status, 0) << c.a_files;
+    std::string left;
+    for (const std::string& path : CHECKED) {
+      if (exists(path)) left += path + "\n";
+    }
+    EXPECT_EQ(left, c.left) << c.a_files << c.b_files << c.uninstalled.size();
+  }
+}
+
+TEST_F(HostileRun, StreamModeReadsExactlyTheContainer) {
+  TestPackage kept = with_files("image", V1, {"etc/image"});  // the name stream mode once used
+  kept.image = "image part";
+  const std::string bytes = package_bytes(kept);
+  std::string shorter = bytes;
+  shorter[4] = char(shorter[4] - 1);  // the container ends a byte before the source
+  struct Case {
+    std::string offered;
+    int status;
+  };
+  const Case cases[] = {
+      {bytes + std::string(100000, 'x'), 0},
+      {bytes.substr(0, bytes.size() - 1), 1},
+      {shorter, 1},
+  };
+  for (const Case& c : cases) {
+    reset_root();
+    prepare();
+    EXPECT_EQ(stream(c.offered).status, c.status) << c.offered.size();
+    EXPECT_EQ(read_file("/flash/var/pdb/image/image"), c.status == 0 ? bytes : "");
+  }
+  // Stream mode's copy never collides with the database entry of a package named "image".
+  EXPECT_EQ(stream(bytes).status, 0);
+  EXPECT_EQ(stream(package_bytes(with_files("next", V1, {"etc/next"}))).status, 0);
+  EXPECT_EQ(loaded_records(), "image-1.0\nnext-1.0\n");
+}
+
+}  // namespace
