@@ -191,15 +191,21 @@ bool written_target(Package& package, const std::string& name, FlashBounds& boun
 }  // namespace
 
 void StagedModes::add(const std::string& path, mode_t mode) {
-  if ((mode & PERMISSION_BITS) != PERMISSION_BITS_STAGED) modes_.emplace_back(path, mode);
+  mode &= PERMISSION_BITS;
+  if (mode == PERMISSION_BITS_STAGED) return;
+  const char value[] = {char(mode & 0xFF), char(mode >> 8)};
+  modes_.put(path, std::string_view(value, sizeof value));
 }
 
 bool StagedModes::apply(Package& package, const Manifest& manifest) {
-  for (const auto& [path, mode] : modes_) {
+  for (const PathTable::Entry entry : modes_) {
+    const std::string path(entry.path);
     const std::optional<ManifestOp> op = manifest.find(path);
     // Replaced since by a later entry of the same name, which brought its own mode.
     if (!op || op->kind != ManifestKind::staged) continue;
-    if (::chmod(op->source.c_str(), mode & PERMISSION_BITS) != 0) {
+    const auto byte = [&entry](size_t i) { return mode_t(uint8_t(entry.value[i])); };
+    const mode_t mode = byte(0) | byte(1) << 8;
+    if (::chmod(op->source.c_str(), mode) != 0) {
       report_write_failure(package, path.substr(std::strlen(FLASH) + 1));
       return false;
     }

@@ -11,8 +11,8 @@
 #include <sys/types.h>
 
 #include <string>
-#include <utility>
-#include <vector>
+
+#include "package/path_table.h"
 
 struct ArchiveEntryHeader;
 class Manifest;
@@ -41,7 +41,7 @@ class StagedModes {
  private:
   static constexpr mode_t PERMISSION_BITS = 07777;
   static constexpr mode_t PERMISSION_BITS_STAGED = 0600;
-  std::vector<std::pair<std::string, mode_t>> modes_;
+  PathTable modes_;  // path -> its mode, two bytes low first: packed, as a file list is
 };
 
 // Extracts the regular files of the archive part `stream` stands on, each staged with mode
