@@ -97,6 +97,10 @@ bool may_be_read(const std::string& path) {
   return ::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode);
 }
 
+size_t list_entries(const PackageInfo& info) {
+  return info.depends.size() + info.provides.size() + info.conflicts.size();
+}
+
 // Passes every part up to the next member header: a member's image, archive and signature,
 // and whatever else stands between members. Nothing there is signed, so nothing there may
 // end the walk and hide the members after it.
@@ -153,7 +157,9 @@ bool read_list(PartStream& stream, std::vector<Dependency>& list) {
   const uint16_t count = load_u16(count_field);
   // Refused before reading when the part cannot hold the entries it counts; then room for
   // exactly those, since a list of thousands would otherwise grow to twice its size.
-  if (uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) return false;
+  if (count > MAX_LIST_ENTRIES || uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) {
+    return false;
+  }
   list.reserve(list.size() + count);
   for (uint16_t i = 0; i < count; ++i) {
     unsigned char entry[ENTRY_SIZE];
@@ -200,10 +206,13 @@ bool open_package_file(PackageFile& file, const std::string& path) {
                            PART_CONFLICTS,     PART_IMAGE,          PART_ARCHIVE, PART_SIGNATURE};
   file.is_bundle = stream.next_part() == PART_BUNDLE_HEADER;
   if (!read_header(file, stream)) return false;
+  size_t entries = list_entries(file);
   if (!file.is_bundle) return true;
-  const bool walked = walk_bundle_members(stream, [&file, &stream] {
+  const bool walked = walk_bundle_members(stream, [&file, &stream, &entries] {
     auto member = std::make_unique<PackageInfo>();
     if (!read_header(*member, stream)) return false;
+    entries += list_entries(*member);
+    if (entries > MAX_FILE_LIST_ENTRIES) return false;
     file.members.push_back(std::move(member));
     return true;
   });

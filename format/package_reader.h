@@ -23,6 +23,11 @@
 
 constexpr size_t MAX_TEXT_PART = 65536;
 constexpr size_t MAX_BUNDLE_MEMBERS = 4096;
+// The entries one relation list may hold, and all lists of one offered file together: they
+// are read before any signature is checked, and an offered file's are kept until the run
+// ends. Real packages name a handful.
+constexpr size_t MAX_LIST_ENTRIES = 4096;
+constexpr size_t MAX_FILE_LIST_ENTRIES = 4 * MAX_LIST_ENTRIES;
 constexpr const char* DEFAULT_ARCHITECTURE = "i386";
 
 // How far reading a header group got.
@@ -50,8 +55,9 @@ HeaderRead read_header_group(PackageInfo& info, PartStream& stream);
 bool walk_bundle_members(PartStream& stream, const std::function<bool()>& read_member);
 
 // Appends the entries of the list that is the current part of `stream` to `list`, in file
-// order. False when the count or an entry runs past the part or the source, or an entry's
-// name is empty or holds whitespace or a control character.
+// order. False when the count or an entry runs past the part or the source, the count is
+// above MAX_LIST_ENTRIES, or an entry's name is empty or holds whitespace or a control
+// character.
 [[nodiscard]] bool read_list(PartStream& stream, std::vector<Dependency>& list);
 
 // Adds the names of the bundle member list that is the current part of `stream` to
@@ -62,6 +68,6 @@ bool walk_bundle_members(PartStream& stream, const std::function<bool()>& read_m
 // Describes the package file at `path` in the fresh record `file`: its headers, size and
 // magic, and for a bundle every member's header group. No signature is checked. False when
 // the file is broken: it is not a regular file (a pipe would never end), does not open, its
-// size differs from the container length, a
-// header group fails, or a bundle has no member or more than MAX_BUNDLE_MEMBERS.
+// size differs from the container length, a header group fails, its lists hold more than
+// MAX_FILE_LIST_ENTRIES entries, or a bundle has no member or more than MAX_BUNDLE_MEMBERS.
 [[nodiscard]] bool open_package_file(PackageFile& file, const std::string& path);

@@ -192,7 +192,7 @@ bool written_target(Package& package, const std::string& name, FlashBounds& boun
 
 void StagedModes::add(const std::string& path, mode_t mode) {
   mode &= PERMISSION_BITS;
-  if (mode == PERMISSION_BITS_STAGED) return;
+  // Kept even when it is the staged mode: a later entry of the same name has the last word.
   const char value[] = {char(mode & 0xFF), char(mode >> 8)};
   modes_.put(path, std::string_view(value, sizeof value));
 }
@@ -205,7 +205,7 @@ bool StagedModes::apply(Package& package, const Manifest& manifest) {
     if (!op || op->kind != ManifestKind::staged) continue;
     const auto byte = [&entry](size_t i) { return mode_t(uint8_t(entry.value[i])); };
     const mode_t mode = byte(0) | byte(1) << 8;
-    if (::chmod(op->source.c_str(), mode) != 0) {
+    if (mode != PERMISSION_BITS_STAGED && ::chmod(op->source.c_str(), mode) != 0) {
       report_write_failure(package, path.substr(std::strlen(FLASH) + 1));
       return false;
     }
@@ -268,6 +268,7 @@ bool install_package(Package& package, Manifest& manifest, PartStream& stream) {
     return false;
   }
   if (!modes.apply(package, manifest)) return false;
+  package.installed_this_run = true;
   stream.next_part();
   const bool own = package.bundle.name.empty();
   if (own && !trailer_is_allowed(stream)) {

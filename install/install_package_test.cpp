@@ -240,7 +240,8 @@ TEST_F(InstallTest, TheSignatureIsDemandedAfterExtractionAndFailingLeavesNothing
 TEST_F(InstallTest, StagedFilesGetTheirModesOnlyOnceTheSignatureIsVerified) {
   TestPackage p = test_package("p", V1);
   p.files = {file_entry("bin/su", "s", 04755), file_entry("bin/tool", "t", 0755),
-             file_entry("etc/conf", "c", 0640), file_entry("tmp", "d", 01777)};
+             file_entry("etc/conf", "c", 0640), file_entry("tmp", "d", 01777),
+             file_entry("bin/dup", "first", 04755), file_entry("bin/dup", "last", 0600)};
   const std::string signed_bytes = package_bytes(p);
   p.level = 0;
   InstallSetup look;
@@ -253,16 +254,17 @@ TEST_F(InstallTest, StagedFilesGetTheirModesOnlyOnceTheSignatureIsVerified) {
       }
     }
   };
-  const std::string files = "/flash/bin/su 600\n/flash/bin/tool 600\n/flash/etc/conf 600\n"
-                            "/flash/tmp 600\n";
+  const std::string files = "/flash/bin/dup 600\n/flash/bin/su 600\n/flash/bin/tool 600\n"
+                            "/flash/etc/conf 600\n/flash/tmp 600\n";
   const std::string refused = files +
                               "ERROR: installation of p-1.0 failed: broken package\n"
-                              "result=0 files=/bin/su,/bin/tool,/etc/conf,/tmp,\n";
+                              "result=0 files=/bin/dup,/bin/su,/bin/tool,/etc/conf,/tmp,\n";
   const std::pair<std::string, std::string> cases[] = {
       {signed_bytes,
-       "/flash/bin/su 4755\n/flash/bin/tool 755\n/flash/etc/conf 640\n/flash/tmp 1777\n"
+       "/flash/bin/dup 600\n/flash/bin/su 4755\n/flash/bin/tool 755\n/flash/etc/conf 640\n"
+       "/flash/tmp 1777\n"
        "/flash/var/pdb/p/deps 600\n/flash/var/pdb/p/files 600\n/flash/var/pdb/p/version 600\n"
-       "installed p-1.0\nresult=1 files=/bin/su,/bin/tool,/etc/conf,/tmp,\n"},
+       "installed p-1.0\nresult=1 files=/bin/dup,/bin/su,/bin/tool,/etc/conf,/tmp,\n"},
       {package_bytes(p), refused},
       {signed_bytes.substr(0, signed_bytes.size() - 10), refused},
   };

@@ -52,54 +52,65 @@ class HostileRun : public WholeRun {
 };
 
 TEST_F(HostileRun, APackageThePlanRemovesInTheSameRunLeavesNothingBehind) {
-  // ppp 2.0 needs c, which only rrr 1.0 gives; rrr 2.0 no longer does, and is installed
-  // after ppp (it needs pp, which ppp gives as well as "other"), so the plan removes ppp again.
-  const auto list = [](const char* name, int32_t weight) {
-    return std::vector<Dependency>{{name, 0, 0, weight}};
-  };
+  // ppp 2.0 needs c, which only rrr 1.0 gives, and excludes rrr 2.0, which no longer gives c
+  // and is therefore installed after it: the plan removes ppp again in the same run.
   TestPackage rrr1 = with_files("rrr", V1, {"etc/rrr"}), rrr2 = with_files("rrr", V2, {"etc/rrr"});
   TestPackage ppp1 = with_files("ppp", V1, {"etc/p1"}), ppp2 = with_files("ppp", V2, {"etc/p2"});
-  TestPackage other = with_files("other", V1, {"etc/other"});
-  rrr1.group.provides = list("c", 0);
-  rrr2.group.depends = list("pp", 0);
-  ppp1.group.depends = ppp2.group.depends = list("c", 0);
-  ppp2.group.provides = list("pp", 0);
-  other.group.provides = list("pp", 10);
+  ppp2.files.push_back(file_entry("etc/other", "ppp's"));  // a file "other" lists too
+  rrr1.group.provides = std::vector<Dependency>{{"c", 0, 0, 0}};
+  ppp1.group.depends = ppp2.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}};
+  ppp2.group.conflicts = std::vector<Dependency>{{"rrr", V2, 0, 0}};
   for (const bool ppp_installed : {false, true}) {
     reset_root();
     prepare();
-    std::vector<std::string> first = {package_bytes(rrr1), package_bytes(other)};
+    std::vector<std::string> first = {package_bytes(rrr1),
+                                      package_bytes(with_files("other", V1, {"etc/other"}))};
     if (ppp_installed) first.push_back(package_bytes(ppp1));
     install_first(first);
     write_file("/rw/pckg/.download/ppp.vmp", package_bytes(ppp2));
     write_file("/rw/pckg/.download/rrr.vmp", package_bytes(rrr2));
     const RunResult run = run_installer({});
     EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(read_file("/flash/postlog"),
+              "installed ppp-2.0\ninstalled (disabled) rrr-2.0\nenabled rrr-2.0\n");
+    ::unlink(host_path("/flash/postlog").c_str());
     EXPECT_EQ(loaded_records(), "other-1.0\nrrr-2.0\n") << ppp_installed;
-    EXPECT_FALSE(exists("/flash/var/pdb/ppp") || exists("/flash/etc/p1") ||
-                 exists("/flash/etc/p2"));
+    const std::string flash = tree("/flash");
+    for (const char* left : {"ppp", "/p1", "/p2"}) {
+      EXPECT_EQ(flash.find(left), std::string::npos) << flash;
+    }
+    EXPECT_EQ(read_file("/flash/etc/other"), "other");
   }
 }
 
-TEST_F(HostileRun, AnUnsignedBundleHeaderReplacesOnlyABundle) {
-  // A signed package of nobody's, wrapped in a bundle header of the victim's name.
-  const std::string wrapper = bundle_bytes(header_group("victim", V9), {with_files("zzz", V1, {})});
+TEST_F(HostileRun, UnsignedBundlePartsDecideNothingAboutOtherPackages) {
+  const TestPackage victim = with_files("victim", V1, {"etc/victim"});
+  const TestPackage zzz = with_files("zzz", V1, {});
+  // Signed packages of nobody's, or the victim's own newer one, wrapped by hand.
+  const std::string named = bundle_bytes(header_group("victim", V9), {zzz});
+  const std::string adopting = bundle_bytes(header_group("evil", V1), {with_files("victim", V2, {})});
+  const std::string listing = bundle_bytes(header_group("evil", V1), {zzz}, {"victim", "zzz"});
   struct Case {
     std::string installed;  // the victim's form
+    const std::string* wrapper;
     bool in_stream;
     int status;
-    std::string records;
+    std::string records, message;
   };
+  const std::string broken = "ERROR: installation of victim-9.0 failed: broken package\n";
   const Case cases[] = {
-      {"plain", true, 1, "victim-1.0\n"},
-      {"plain", false, 1, "victim-1.0\n"},
-      {"member", true, 1, "b-1.0\nvictim-1.0 from b\n"},
-      {"bundle", true, 0, "victim-9.0\nzzz-1.0 from victim\n"},
+      {"plain", &named, true, 1, "victim-1.0\n", broken},
+      {"plain", &named, false, 1, "victim-1.0\n", broken},
+      {"member", &named, true, 1, "b-1.0\nvictim-1.0 from b\n", broken},
+      {"bundle", &named, true, 0, "victim-9.0\nzzz-1.0 from victim\n", "installed victim-9.0\n"},
+      {"plain", &adopting, true, 2, "victim-1.0\n",
+       "ERROR: installation of evil-1.0 failed: broken package\n"},
+      {"plain", &listing, true, 0, "evil-1.0\nvictim-1.0\nzzz-1.0 disabled from evil\n",
+       "installed evil-1.0\n"},
   };
   for (const Case& c : cases) {
     reset_root();
     prepare();
-    const TestPackage victim = with_files("victim", V1, {"etc/victim"});
     if (c.installed == "plain") install_first({package_bytes(victim)});
     if (c.installed == "member") install_first({bundle_bytes(header_group("b", V1), {victim})});
     if (c.installed == "bundle") {
@@ -108,17 +119,16 @@ TEST_F(HostileRun, AnUnsignedBundleHeaderReplacesOnlyABundle) {
     const std::string before = tree("/flash");
     RunResult run;
     if (c.in_stream) {
-      run = stream(wrapper);
+      run = stream(*c.wrapper);
     } else {
-      write_file("/rw/pckg/.download/w.vmp", wrapper);
+      write_file("/rw/pckg/.download/w.vmp", *c.wrapper);
       run = run_installer({});
     }
-    EXPECT_EQ(run.status, c.status) << c.installed;
+    EXPECT_EQ(run.status, c.status) << c.installed << c.records;
     EXPECT_EQ(loaded_records(), c.records) << c.installed;
+    EXPECT_EQ(read_file("/flash/postlog"), c.message) << c.records;
+    ::unlink(host_path("/flash/postlog").c_str());
     if (c.status != 0) {
-      EXPECT_EQ(read_file("/flash/postlog"),
-                "ERROR: installation of victim-9.0 failed: broken package\n");
-      ::unlink(host_path("/flash/postlog").c_str());
       EXPECT_EQ(tree("/flash"), before) << c.installed;
     }
   }
@@ -146,12 +156,15 @@ TEST_F(HostileRun, UnsignedListsAreBounded) {
   struct Case {
     std::vector<std::string> listed, members;
     int status;
+    size_t provides = 0;  // entries of each member's provides list
   };
   const Case cases[] = {
-      {std::vector<std::string>(65535, "a"), {"a"}, 0},  // one name, many times: one blocker
+      {std::vector<std::string>(65535, "a"), {"a"}, 0},  // one name, many times: noted once
       {too_many, {"a"}, 2},
       {{}, too_many, 2},
       {{}, {"a", "b", "a"}, 2},
+      {{"a"}, {"a"}, 0, MAX_LIST_ENTRIES},
+      {{"a"}, {"a"}, 2, MAX_LIST_ENTRIES + 1},
   };
   for (const Case& c : cases) {
     reset_root();
@@ -161,13 +174,16 @@ TEST_F(HostileRun, UnsignedListsAreBounded) {
       members.push_back(test_package(name, V1));
       members.back().archive = false;
       members.back().group.header_flags = HEADER_NO_TEXT_DB;  // nothing staged: a quick test
+      members.back().group.provides = std::vector<Dependency>(c.provides, {"cap", 0, 0, 0});
     }
     const RunResult run = stream(bundle_bytes(header_group("s", V1), members, c.listed));
     EXPECT_EQ(run.status, c.status) << c.listed.size() << " " << c.members.size();
     const std::string records = loaded_records();
     if (c.status != 0) {
       EXPECT_EQ(records, "");
-      EXPECT_EQ(read_file("/flash/postlog"), "ERROR: installation of s-1.0 failed: broken package\n");
+      // A member header that cannot be read is refused without a word, as any broken header.
+      EXPECT_EQ(read_file("/flash/postlog"),
+                c.provides != 0 ? "" : "ERROR: installation of s-1.0 failed: broken package\n");
     } else {
       EXPECT_EQ(records, "a-1.0 disabled from s\ns-1.0\n");
     }
@@ -181,14 +197,19 @@ TEST_F(HostileRun, RemovalStaysInsideTheFlashAndSparesFilesOthersList) {
     std::vector<std::string> uninstalled;
     std::string left;  // which of CHECKED exist afterwards
   };
-  const std::string CHECKED[] = {"/rw/etc/a", "/flash/var/a", "/flash/etc/shared"};
+  const std::string CHECKED[] = {"/rw/etc/a", "/flash/var/a", "/flash/etc/shared",
+                                 "/flash/var/pdb/keep/version"};
+  const std::string KEEP = "/flash/var/pdb/keep/version\n";
   const Case cases[] = {
-      {"/flash/etc", "etc/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n"},
-      {"/flash/etc/in", "etc/in/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n/flash/etc/shared\n"},
-      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a"}, "/rw/etc/a\n/flash/etc/shared\n"},
+      {"/flash/etc", "etc/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n" + KEEP},
+      {"/flash/etc/in", "etc/in/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
+      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a"},
+       "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
       {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"b"},
-       "/rw/etc/a\n/flash/var/a\n/flash/etc/shared\n"},
-      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a", "b"}, "/rw/etc/a\n"},
+       "/rw/etc/a\n/flash/var/a\n/flash/etc/shared\n" + KEEP},
+      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a", "b"}, "/rw/etc/a\n" + KEEP},
+      {nullptr, "var/pdb/keep/version\nvar/a\n", "", {"a"},
+       "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
   };
   for (const Case& c : cases) {
     reset_root();

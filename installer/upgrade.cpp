@@ -80,9 +80,9 @@ std::vector<std::unique_ptr<PackageFile>> offered_files(Repository& repository) 
 // the installer writes. What is kept is then the very bytes that were verified, whatever
 // becomes of the download after its check: a link pointed elsewhere, a second name or an
 // open descriptor written through, the file replaced. Only the copy is kept; it lives in the
-// flash's staging directory until the commit, with the download's read and write bits
-// (other programs read the kept images); never an execute or set-id bit, which the bytes
-// of somebody else's file must not get from root.
+// flash's staging directory until the commit, readable by all as the download is (other
+// programs read the kept images), and writable by root alone: never an execute or set-id
+// bit, nor a write bit for others, which the bytes of somebody else's file must not get.
 class HeldFile {
  public:
   HeldFile(const PackageFile& file, StagingAreas& staging) : open_(source_.open(file.path)) {
@@ -119,7 +119,7 @@ class HeldFile {
 
  private:
   static constexpr const char* HOLD_DIR = "/flash";
-  static constexpr mode_t KEPT_BITS = 0666;
+  static constexpr mode_t KEPT_BITS = 0644;
 
   FileSource source_;
   const bool open_;
@@ -220,7 +220,7 @@ bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
   std::vector<Package*> enable;
   for (const std::string& name : keep_enabled) {
     Package* package = repository.find_active(name);
-    if (package != nullptr && package->disabled &&
+    if (package != nullptr && package->disabled && !repository.is_listed_disabled(*package) &&
         repository.find_conflicting(*package) == nullptr) {
       enable.push_back(package);
     }

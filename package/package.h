@@ -68,6 +68,8 @@ class Package : public PackageInfo {
   bool disabled = false;
   bool user_forced = false;
   uint32_t action = ACTION_NONE;
+  // Its files were staged by this run, not read from the database.
+  bool installed_this_run = false;
 };
 
 // An offered package file found in a download folder.

@@ -15,6 +15,7 @@ void Repository::reset() {
   reset_console();
   architecture.clear();
   packages.clear();
+  listed_disabled.clear();
 }
 
 long Repository::find_index(const std::string& name) const {

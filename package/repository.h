@@ -4,7 +4,9 @@
 
 #include <iosfwd>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/console.h"
@@ -39,4 +41,12 @@ class Repository : public Console {
                       std::vector<Package*>& providers) const;
   // The first enabled record that excludes `package`, or none.
   Package* find_conflicting(const PackageInfo& package) const;
+
+  // Members that a bundle's member list asks to install disabled, for the rest of the run:
+  // (bundle name, member name). Unsigned, so they bind that bundle's members only.
+  std::set<std::pair<std::string, std::string>> listed_disabled;
+  bool is_listed_disabled(const Package& package) const {
+    return !package.bundle.name.empty() &&
+           listed_disabled.count({package.bundle.name, package.name}) != 0;
+  }
 };

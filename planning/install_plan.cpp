@@ -27,14 +27,6 @@ void choose_state(Package& package, const UserForcedMap& user_forced) {
   package.user_forced = chosen != user_forced.end();
 }
 
-// A record that excludes the one member named `member`, so that admission reports a
-// conflict and the member is installed disabled. Blockers stay until the run ends.
-std::unique_ptr<Package> blocker_for(const std::string& member) {
-  auto blocker = std::make_unique<Package>();
-  blocker->conflicts.push_back({member, 0, 0, 0});
-  return blocker;
-}
-
 // Passes over a member that is not installed, up to the next member, checking its
 // signature all the same: the bundle file is kept whole, and every byte of it must have
 // been verified. False after the error message when it does not verify.
@@ -99,11 +91,22 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
                         std::string* database_dir, bool* boot_image) {
   auto package = std::make_unique<Package>();
   if (!read_header(*package, stream)) return nullptr;
-  if (bundle != nullptr && package->name == bundle->name) return nullptr;
+  if (bundle != nullptr) {
+    if (package->name == bundle->name) return nullptr;
+    package->bundle = *bundle;
+    // Which bundle a member belongs to is not signed: a member may not take over a package
+    // of its name that came from elsewhere, which a later bundle of this name would retire.
+    const Package* installed = repository.find(package->name);
+    if (installed != nullptr && installed->bundle.name != bundle->name) {
+      report_broken(*package);
+      return nullptr;
+    }
+  }
 
   // A member is admitted silently; the caller's mask still decides below.
   uint32_t result = admit(repository, *package, bundle ? ADMIT_ALL : allow | ADMIT_CONFLICT);
   choose_state(*package, user_forced);
+  if (repository.is_listed_disabled(*package)) result |= ADMIT_CONFLICT;
   if (result & ADMIT_CONFLICT) {
     // Excluded by an enabled package: installed, but disabled.
     result &= ~ADMIT_CONFLICT;
@@ -113,7 +116,6 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
   // was not read to its end nor its signature checked, and must not be kept.
   if (result & (~allow | ADMIT_SAME)) {
     if (bundle != nullptr) {
-      package->bundle = *bundle;
       return pass_over_member(stream, *package) ? repository.find(package->name) : nullptr;
     }
     if ((result & ADMIT_SAME) && (allow & ADMIT_SAME)) {
@@ -127,7 +129,6 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
     return repository.find(package->name);
   }
 
-  if (bundle != nullptr) package->bundle = *bundle;
   bool replaced = false;
   if (!stream.is_unrecorded()) {
     const long index = repository.find_index(package->name);
@@ -164,16 +165,17 @@ bool replaces_only_a_bundle(Repository& repository, const Package& bundle) {
   return false;
 }
 
-// Blockers for the listed members the user did not choose a state for. The list is not
-// signed either: it is bounded, and a name repeated costs nothing.
-bool block_listed_members(Repository& repository, PartStream& stream,
-                          const UserForcedMap& user_forced) {
+// The listed members the user did not choose a state for are installed disabled. The list
+// is not signed: it is bounded, a name repeated costs nothing, and it binds the members of
+// this bundle only, never another package of a listed name.
+bool note_listed_members(Repository& repository, PartStream& stream, const std::string& bundle,
+                         const UserForcedMap& user_forced) {
   std::set<std::string> listed;
   // What was read before a break still counts; a list longer than a bundle can be does not.
   const bool complete = read_member_names(stream, listed);
   if (!complete && listed.size() > MAX_BUNDLE_MEMBERS) return false;
   for (const std::string& member : listed) {
-    if (user_forced.count(member) == 0) repository.packages.push_back(blocker_for(member));
+    if (user_forced.count(member) == 0) repository.listed_disabled.insert({bundle, member});
   }
   stream.next_part();
   return true;
@@ -207,7 +209,7 @@ int install_bundle(Repository& repository, Manifest& manifest, PartStream& strea
   }
   const std::string label = display_requirement(reference);
   if (stream.type == PART_BUNDLE_LIST &&
-      !block_listed_members(repository, stream, user_forced)) {
+      !note_listed_members(repository, stream, reference.name, user_forced)) {
     repository.error("installation of %s failed: broken package", label.c_str());
     return BUNDLE_REFUSED;
   }

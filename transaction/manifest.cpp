@@ -181,6 +181,13 @@ void Manifest::remove_path(const std::string& path) {
   operations_.erase(path);
 }
 
+void Manifest::withdraw_staged(const std::string& path) {
+  const auto found = operations_.find(path);
+  if (!found || !is_staged(*found)) return;
+  ::unlink(std::string(found->substr(1)).c_str());
+  operations_.erase(path);
+}
+
 void Manifest::drop_below(const std::string& dir) {
   std::vector<std::string> inside;
   for (auto at = operations_.lower_bound(dir); at != operations_.end(); ++at) {

@@ -93,6 +93,9 @@ class Manifest {
   // Stages the removal of `path` when it exists (symbolic links followed); otherwise drops
   // any pending operation for it, deleting the temporary file of a staged one.
   void remove_path(const std::string& path);
+  // Drops the operation pending for `path` when it renames a staged file there, deleting
+  // that file; any other operation stays.
+  void withdraw_staged(const std::string& path);
   // Drops every pending operation for a path inside the directory `dir` (which ends in
   // "/"), deleting the temporary files of staged ones: what a package removed in the same
   // run staged in its database directory must not be renamed into place.
