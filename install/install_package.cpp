@@ -126,23 +126,38 @@ std::string archive_target(const Package& package, const std::string& name) {
   return DISABLED_ROOT + package.name + path;
 }
 
-bool FlashBounds::contains(const std::string& path) {
+namespace {
+
+std::string resolved(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  std::string answer = real ? real : "";
+  std::free(real);
+  return answer;
+}
+
+bool is_within(const std::string& path, const std::string& dir) {
+  return path == dir || path.compare(0, dir.size() + 1, dir + "/") == 0;
+}
+
+}  // namespace
+
+FlashBounds::Place FlashBounds::place(const std::string& path) {
   std::string parent = parent_dir(path);
-  if (!last_parent_.empty() && parent == last_parent_) return last_inside_;
+  if (!last_parent_.empty() && parent == last_parent_) return last_place_;
   std::string dir = parent;
   struct stat info;
   while (::lstat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
   if (flash_.empty()) {
-    char* real = ::realpath(FLASH, nullptr);
-    flash_ = real ? real : FLASH;
-    std::free(real);
+    flash_ = resolved(FLASH);
+    if (flash_.empty()) flash_ = FLASH;
+    database_ = flash_ + DATABASE_AREA;
   }
-  char* real = ::realpath(dir.c_str(), nullptr);
-  const std::string resolved = real ? real : "";
-  std::free(real);
+  const std::string real = resolved(dir);
   last_parent_ = std::move(parent);
-  last_inside_ = resolved == flash_ || resolved.compare(0, flash_.size() + 1, flash_ + "/") == 0;
-  return last_inside_;
+  last_place_ = !is_within(real, flash_)     ? Place::outside
+                : is_within(real, database_) ? Place::database
+                                             : Place::flash;
+  return last_place_;
 }
 
 namespace {
@@ -180,7 +195,7 @@ bool written_target(Package& package, const std::string& name, FlashBounds& boun
     }
     start = end + 1;
   }
-  if (!bounds.contains(FLASH + target)) {
+  if (!bounds.holds_file(FLASH + target)) {
     errno = EPERM;
     report_write_failure(package, name);
     return false;

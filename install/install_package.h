@@ -76,17 +76,22 @@ bool is_written_entry(const ArchiveEntryHeader& entry);
 // database, which belongs to the installer. Installation refuses the package otherwise.
 bool is_file_target(const std::string& name, const std::string& target);
 
-// Whether paths resolve inside "/flash": a link on the flash that leads elsewhere would
-// carry files out of it. Only the nearest existing ancestor is resolved, and the answer for
-// the last parent directory is kept, since the files of a package mostly share their
-// directories. That answer holds while the package is extracted: extraction adds only
-// regular files, which lead nowhere, and no directory or link appears before the commit.
+// Where paths resolve: inside "/flash", and there inside its database or not. A link on the
+// flash that leads elsewhere, or into the database, which belongs to the installer, would
+// carry files where no package's file may go. Only the nearest existing ancestor is
+// resolved, and the answer for the last parent directory is kept, since the files of a
+// package mostly share their directories. That answer holds while one package is extracted
+// or removed: no directory or link appears before the commit.
 class FlashBounds {
  public:
-  bool contains(const std::string& path);
+  enum class Place { outside, flash, database };
+  Place place(const std::string& path);
+  // Inside the flash and outside its database: where a package's file may be.
+  bool holds_file(const std::string& path) { return place(path) == Place::flash; }
 
  private:
-  std::string flash_;  // "/flash" resolved
+  std::string flash_;     // "/flash" resolved
+  std::string database_;  // its database resolved
   std::string last_parent_;
-  bool last_inside_ = false;
+  Place last_place_ = Place::outside;
 };

@@ -14,35 +14,29 @@ constexpr const char* FLASH = "/flash";
 
 enum class Owner {
   none,
-  earlier,        // another record lists the path, and was installed before this one
-  later_install,  // a record installed by this run after this one lists it: its file is staged
+  from_database,  // only records read from the database list the path: their file is on disk
+  staged_by_run,  // a record installed by this run lists it: the file staged is maybe its own
 };
 
-// Who else lists `path` as a file of its own. Records installed by this run stand in install
-// order after the ones loaded.
+// Who else lists `path` as a file of its own.
 Owner other_owner(const Package& package, const std::string& path, const Repository& installed) {
   Owner owner = Owner::none;
-  bool after = false;
   for (const auto& other : installed.packages) {
-    if (other.get() == &package) {
-      after = true;
-      continue;
-    }
-    if (!other->files.contains(path)) continue;
-    if (after && other->installed_this_run) return Owner::later_install;
-    owner = Owner::earlier;
+    if (other.get() == &package || !other->files.contains(path)) continue;
+    if (other->installed_this_run) return Owner::staged_by_run;
+    owner = Owner::from_database;
   }
   return owner;
 }
 
-// Whether extraction could have written the recorded path: a safe name outside the
-// database, not a directory now, and not led out of the flash by a link.
+// Whether extraction could have written the recorded path: a safe name, not a directory
+// now, and neither led out of the flash nor into its database, by its spelling or a link.
 bool may_remove(const std::string& path, FlashBounds& bounds) {
   struct stat info;
   const std::string target = FLASH + path;
-  return is_safe_entry_name(path) && is_file_target(path, path) &&
+  return is_safe_entry_name(path) && is_file_target(path, normalized_path(path)) &&
          !(::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) &&
-         bounds.contains(target);
+         bounds.holds_file(target);
 }
 
 }  // namespace
@@ -56,26 +50,26 @@ void remove_installed_package(Package& package, Manifest& manifest, const Reposi
       case Owner::none:
         manifest.remove_path(target);
         break;
-      case Owner::earlier:
-        // The file stays the other package's; what this run staged for it here goes.
+      case Owner::from_database:
+        // The file on the flash stays the other package's; what this run staged here goes.
         if (package.installed_this_run) manifest.withdraw_staged(target);
         break;
-      case Owner::later_install:
+      case Owner::staged_by_run:
         break;
     }
   }
   package.files.clear();
   const std::string dir = database_dir(package);
   manifest.drop_below(dir);
-  if (bounds.contains(dir + "image")) {
+  if (bounds.place(dir + "image") == FlashBounds::Place::database) {
     manifest.remove_path(dir);
     manifest.remove_path(dir + "image");
   }
   struct stat info;
-  // A second link means somebody else still boots from it; without one on the flash, what
-  // this run staged there goes.
+  // A second link means somebody else still boots from it. Without one on the flash, what
+  // this run staged there was this package's, when it was installed by this run.
   if ((package.header_flags & HEADER_BOOT_IMAGE) &&
-      (::stat(BOOT_IMAGE, &info) != 0 || info.st_nlink == 1)) {
+      (::stat(BOOT_IMAGE, &info) == 0 ? info.st_nlink == 1 : package.installed_this_run)) {
     manifest.remove_path(BOOT_IMAGE);
   }
   package.action = ACTION_NONE;

@@ -12,8 +12,8 @@ class Repository;
 // emptied), of the database directory and its image, and of "/flash/bootimage" when the
 // package carries the system image and no other name links to that file. Whatever this run
 // staged inside the database directory is dropped. Left alone: paths that extraction could
-// not have written (unsafe names, the database, directories, paths that a link on the flash
-// leads out of it), and files that another record of `installed` lists; of those, a file
-// this run staged for the package is dropped, unless a package installed after it staged
-// its own. Sets `action` to none.
+// not have written (unsafe names, directories, paths that lead out of the flash or into its
+// database, spelled so or through a link), and files that another record of `installed`
+// lists; of those, a file this run staged for the package is dropped when only records read
+// from the database list it (theirs is on the flash). Sets `action` to none.
 void remove_installed_package(Package& package, Manifest& manifest, const Repository& installed);

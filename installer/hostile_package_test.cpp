@@ -56,9 +56,13 @@ TEST_F(HostileRun, APackageThePlanRemovesInTheSameRunLeavesNothingBehind) {
   // and is therefore installed after it: the plan removes ppp again in the same run.
   TestPackage rrr1 = with_files("rrr", V1, {"etc/rrr"}), rrr2 = with_files("rrr", V2, {"etc/rrr"});
   TestPackage ppp1 = with_files("ppp", V1, {"etc/p1"}), ppp2 = with_files("ppp", V2, {"etc/p2"});
-  ppp2.files.push_back(file_entry("etc/other", "ppp's"));  // a file "other" lists too
+  // Files that "other" (installed before) and "bbb" (installed by the same run, before ppp)
+  // list too.
+  ppp2.files.push_back(file_entry("etc/other", "ppp's"));
+  ppp2.files.push_back(file_entry("etc/shared", "ppp's"));
   rrr1.group.provides = std::vector<Dependency>{{"c", 0, 0, 0}};
-  ppp1.group.depends = ppp2.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}};
+  ppp1.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}};
+  ppp2.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}, {"bbb", 0, 0, 0}};
   ppp2.group.conflicts = std::vector<Dependency>{{"rrr", V2, 0, 0}};
   for (const bool ppp_installed : {false, true}) {
     reset_root();
@@ -69,17 +73,20 @@ TEST_F(HostileRun, APackageThePlanRemovesInTheSameRunLeavesNothingBehind) {
     install_first(first);
     write_file("/rw/pckg/.download/ppp.vmp", package_bytes(ppp2));
     write_file("/rw/pckg/.download/rrr.vmp", package_bytes(rrr2));
+    write_file("/rw/pckg/.download/bbb.vmp", package_bytes(with_files("bbb", V1, {"etc/shared"})));
     const RunResult run = run_installer({});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(read_file("/flash/postlog"),
-              "installed ppp-2.0\ninstalled (disabled) rrr-2.0\nenabled rrr-2.0\n");
+              "installed bbb-1.0\ninstalled ppp-2.0\ninstalled (disabled) rrr-2.0\n"
+              "enabled rrr-2.0\n");
     ::unlink(host_path("/flash/postlog").c_str());
-    EXPECT_EQ(loaded_records(), "other-1.0\nrrr-2.0\n") << ppp_installed;
+    EXPECT_EQ(loaded_records(), "bbb-1.0\nother-1.0\nrrr-2.0\n") << ppp_installed;
     const std::string flash = tree("/flash");
-    for (const char* left : {"ppp", "/p1", "/p2"}) {
+    for (const char* left : {"/ppp", "/p1", "/p2"}) {
       EXPECT_EQ(flash.find(left), std::string::npos) << flash;
     }
     EXPECT_EQ(read_file("/flash/etc/other"), "other");
+    EXPECT_TRUE(exists("/flash/etc/shared"));  // bbb's, or the bytes that replaced it
   }
 }
 
@@ -89,6 +96,7 @@ TEST_F(HostileRun, UnsignedBundlePartsDecideNothingAboutOtherPackages) {
   // Signed packages of nobody's, or the victim's own newer one, wrapped by hand.
   const std::string named = bundle_bytes(header_group("victim", V9), {zzz});
   const std::string adopting = bundle_bytes(header_group("evil", V1), {with_files("victim", V2, {})});
+  const std::string passing = bundle_bytes(header_group("evil", V1), {victim, zzz});
   const std::string listing = bundle_bytes(header_group("evil", V1), {zzz}, {"victim", "zzz"});
   struct Case {
     std::string installed;  // the victim's form
@@ -104,6 +112,8 @@ TEST_F(HostileRun, UnsignedBundlePartsDecideNothingAboutOtherPackages) {
       {"member", &named, true, 1, "b-1.0\nvictim-1.0 from b\n", broken},
       {"bundle", &named, true, 0, "victim-9.0\nzzz-1.0 from victim\n", "installed victim-9.0\n"},
       {"plain", &adopting, true, 2, "victim-1.0\n",
+       "ERROR: installation of evil-1.0 failed: broken package\n"},
+      {"plain", &passing, true, 2, "victim-1.0\n",
        "ERROR: installation of evil-1.0 failed: broken package\n"},
       {"plain", &listing, true, 0, "evil-1.0\nvictim-1.0\nzzz-1.0 disabled from evil\n",
        "installed evil-1.0\n"},
@@ -192,10 +202,11 @@ TEST_F(HostileRun, UnsignedListsAreBounded) {
 
 TEST_F(HostileRun, RemovalStaysInsideTheFlashAndSparesFilesOthersList) {
   struct Case {
-    const char* link;  // made at this path, to "/rw/etc"
+    const char* link;  // made at this path, to `to`
     std::string a_files, b_files;
     std::vector<std::string> uninstalled;
     std::string left;  // which of CHECKED exist afterwards
+    const char* to = "/rw/etc";
   };
   const std::string CHECKED[] = {"/rw/etc/a", "/flash/var/a", "/flash/etc/shared",
                                  "/flash/var/pdb/keep/version"};
@@ -208,18 +219,20 @@ TEST_F(HostileRun, RemovalStaysInsideTheFlashAndSparesFilesOthersList) {
       {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"b"},
        "/rw/etc/a\n/flash/var/a\n/flash/etc/shared\n" + KEEP},
       {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a", "b"}, "/rw/etc/a\n" + KEEP},
-      {nullptr, "var/pdb/keep/version\nvar/a\n", "", {"a"},
-       "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
+      {nullptr, "var/pdb/keep/version\nvar/./pdb/keep/version\nvar//pdb/keep/version\nvar/a\n",
+       "", {"a"}, "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
+      {"/flash/etc/db", "etc/db/keep/version\nvar/a\n", "", {"a"},
+       "/rw/etc/a\n/flash/etc/shared\n" + KEEP, "/flash/var/pdb"},
   };
   for (const Case& c : cases) {
     reset_root();
     prepare();
     write_file("/rw/etc/a", "a");
     if (c.link != nullptr && std::string(c.link) == "/flash/etc") {
-      ::symlink("/rw/etc", host_path(c.link).c_str());
+      ::symlink(c.to, host_path(c.link).c_str());
     } else {
       write_file("/flash/etc/shared", "shared");
-      if (c.link != nullptr) ::symlink("/rw/etc", host_path(c.link).c_str());
+      if (c.link != nullptr) ::symlink(c.to, host_path(c.link).c_str());
     }
     write_file("/flash/var/a", "a");
     // Database entries as a damaged or hostile flash may hold them.

@@ -96,6 +96,8 @@ Package* install_single(Repository& repository, Manifest& manifest, PartStream& 
     package->bundle = *bundle;
     // Which bundle a member belongs to is not signed: a member may not take over a package
     // of its name that came from elsewhere, which a later bundle of this name would retire.
+    // Not even when it would be passed over: the kept bundle image makes it a member at the
+    // next load all the same.
     const Package* installed = repository.find(package->name);
     if (installed != nullptr && installed->bundle.name != bundle->name) {
       report_broken(*package);
