@@ -53,8 +53,8 @@ bool names(const std::vector<Dependency>& list, const std::string& name) {
   return false;
 }
 
-// Whether planning could change anything once the bundle member `added` joined records that
-// were planned before: not when it replaced nothing, relates to no name, and no other record
+// Whether planning could change anything once the bundle member `added` (not yet among the
+// records) joins records that were planned before: not when it replaced nothing, relates to no name, and no other record
 // needs, provides or (while it is enabled) excludes its name. Planning after each of a
 // bundle's thousands of members would cost their square; the bundle's own plan at its end
 // still sees them all.
@@ -63,7 +63,6 @@ bool may_change_the_plan(const Repository& repository, const Package& added, boo
     return true;
   }
   for (const auto& other : repository.packages) {
-    if (other.get() == &added) continue;
     if (names(other->depends, added.name) || names(other->provides, added.name) ||
         (!added.disabled && names(other->conflicts, added.name))) {
       return true;
