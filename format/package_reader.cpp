@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -151,44 +152,51 @@ bool walk_bundle_members(PartStream& stream, const std::function<bool()>& read_m
   return true;
 }
 
-bool read_list(PartStream& stream, std::vector<Dependency>& list) {
+namespace {
+
+// Reads a list part: its count, told to `start`, then each entry, handed with its name to
+// `take`, which answers whether to go on. False when the count is above `max_count` or
+// the part cannot hold the entries it counts (refused before reading), an entry is cut
+// short or its name is empty or holds whitespace or a control character, or `take` stopped.
+template <typename Start, typename Take>
+bool read_entries(PartStream& stream, size_t max_count, Start start, Take take) {
   unsigned char count_field[2];
   if (!read_bytes(stream, count_field, sizeof count_field)) return false;
   const uint16_t count = load_u16(count_field);
-  // Refused before reading when the part cannot hold the entries it counts; then room for
-  // exactly those, since a list of thousands would otherwise grow to twice its size.
-  if (count > MAX_LIST_ENTRIES || uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) {
+  if (count > max_count || uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) {
     return false;
   }
-  list.reserve(list.size() + count);
-  for (uint16_t i = 0; i < count; ++i) {
-    unsigned char entry[ENTRY_SIZE];
-    if (!read_bytes(stream, entry, sizeof entry)) return false;
-    Dependency dependency;
-    dependency.name = field_name(entry);
-    if (!is_token(dependency.name)) return false;
-    dependency.min = load_u32(entry + 16);
-    dependency.max = load_u32(entry + 24);
-    dependency.weight = load_i32(entry + 28);
-    list.push_back(std::move(dependency));
-  }
-  return true;
-}
-
-bool read_member_names(PartStream& stream, std::set<std::string>& names) {
-  unsigned char count_field[2];
-  if (!read_bytes(stream, count_field, sizeof count_field)) return false;
-  const uint16_t count = load_u16(count_field);
-  if (uint64_t(count) * ENTRY_SIZE > stream.part_buf().remaining()) return false;
+  start(count);
   for (uint16_t i = 0; i < count; ++i) {
     unsigned char entry[ENTRY_SIZE];
     if (!read_bytes(stream, entry, sizeof entry)) return false;
     std::string name = field_name(entry);
-    if (!is_token(name)) return false;
-    names.insert(std::move(name));
-    if (names.size() > MAX_BUNDLE_MEMBERS) return false;
+    if (!is_token(name) || !take(entry, std::move(name))) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool read_list(PartStream& stream, std::vector<Dependency>& list) {
+  return read_entries(
+      stream, MAX_LIST_ENTRIES,
+      // Room for exactly the entries counted: a list of thousands would grow to twice that.
+      [&list](uint16_t count) { list.reserve(list.size() + count); },
+      [&list](const unsigned char* entry, std::string&& name) {
+        list.push_back({std::move(name), load_u32(entry + 16), load_u32(entry + 24),
+                        load_i32(entry + 28)});
+        return true;
+      });
+}
+
+bool read_member_names(PartStream& stream, std::set<std::string>& names) {
+  return read_entries(
+      stream, UINT16_MAX, [](uint16_t) {},
+      [&names](const unsigned char*, std::string&& name) {
+        names.insert(std::move(name));
+        return names.size() <= MAX_BUNDLE_MEMBERS;
+      });
 }
 
 bool open_package_file(PackageFile& file, const std::string& path) {
