@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "format/key_files.h"
-#include "format/package_writer.h"
-#include "format/signature_signing.h"
+#include "authoring/key_files.h"
+#include "authoring/package_writer.h"
+#include "authoring/signature_signing.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "format/inflate_stream.h"
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 #include "format/part_stream.h"
 #include "format/part_types.h"
 

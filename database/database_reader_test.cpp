@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "format/package_reader.h"
-#include "format/package_writer.h"
+#include "authoring/package_writer.h"
 #include "installer/package_table.h"
 #include "package/repository.h"
 #include "testing/root_fixture.h"

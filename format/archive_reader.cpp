@@ -1,6 +1,6 @@
 #include "format/archive_reader.h"
 
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 
 EntryRead read_archive_entry(std::istream& archive, ArchiveEntryHeader& entry) {
   if (archive.fail()) return EntryRead::end;

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "format/package_writer.h"
+#include "authoring/package_writer.h"
 #include "format/part_stream.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <set>
 
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 //
 // Header group, in this order after the type-1 (package) or type-18 (bundle) header part:
 // optional parts 24, 16 (architecture), 2, 23 (note), 3 (depends), 19 (provides),
-// 17 (conflicts), then possibly 21 (image). Payload layouts are in format/package_writer.h.
+// 17 (conflicts), then possibly 21 (image). Payload layouts are in authoring/package_writer.h.
 //
 // A group also ends at a file archive (4) or a signature (9), when the reader accepts those
 // types: a package whose group has no architecture part of its own must not read the

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <thread>
 
-#include "format/little_endian.h"
-#include "format/package_writer.h"
+#include "crypto/little_endian.h"
+#include "authoring/package_writer.h"
 #include "testing/root_fixture.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 #include "package/console.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "format/package_writer.h"
+#include "authoring/package_writer.h"
 #include "package/repository.h"
 
 namespace {

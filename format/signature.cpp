@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "crypto/eddsa.h"
-#include "format/ladder.h"
+#include "crypto/ladder.h"
 #include "format/part_stream.h"
 
 void level1_scalar(unsigned char* h, const unsigned char* digest, const unsigned char* c,

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <string>
 
-#include "format/signature_hash.h"
+#include "crypto/signature_keys.h"
 #include "package/version.h"
 
 class PartStream;
@@ -26,13 +26,6 @@ constexpr size_t SIGNATURE_C_SIZE = 16;
 constexpr size_t SIGNATURE_S_OFFSET = 36;
 constexpr size_t SIGNATURE_EDDSA_OFFSET = 68;
 constexpr size_t LEVEL1_DIGEST_SIZE = 20;
-
-// The public half of a key set: what an installer is built with.
-struct SignatureKeys {
-  unsigned char eddsa_public[32];
-  unsigned char curve_public[32];  // u of the level-1 point A, little-endian
-  HashConstants constants;
-};
 
 // The key set the installer was configured with (INSTALLER_KEYS); lives for the process.
 const SignatureKeys& built_in_signature_keys();

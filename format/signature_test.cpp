@@ -7,11 +7,11 @@
 #include <sstream>
 
 #include "crypto/hex_text.h"
-#include "format/key_files.h"
-#include "format/little_endian.h"
-#include "format/package_writer.h"
+#include "authoring/key_files.h"
+#include "crypto/little_endian.h"
+#include "authoring/package_writer.h"
 #include "format/part_stream.h"
-#include "format/signature_signing.h"
+#include "authoring/signature_signing.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "format/archive_reader.h"
-#include "format/archive_writer.h"
+#include "authoring/archive_writer.h"
 #include "format/inflate_stream.h"
 #include "fuzz/fuzz_root.h"
 

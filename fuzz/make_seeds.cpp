@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "format/archive_writer.h"
-#include "format/key_files.h"
-#include "format/package_writer.h"
-#include "format/signature_signing.h"
+#include "authoring/archive_writer.h"
+#include "authoring/key_files.h"
+#include "authoring/package_writer.h"
+#include "authoring/signature_signing.h"
 
 namespace {
 

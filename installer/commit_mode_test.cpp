@@ -7,8 +7,8 @@
 #include <iostream>
 #include <regex>
 
-#include "installer/whole_run.h"
-#include "transaction/test_files.h"
+#include "testing/whole_run.h"
+#include "testing/test_files.h"
 
 namespace {
 

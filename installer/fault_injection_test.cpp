@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "installer/entry.h"
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 #include "testing/test_packages.h"
 
 namespace {

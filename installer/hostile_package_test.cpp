@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "format/package_reader.h"
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 #include "testing/test_packages.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "format/package_writer.h"
-#include "installer/whole_run.h"
+#include "authoring/package_writer.h"
+#include "testing/whole_run.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
 

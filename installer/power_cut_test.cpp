@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 #include "package/package.h"
 #include "testing/test_packages.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include "installer/entry.h"
 #include "installer/stream_install.h"
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 #include "testing/test_packages.h"
-#include "transaction/test_files.h"
+#include "testing/test_files.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "database/database_reader.h"
 #include "format/part_types.h"
 #include "installer/run_modes.h"
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
 

@@ -13,11 +13,11 @@
 #include <sstream>
 
 #include "database/database_reader.h"
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 #include "package/relations.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
-#include "transaction/test_files.h"
+#include "testing/test_files.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <sstream>
 
-#include "format/key_files.h"
-#include "format/little_endian.h"
+#include "authoring/key_files.h"
+#include "crypto/little_endian.h"
 #include "format/part_stream.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "format/package_writer.h"
-#include "format/signature_signing.h"
+#include "authoring/package_writer.h"
+#include "authoring/signature_signing.h"
 
 // The private key set of INSTALLER_KEYS, or null when it has no private files; tests that
 // install packages skip then.

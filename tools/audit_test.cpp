@@ -12,9 +12,9 @@
 #include <functional>
 #include <sstream>
 
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 #include "format/part_stream.h"
-#include "installer/whole_run.h"
+#include "testing/whole_run.h"
 #include "testing/test_packages.h"
 #include "tools/root_reader.h"
 #include "tools/vmpkg.h"

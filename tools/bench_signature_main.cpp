@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "format/signature.h"
-#include "format/signature_signing.h"
+#include "authoring/signature_signing.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "crypto/hex_text.h"
-#include "format/key_check.h"
+#include "crypto/key_check.h"
 
 int main(int argc, char* argv[]) {
   if (argc != 3) {

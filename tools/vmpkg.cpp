@@ -1,7 +1,7 @@
 #include "tools/vmpkg.h"
 
-#include "format/key_files.h"
-#include "format/signature_signing.h"
+#include "authoring/key_files.h"
+#include "authoring/signature_signing.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // vmpkg audit: the installed files of a router root against the package images its
 // database keeps (tools/audit.h), one line per finding and a summary.
-#include "format/key_files.h"
+#include "authoring/key_files.h"
 #include "tools/audit.h"
 #include "tools/vmpkg.h"
 

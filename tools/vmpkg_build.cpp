@@ -10,10 +10,10 @@
 #include <map>
 #include <sstream>
 
-#include "format/key_files.h"
-#include "format/package_writer.h"
+#include "authoring/key_files.h"
+#include "authoring/package_writer.h"
 #include "format/part_stream.h"
-#include "format/signature_signing.h"
+#include "authoring/signature_signing.h"
 #include "package/version_parse.h"
 #include "tools/field_text.h"
 #include "tools/vmpkg.h"

@@ -7,8 +7,8 @@
 
 #include "format/archive_reader.h"
 #include "format/inflate_stream.h"
-#include "format/key_files.h"
-#include "format/little_endian.h"
+#include "authoring/key_files.h"
+#include "crypto/little_endian.h"
 #include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "format/signature.h"

@@ -16,7 +16,7 @@
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
-#include "transaction/test_files.h"
+#include "testing/test_files.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "testing/root_fixture.h"
 #include "transaction/manifest.h"
-#include "transaction/test_files.h"
+#include "testing/test_files.h"
 
 namespace {
 

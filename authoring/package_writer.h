@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "format/archive_writer.h"
+#include "authoring/archive_writer.h"
 #include "format/part_types.h"
 #include "package/package.h"
 

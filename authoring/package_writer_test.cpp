@@ -1,11 +1,11 @@
-#include "format/package_writer.h"
+#include "authoring/package_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "format/inflate_stream.h"
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 #include "format/part_stream.h"
 #include "testing/root_fixture.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "format/package_writer.h"
+#include "authoring/package_writer.h"
 #include "format/signature.h"
 
 // A whole key set: the public half the installer is built with, and the private half.

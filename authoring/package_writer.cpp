@@ -1,10 +1,10 @@
-#include "format/package_writer.h"
+#include "authoring/package_writer.h"
 
 #include <algorithm>
 #include <limits>
 
 #include "crypto/hash.h"
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 #include "format/part_stream.h"
 #include "format/signature.h"
 

@@ -1,11 +1,11 @@
-#include "format/archive_writer.h"
+#include "authoring/archive_writer.h"
 
 #include <zlib.h>
 
 #include <fstream>
 #include <limits>
 
-#include "format/little_endian.h"
+#include "crypto/little_endian.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The same arithmetic modulo 2^255 - 19 as format/field25519.h, for 64-bit hosts whose
+// The same arithmetic modulo 2^255 - 19 as crypto/field25519.h, for 64-bit hosts whose
 // compiler multiplies 64x64->128 bits: five signed limbs of 51 bits, a quarter of the limb
 // products. The ten-limb form stays the one the 32-bit target runs; the build picks this one
 // with INSTALLER_FIELD51, and the tests hold both to the same results.
@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "format/field25519.h"  // FE_POW_INVERT, FE_POW_ROOT
+#include "crypto/field25519.h"  // FE_POW_INVERT, FE_POW_ROOT
 
 // Limbs start at bits 0, 51, 102, 153 and 204. As with the ten-limb form: sums and
 // differences of carried elements are accepted by every operation; products leave limbs

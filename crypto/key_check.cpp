@@ -1,9 +1,9 @@
-#include "format/key_check.h"
+#include "crypto/key_check.h"
 
 #include <cstring>
 
-#include "format/field25519.h"
-#include "format/ladder.h"
+#include "crypto/field25519.h"
+#include "crypto/ladder.h"
 
 namespace {
 

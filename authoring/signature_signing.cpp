@@ -1,4 +1,4 @@
-#include "format/signature_signing.h"
+#include "authoring/signature_signing.h"
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "crypto/eddsa.h"
-#include "format/key_check.h"
-#include "format/ladder.h"
-#include "format/little_endian.h"
+#include "crypto/key_check.h"
+#include "crypto/ladder.h"
+#include "crypto/little_endian.h"
 #include "format/part_stream.h"
 
 namespace {

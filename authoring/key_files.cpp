@@ -1,4 +1,4 @@
-#include "format/key_files.h"
+#include "authoring/key_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "crypto/hex_text.h"
-#include "format/key_check.h"
+#include "crypto/key_check.h"
 
 namespace {
 

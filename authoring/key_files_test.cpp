@@ -1,4 +1,4 @@
-#include "format/key_files.h"
+#include "authoring/key_files.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // level-1 signature check runs: u(s*A + h*G) in one pass over both scalars.
 #pragma once
 
-#include "format/field25519.h"
-#include "format/field25519_51.h"
+#include "crypto/field25519.h"
+#include "crypto/field25519_51.h"
 
 // The field the signature check runs in: the ten-limb form, which suits the 32-bit target,
 // unless the build picks the 51-bit one for a 64-bit host.
@@ -31,7 +31,7 @@ using LadderPoint = LadderPointOf<FieldElement>;
 // that G generates (on the curve, not its twist; of prime order l) and is not G or -G: for
 // u 0, p or 1/9 a difference in the ladder has u 0 and the result is 0 for every scalar, and
 // any other point outside the group gives results that belong to no key pair
-// (format/key_check.h refuses all of these); with s = 0 it does not depend on `p` at all.
+// (crypto/key_check.h refuses all of these); with s = 0 it does not depend on `p` at all.
 // Uses only the stack.
 void two_scalar_ladder(unsigned char* y, const unsigned char* s, const unsigned char* h,
                        const unsigned char* p);

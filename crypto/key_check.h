@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "format/signature.h"
+#include "crypto/signature_keys.h"
 
 // The level-1 public key: the u, 32 bytes little-endian, of a point of prime order l on
 // Curve25519 (not its twist), below p, and not the base point or its negative. False with

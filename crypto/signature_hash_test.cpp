@@ -1,4 +1,4 @@
-#include "format/signature_hash.h"
+#include "crypto/signature_hash.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "format/signature.h"
-#include "format/signature_signing.h"
+#include "authoring/signature_signing.h"
 
 // Each returns false with a message naming the file in `error`, and leaves the keys
 // unspecified, on a missing, unreadable or malformed file, or a public key that

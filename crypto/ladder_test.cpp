@@ -1,4 +1,4 @@
-#include "format/ladder.h"
+#include "crypto/ladder.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>

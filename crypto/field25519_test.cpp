@@ -1,4 +1,4 @@
-#include "format/field25519.h"
+#include "crypto/field25519.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
@@ -9,7 +9,7 @@
 #include <type_traits>
 
 #include "crypto/hex_text.h"
-#include "format/field25519_51.h"
+#include "crypto/field25519_51.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "format/key_check.h"
+#include "crypto/key_check.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "crypto/hex_text.h"
-#include "format/signature_signing.h"
+#include "authoring/signature_signing.h"
 
 namespace {
 

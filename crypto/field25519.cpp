@@ -1,7 +1,7 @@
-#include "format/field25519.h"
+#include "crypto/field25519.h"
 
-#include "format/field_chain.h"
-#include "format/little_endian.h"
+#include "crypto/field_chain.h"
+#include "crypto/little_endian.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "format/field25519_51.h"
+#include "crypto/field25519_51.h"
 
 #if FIELD51_AVAILABLE
 
-#include "format/field_chain.h"
-#include "format/little_endian.h"
+#include "crypto/field_chain.h"
+#include "crypto/little_endian.h"
 
 namespace {
 
