@@ -10,15 +10,10 @@
 
 #include "crypto/little_endian.h"
 #include "authoring/package_writer.h"
+#include "testing/test_packages.h"
 #include "testing/root_fixture.h"
 
 namespace {
-
-std::string written(PackageWriter& writer) {
-  std::ostringstream out;
-  EXPECT_TRUE(writer.write(out)) << writer.error();
-  return out.str();
-}
 
 HeaderGroup full_group() {
   HeaderGroup group;

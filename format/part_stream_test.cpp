@@ -7,15 +7,10 @@
 #include <sstream>
 
 #include "authoring/package_writer.h"
+#include "testing/test_packages.h"
 #include "package/repository.h"
 
 namespace {
-
-std::string written(PackageWriter& writer) {
-  std::ostringstream out;
-  EXPECT_TRUE(writer.write(out)) << writer.error();
-  return out.str();
-}
 
 std::string pattern(size_t size) {
   std::string bytes(size, '\0');

@@ -38,9 +38,7 @@ class InstallTest : public RootFixture {
  protected:
   void SetUp() override {
     RootFixture::SetUp();
-    if (!IsSkipped() && test_signing_keys() == nullptr) {
-      GTEST_SKIP() << "the configured key set has no private files to sign test packages";
-    }
+    if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
   }
 
   // Installs `bytes` as install planning would (header read, state chosen), commits on

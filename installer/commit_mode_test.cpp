@@ -14,10 +14,6 @@ namespace {
 
 class CommitMode : public WholeRun {
  protected:
-  std::string link_target(const std::string& path) const {
-    std::error_code error;
-    return std::filesystem::read_symlink(host_path(path), error);
-  }
 };
 
 TEST_F(CommitMode, CancelModeDropsAndCommitModeCarriesOutAStoredTransaction) {

@@ -82,7 +82,7 @@ class FaultInjection : public WholeRun {
   void SetUp() override {
     WholeRun::SetUp();
     if (IsSkipped()) return;
-    if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+    SKIP_WITHOUT_SIGNING_KEYS();
   }
 
   // v1 installed, v2 in the download folder.

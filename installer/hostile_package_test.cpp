@@ -27,9 +27,7 @@ class HostileRun : public WholeRun {
  protected:
   void SetUp() override {
     WholeRun::SetUp();
-    if (!IsSkipped() && test_signing_keys() == nullptr) {
-      GTEST_SKIP() << "the configured key set has no private files to sign test packages";
-    }
+    if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
     prepare();
   }
   void prepare() {

@@ -190,7 +190,7 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
   void SetUp() override {
     WholeRun::SetUp();
     if (IsSkipped()) return;
-    if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+    SKIP_WITHOUT_SIGNING_KEYS();
     if (!can_trace_children()) GTEST_SKIP() << "system calls of a child cannot be traced here";
   }
 

@@ -21,9 +21,7 @@ class StreamRun : public WholeRun {
  protected:
   void SetUp() override {
     WholeRun::SetUp();
-    if (!IsSkipped() && test_signing_keys() == nullptr) {
-      GTEST_SKIP() << "the configured key set has no private files to sign test packages";
-    }
+    if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
     make_dirs("/flash/var/pdb");
   }
   RunResult stream(const std::string& bytes, std::vector<std::string> args = {},

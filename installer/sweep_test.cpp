@@ -131,7 +131,7 @@ using Sweep = WholeRun;
 class DamageSweep : public WholeRun, public ::testing::WithParamInterface<std::tuple<int, bool>> {};
 
 TEST_P(DamageSweep, CutAtEveryByteOrWithABitFlippedInEveryByte) {
-  if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+  SKIP_WITHOUT_SIGNING_KEYS();
   const Offer offer = offers()[size_t(std::get<0>(GetParam()))];
   const bool stream = std::get<1>(GetParam());
   const RunResult run = run_in_root([&offer, stream] {
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(OfferAndMode, DamageSweep,
                          });
 
 TEST_F(Sweep, AFlashThatFillsUpAtEverySuccessiveWrite) {
-  if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages";
+  SKIP_WITHOUT_SIGNING_KEYS();
   require_mounts();
   std::mt19937 random(3);
   TestPackage package = test_package("filler", V716);

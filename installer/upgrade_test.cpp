@@ -35,9 +35,7 @@ class UpgradeRun : public WholeRun {
  protected:
   void SetUp() override {
     WholeRun::SetUp();
-    if (!IsSkipped() && test_signing_keys() == nullptr) {
-      GTEST_SKIP() << "the configured key set has no private files to sign test packages";
-    }
+    if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
     make_dirs("/flash/var/pdb");
     make_dirs("/rw/pckg/.download");
   }

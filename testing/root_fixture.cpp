@@ -145,6 +145,11 @@ void RootFixture::write_file(const std::string& path, const std::string& content
 
 std::string RootFixture::read_file(const std::string& path) const { return slurp(host_path(path)); }
 
+std::string RootFixture::link_target(const std::string& path) const {
+  std::error_code error;
+  return std::filesystem::read_symlink(host_path(path), error);
+}
+
 bool RootFixture::exists(const std::string& path) const {
   struct stat info;
   return ::lstat(host_path(path).c_str(), &info) == 0;

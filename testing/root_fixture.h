@@ -101,6 +101,7 @@ class RootFixture : public ::testing::Test {
   void make_dirs(const std::string& path);
   std::string read_file(const std::string& path) const;
   bool exists(const std::string& path) const;  // does not follow a final symbolic link
+  std::string link_target(const std::string& path) const;  // "" when not a link
   // Every entry below `dir`, one per line in path order: "path/" for a directory,
   // "path -> target" for a symbolic link, "path=contents" for a file (its first 64 bytes
   // and "..." when longer), with " mode=NNNN" when its permissions are not 0600 or 0644.

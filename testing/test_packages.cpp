@@ -27,13 +27,13 @@ void add_body(PackageWriter& writer, const TestPackage& package, const Signer* s
   }
 }
 
+}  // namespace
+
 std::string written(PackageWriter& writer) {
   std::ostringstream out;
   EXPECT_TRUE(writer.write(out)) << writer.error();
   return out.str();
 }
-
-}  // namespace
 
 const SigningKeys* test_signing_keys() {
   static const std::unique_ptr<SigningKeys> keys = [] {

@@ -6,12 +6,23 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "authoring/package_writer.h"
 #include "authoring/signature_signing.h"
 
 // The private key set of INSTALLER_KEYS, or null when it has no private files; tests that
 // install packages skip then.
 const SigningKeys* test_signing_keys();
+
+// Skips the running test when the key set cannot sign test packages.
+#define SKIP_WITHOUT_SIGNING_KEYS()                                                       \
+  do {                                                                                  \
+    if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages"; \
+  } while (false)
+
+// The bytes `writer` writes; a failure to write fails the running test.
+std::string written(PackageWriter& writer);
 
 // A header group with only name, version and build time set.
 HeaderGroup header_group(const std::string& name, Version version, uint32_t build_time = 1);

@@ -15,10 +15,6 @@ namespace {
 
 class CommitTest : public RootFixture {
  protected:
-  std::string link_target(const std::string& path) const {
-    std::error_code error;
-    return std::filesystem::read_symlink(host_path(path), error);
-  }
 };
 
 TEST_F(CommitTest, EveryOperationIsCarriedOutInTwoPassesWhateverFailed) {
