@@ -148,7 +148,7 @@ void PackageWriter::add_header_group(const HeaderGroup& group) {
   if (group.text_part24) add_part(PART_TEXT24, *group.text_part24);
   if (group.architecture) add_part(PART_ARCHITECTURE, *group.architecture);
   if (group.text_part2) add_part(PART_TEXT2, *group.text_part2);
-  if (group.text_part23) add_part(PART_NOTE, *group.text_part23);
+  if (group.note) add_part(PART_NOTE, *group.note);
   if (group.depends) add_list(PART_DEPENDS, *group.depends);
   if (group.provides) add_list(PART_PROVIDES, *group.provides);
   if (group.conflicts) add_list(PART_CONFLICTS, *group.conflicts);

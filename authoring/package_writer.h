@@ -52,7 +52,7 @@ struct HeaderGroup {
   std::optional<std::string> text_part24;
   std::optional<std::string> architecture;
   std::optional<std::string> text_part2;
-  std::optional<std::string> text_part23;
+  std::optional<std::string> note;
   std::optional<std::vector<Dependency>> depends;
   std::optional<std::vector<Dependency>> provides;
   std::optional<std::vector<Dependency>> conflicts;

@@ -238,17 +238,13 @@ std::string schedule_key(const std::string& name) {
   return key;
 }
 
-void open_repository(Repository& repository, bool quiet, const std::string& architecture,
+bool open_repository(Repository& repository, const std::string& architecture,
                      RecordDetail detail) {
-  repository.quiet = quiet;
   repository.architecture = architecture;
-  auto& packages = repository.packages;
+  std::vector<std::unique_ptr<Package>> packages;
 
   RootListing root;
-  if (!root.list()) {
-    repository.warning("could not open repo");
-    return;
-  }
+  if (!root.list()) return false;
   FileInput files;
   for (const std::string& name : root.packages) {
     load_image(name, DATABASE_ROOT + name + "/image", root, files, packages);
@@ -272,6 +268,8 @@ void open_repository(Repository& repository, bool quiet, const std::string& arch
     reader.read(*package);
     packages.push_back(std::move(package));
   }
+  for (auto& package : packages) repository.add(std::move(package));
+  return true;
 }
 
 void read_database_record(Package& package) {

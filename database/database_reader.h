@@ -30,11 +30,10 @@ enum class RecordDetail {
   table,
 };
 
-// Stores the quiet switch and the architecture in the repository, then appends one
-// record per installed package to its `packages`. An unreadable database root gives the
-// warning "could not open repo" and no records.
-void open_repository(Repository& repository, bool quiet, const std::string& architecture,
-                     RecordDetail detail = RecordDetail::full);
+// Stores the architecture in the repository, then adds one record per installed package.
+// False, with no records, when the database root cannot be listed.
+[[nodiscard]] bool open_repository(Repository& repository, const std::string& architecture,
+                                   RecordDetail detail = RecordDetail::full);
 
 // Completes a record from its text form (only when no image gave it a version), its
 // markers and its schedule. A broken text form schedules the package for uninstall.

@@ -361,7 +361,7 @@ TEST_F(DatabaseLoading, TableDetailPrintsTheTableOfAFullLoad) {
   make_dirs("/flash/var/pdb/broken/version");
   write_file("/ram/pdb/plain/schedule", "enable");
   HeaderGroup image = header("img", 0x01026600, 5);
-  image.text_part23 = "kept as its image";
+  image.note = "kept as its image";
   write_file("/flash/var/pdb/img/image", image_of({image}));
 
   const RunResult run = run_in_root([] {

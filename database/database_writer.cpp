@@ -7,7 +7,7 @@
 
 #include "database/database_reader.h"
 #include "package/relations.h"
-#include "package/repository.h"
+#include "package/console.h"
 #include "transaction/manifest.h"
 
 namespace {
@@ -27,7 +27,7 @@ bool finish(FileStream& out) {
 }
 
 bool writes_text_form(const Package& package) {
-  return !package.has_part21 && !(package.header_flags & HEADER_NO_TEXT_DB);
+  return !package.has_image_part && !(package.header_flags & HEADER_NO_TEXT_DB);
 }
 
 // A marker whose writing fails leaves the transaction unable to commit: an empty one
@@ -45,34 +45,34 @@ std::string version_line(const Package& package) {
   return std::to_string(package.version) + " " + std::to_string(package.build_time);
 }
 
-bool write_text_form(const Package& package, Manifest& manifest) {
+bool write_text_form(Console& console, const Package& package, Manifest& manifest) {
   const std::string dir = database_dir(package);
   if (!write_line(manifest, dir + "version", VERSION_HINT, version_line(package))) {
-    report_write_failure(package, "meta/version");
+    report_write_failure(console, package, "meta/version");
     return false;
   }
   if (!write_list_file(manifest, dir + "deps", package.depends, false)) {
-    report_write_failure(package, "meta/deps");
+    report_write_failure(console, package, "meta/deps");
     return false;
   }
   if (!package.provides.empty() &&
       !write_list_file(manifest, dir + "provides", package.provides, true)) {
-    report_write_failure(package, "meta/provides");
+    report_write_failure(console, package, "meta/provides");
     return false;
   }
   if (!package.conflicts.empty() &&
       !write_list_file(manifest, dir + "conflicts", package.conflicts, false)) {
-    report_write_failure(package, "meta/conflicts");
+    report_write_failure(console, package, "meta/conflicts");
     return false;
   }
   if (package.bundle.name.empty()) {
     manifest.remove_path(dir + "bundle");
   } else if (!write_line(manifest, dir + "bundle", BUNDLE_HINT, package.bundle.name)) {
-    report_write_failure(package, "meta/bundle");
+    report_write_failure(console, package, "meta/bundle");
     return false;
   }
   if (!write_files_list(package, manifest)) {
-    report_write_failure(package, "meta/files");
+    report_write_failure(console, package, "meta/files");
     return false;
   }
   return true;
@@ -103,16 +103,16 @@ std::string message_name(const Package& package) {
   return display_name(package);
 }
 
-bool write_database_record(const Package& package, Manifest& manifest) {
-  if (writes_text_form(package) && !write_text_form(package, manifest)) return false;
+bool write_database_record(Console& console, const Package& package, Manifest& manifest) {
+  if (writes_text_form(package) && !write_text_form(console, package, manifest)) return false;
   write_disabled_marker(package, manifest);
   write_enabled_marker(package, manifest);
   return true;
 }
 
-bool rewrite_database_record(const Package& package, Manifest& manifest) {
-  if (!keep_database_dir(package, manifest)) return false;
-  return write_database_record(package, manifest);
+bool rewrite_database_record(Console& console, const Package& package, Manifest& manifest) {
+  if (!keep_database_dir(console, package, manifest)) return false;
+  return write_database_record(console, package, manifest);
 }
 
 bool write_list_file(Manifest& manifest, const std::string& path,
@@ -150,32 +150,30 @@ void mark_enabled(Package& package, Manifest& manifest) {
   write_enabled_marker(package, manifest);
 }
 
-void report_write_failure(const Package& package, const std::string& label) {
+void report_write_failure(Console& console, const Package& package, const std::string& label) {
   const int cause = errno;
   const std::string name = message_name(package);
-  Repository& repository = Repository::instance();
   if (cause == ENOSPC) {
-    repository.error("installation of %s failed: disk is too small", name.c_str());
+    console.error("installation of %s failed: disk is too small", name.c_str());
   } else if (cause == EIO) {
-    repository.error("installation of %s failed: disk error", name.c_str());
+    console.error("installation of %s failed: disk error", name.c_str());
   } else {
-    repository.error("installation of %s failed: could not create %s: %s", name.c_str(),
+    console.error("installation of %s failed: could not create %s: %s", name.c_str(),
                      label.c_str(), std::strerror(cause));
   }
 }
 
-void report_broken(const Package& package) {
-  Repository::instance().error("installation of %s failed: broken package",
-                               message_name(package).c_str());
+void report_broken(Console& console, const Package& package) {
+  console.error("installation of %s failed: broken package", message_name(package).c_str());
 }
 
-bool keep_database_dir(const Package& package, Manifest& manifest) {
+bool keep_database_dir(Console& console, const Package& package, Manifest& manifest) {
   // Through a link, the entry's files would be written, and later removed, elsewhere.
   struct stat info;
   const std::string dir = database_dir(package);
   if (::lstat(dir.substr(0, dir.size() - 1).c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
     errno = ENOTDIR;
-    report_write_failure(package, "meta");
+    report_write_failure(console, package, "meta");
     return false;
   }
   return manifest.keep_directory(dir);

@@ -22,6 +22,7 @@
 
 #include "package/package.h"
 
+class Console;
 class Manifest;
 
 // The name install messages use: the bundle's requirement text when the package came
@@ -29,12 +30,14 @@ class Manifest;
 std::string message_name(const Package& package);
 
 // Stages the entry of `package`. False after reporting the failure of a text file through
-// the console; files staged before it stay staged for the caller to cancel. Marker
+// `console`; files staged before it stay staged for the caller to cancel. Marker
 // failures go undetected.
-[[nodiscard]] bool write_database_record(const Package& package, Manifest& manifest);
+[[nodiscard]] bool write_database_record(Console& console, const Package& package,
+                                         Manifest& manifest);
 // The same after withdrawing a pending removal of the entry's directory; false, with no
 // message, when another operation is pending for that directory path.
-[[nodiscard]] bool rewrite_database_record(const Package& package, Manifest& manifest);
+[[nodiscard]] bool rewrite_database_record(Console& console, const Package& package,
+                                           Manifest& manifest);
 // Stages `path` with one line per entry; false when a line could not be written (errno
 // says why). Does not report.
 [[nodiscard]] bool write_list_file(Manifest& manifest, const std::string& path,
@@ -49,9 +52,9 @@ void mark_enabled(Package& package, Manifest& manifest);
 
 // Reports that writing `label` (an archive entry or a database file label) failed, with
 // the message chosen by the current errno: full disk, disk error, or the system's text.
-void report_write_failure(const Package& package, const std::string& label);
-void report_broken(const Package& package);
+void report_write_failure(Console& console, const Package& package, const std::string& label);
+void report_broken(Console& console, const Package& package);
 
 // Withdraws a pending removal of the entry's directory; see Manifest::keep_directory.
 // False with an error message when the directory is a symbolic link.
-[[nodiscard]] bool keep_database_dir(const Package& package, Manifest& manifest);
+[[nodiscard]] bool keep_database_dir(Console& console, const Package& package, Manifest& manifest);

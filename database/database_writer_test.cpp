@@ -69,7 +69,7 @@ TEST_F(DatabaseWriterTest, RecordsHaveTheExactFilesOfTheirKind) {
     bare.is_bundle = true;
     bare.user_forced = true;
     Package part21("r");  // kept whole as images: only the markers
-    part21.has_part21 = true;
+    part21.has_image_part = true;
     Package flagged("s");
     flagged.header_flags = HEADER_NO_TEXT_DB | HEADER_BOOT_IMAGE;
     Manifest manifest;

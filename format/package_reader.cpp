@@ -124,13 +124,13 @@ HeaderRead read_header_group(PackageInfo& info, PartStream& stream) {
     info.architecture = DEFAULT_ARCHITECTURE;
   }
   if (!read_optional_text(stream, PART_TEXT2, info.text_part2) ||
-      !read_optional_text(stream, PART_NOTE, info.text_part23) ||
+      !read_optional_text(stream, PART_NOTE, info.note) ||
       !read_optional_list(stream, PART_DEPENDS, info.depends) ||
       !read_optional_list(stream, PART_PROVIDES, info.provides) ||
       !read_optional_list(stream, PART_CONFLICTS, info.conflicts)) {
     return HeaderRead::identified;
   }
-  if (stream.type == PART_IMAGE) info.has_part21 = true;
+  if (stream.type == PART_IMAGE) info.has_image_part = true;
   return HeaderRead::complete;
 }
 

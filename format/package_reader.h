@@ -39,7 +39,7 @@ enum class HeaderRead {
 
 // Fills `info` from the header group whose header part is the current part of `stream`,
 // and leaves the stream on the first part after the group (on a type-21 part, having set
-// has_part21). Not complete when the current part is not a header, the header is shorter
+// has_image_part). Not complete when the current part is not a header, the header is shorter
 // than 32 bytes or cut short, the name is unsafe (empty, ".", "..", or holding "/",
 // whitespace or a control character), a text is longer than 64 KiB or cut short, or a
 // list fails; `info` is then partly filled and the stream stands where the reading stopped.

@@ -24,7 +24,7 @@ HeaderGroup full_group() {
   group.text_part24 = "t24";
   group.architecture = "powerpc";
   group.text_part2 = "t2";
-  group.text_part23 = "note";
+  group.note = "note";
   group.depends = std::vector<Dependency>{{"dep-sixteen-char", 1, 2, 9}, {"other", 0, 0, 0}};
   group.provides = std::vector<Dependency>{{"cap", 0, 0, -5}};
   group.conflicts = std::vector<Dependency>{};
@@ -99,7 +99,7 @@ TEST_F(PackageReaderTest, OpensABundleWithEveryHeaderField) {
   EXPECT_TRUE(file.is_bundle);
   EXPECT_EQ(file.name, "bundle");
   EXPECT_EQ(file.version, 7u);
-  EXPECT_TRUE(file.has_part21);
+  EXPECT_TRUE(file.has_image_part);
   ASSERT_EQ(file.members.size(), 2u);
   const PackageInfo& first = *file.members[0];
   EXPECT_FALSE(first.is_bundle);
@@ -110,7 +110,7 @@ TEST_F(PackageReaderTest, OpensABundleWithEveryHeaderField) {
   EXPECT_EQ(first.text_part24, "t24");
   EXPECT_EQ(first.architecture, "powerpc");
   EXPECT_EQ(first.text_part2, "t2");
-  EXPECT_EQ(first.text_part23, "note");
+  EXPECT_EQ(first.note, "note");
   ASSERT_EQ(first.depends.size(), 2u);
   EXPECT_EQ(first.depends[0].name, "dep-sixteen-char");
   EXPECT_EQ(first.depends[0].min, 1u);
@@ -119,10 +119,10 @@ TEST_F(PackageReaderTest, OpensABundleWithEveryHeaderField) {
   ASSERT_EQ(first.provides.size(), 1u);
   EXPECT_EQ(first.provides[0].weight, -5);
   EXPECT_TRUE(first.conflicts.empty());
-  EXPECT_TRUE(first.has_part21);
+  EXPECT_TRUE(first.has_image_part);
   EXPECT_EQ(file.members[1]->name, "second");
   EXPECT_EQ(file.members[1]->architecture, "i386");
-  EXPECT_FALSE(file.members[1]->has_part21);
+  EXPECT_FALSE(file.members[1]->has_image_part);
 }
 
 TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
@@ -136,7 +136,7 @@ TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
   EXPECT_EQ(file.architecture, "mipsbe");
   EXPECT_EQ(file.text_part24, "");
   EXPECT_TRUE(file.depends.empty());
-  EXPECT_FALSE(file.has_part21);
+  EXPECT_FALSE(file.has_image_part);
 
   // The trailer after the signature belongs to no header group.
   PackageWriter trailed(UNRECORDED_MAGIC);

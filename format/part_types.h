@@ -18,7 +18,7 @@ enum PartType : uint16_t {
   PART_PROVIDES = 19,
   PART_BUNDLE_LIST = 20,
   PART_IMAGE = 21,
-  PART_NOTE = 23,  // text_part23, the note of the package table
+  PART_NOTE = 23,  // the note of the package table
   PART_TEXT24 = 24,
   PART_DIGEST_SELECTOR = 25,  // makes the running digest SHA-256 from here on
 };

@@ -10,6 +10,7 @@
 #include "database/database_reader.h"
 #include "fuzz/fuzz_root.h"
 #include "installer/package_table.h"
+#include "package/console.h"
 #include "package/repository.h"
 #include "planning/schedule_plan.h"
 
@@ -42,12 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     put_file(path, data + at, length);
     at += length;
   }
-  Repository& repository = Repository::instance();
-  repository.reset();
-  open_repository(repository, true, "i386");
+  std::ostringstream printed;
+  Console console(printed);
+  console.quiet = true;
+  Repository repository;
+  (void)open_repository(repository, "i386");
   std::ostringstream table;
   print_package_table(repository, table);
   std::vector<Package*> removals, enables;
-  (void)plan_scheduled(repository, removals, enables, 0);
+  (void)plan_scheduled(repository, console, removals, enables, ReportLevel::silent);
   return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "fuzz/fuzz_root.h"
 #include "installer/stream_install.h"
+#include "package/console.h"
 #include "package/repository.h"
 #include "planning/admission.h"
 #include "transaction/commit.h"
@@ -25,20 +26,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Repository& repository = Repository::instance();
-  repository.reset();
-  repository.quiet = true;
-  repository.architecture = "i386";
+  std::ostringstream printed;
+  Console console(printed);
+  console.quiet = true;
+  Repository repository("i386");
   auto base = std::make_unique<Package>("base");
   base->version = 16803328;
-  repository.packages.push_back(std::move(base));
+  repository.add(std::move(base));
 
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
   std::stringbuf tee;
   Manifest manifest;
   std::string database_dir;
   bool boot_image = false;
-  (void)stream_install(repository, manifest, in, ADMIT_UPGRADE | ADMIT_DOWNGRADE, {}, &tee,
+  (void)stream_install(console, repository, manifest, in, ADMIT_UPGRADE | ADMIT_DOWNGRADE, {}, &tee,
                        &database_dir, &boot_image);
   cancel(manifest);
   require(listing("/flash") == flash_before, "the flash is as it was");

@@ -45,7 +45,7 @@ std::string package(const SigningKeys* keys, int level, bool trailer) {
   header.depends = std::vector<Dependency>{{"base", 0, 0, 0}};
   header.provides = std::vector<Dependency>{{"cap", 1, 2, 3}};
   header.conflicts = std::vector<Dependency>{{"old", 0, 0, 0}};
-  header.text_part23 = "note";
+  header.note = "note";
   writer.add_header_group(header);
   writer.add_image("image");
   writer.add_archive(FILES);

@@ -16,7 +16,7 @@
 #include "format/signature.h"
 #include "package/board_probe.h"
 #include "package/relations.h"
-#include "package/repository.h"
+#include "package/console.h"
 #include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
@@ -31,35 +31,35 @@ constexpr uint32_t IMAGE_STEP = 4096;
 constexpr size_t COPY_CHUNK = 65536;
 
 // Copies the entry's data into its staged file; false after the error message.
-bool copy_entry(Package& package, const std::string& name, std::istream& archive, FileStream& out,
+bool copy_entry(Console& console, Package& package, const std::string& name, std::istream& archive, FileStream& out,
                 uint32_t length) {
   char chunk[COPY_CHUNK];
   while (length > 0) {
     const uint32_t want = std::min<uint32_t>(length, sizeof chunk);
     archive.read(chunk, want);
     if (uint32_t(archive.gcount()) != want) {
-      report_broken(package);
+      report_broken(console, package);
       return false;
     }
     if (!out.write(chunk, want)) {
       out.close();  // errno: the first failure
-      report_write_failure(package, name);
+      report_write_failure(console, package, name);
       return false;
     }
     length -= want;
   }
   out.close();
   if (out.fail()) {
-    report_write_failure(package, name);
+    report_write_failure(console, package, name);
     return false;
   }
   return true;
 }
 
 // Passes the image part with the progress bar moving; it is never buffered.
-void pass_image(const Package& package, PartStream& stream) {
+void pass_image(Console& console, const Package& package, PartStream& stream) {
   for (uint32_t left = stream.part_length(); left > 0;) {
-    show_installing(package, stream);
+    show_installing(console, package, stream);
     const uint32_t step = std::min(left, IMAGE_STEP);
     if (!stream.seekg(step, std::ios::cur)) break;  // cut short: the signature test fails
     left -= step;
@@ -170,8 +170,8 @@ std::string installing_label(const Package& package) {
 
 }  // namespace
 
-void show_installing(const Package& package, const PartStream& stream) {
-  show_progress(Repository::instance(), installing_label(package), stream);
+void show_installing(Console& console, const Package& package, const PartStream& stream) {
+  show_progress(console, installing_label(package), stream);
 }
 
 namespace {
@@ -179,25 +179,25 @@ namespace {
 // Where a written entry goes, or false after the error message: a name that cannot be a
 // file's, one in the database (which belongs to the installer), one too long for the file
 // system, one that a link on the flash would carry out of it.
-bool written_target(Package& package, const std::string& name, FlashBounds& bounds,
+bool written_target(Console& console, Package& package, const std::string& name, FlashBounds& bounds,
                     std::string& target) {
   target = archive_target(package, name);
   if (!is_file_target(name, target)) {
-    report_broken(package);
+    report_broken(console, package);
     return false;
   }
   for (size_t start = 1; start < target.size();) {
     const size_t end = std::min(target.find('/', start), target.size());
     if (end - start > NAME_MAX) {
       errno = ENAMETOOLONG;
-      report_write_failure(package, name);
+      report_write_failure(console, package, name);
       return false;
     }
     start = end + 1;
   }
   if (!bounds.holds_file(FLASH + target)) {
     errno = EPERM;
-    report_write_failure(package, name);
+    report_write_failure(console, package, name);
     return false;
   }
   return true;
@@ -212,7 +212,7 @@ void StagedModes::add(const std::string& path, mode_t mode) {
   modes_.put(path, std::string_view(value, sizeof value));
 }
 
-bool StagedModes::apply(Package& package, const Manifest& manifest) {
+bool StagedModes::apply(Console& console, Package& package, const Manifest& manifest) {
   for (const PathTable::Entry entry : modes_) {
     const std::string path(entry.path);
     const std::optional<ManifestOp> op = manifest.find(path);
@@ -221,7 +221,7 @@ bool StagedModes::apply(Package& package, const Manifest& manifest) {
     const auto byte = [&entry](size_t i) { return mode_t(uint8_t(entry.value[i])); };
     const mode_t mode = byte(0) | byte(1) << 8;
     if (mode != PERMISSION_BITS_STAGED && ::chmod(op->source.c_str(), mode) != 0) {
-      report_write_failure(package, path.substr(std::strlen(FLASH) + 1));
+      report_write_failure(console, package, path.substr(std::strlen(FLASH) + 1));
       return false;
     }
   }
@@ -229,7 +229,8 @@ bool StagedModes::apply(Package& package, const Manifest& manifest) {
   return true;
 }
 
-bool extract_files(Package& package, Manifest& manifest, PartStream& stream, StagedModes& modes) {
+bool extract_files(Console& console, Package& package, Manifest& manifest, PartStream& stream,
+                   StagedModes& modes) {
   InflateStream archive(stream);
   ArchiveEntryHeader entry;
   FlashBounds bounds;
@@ -238,77 +239,76 @@ bool extract_files(Package& package, Manifest& manifest, PartStream& stream, Sta
     const EntryRead read = read_archive_entry(archive, entry);
     if (read == EntryRead::end || read == EntryRead::header_cut) return true;
     if (read == EntryRead::broken || !is_safe_entry_name(entry.name)) {
-      report_broken(package);
+      report_broken(console, package);
       return false;
     }
     if (!is_written_entry(entry)) {
       // Data cut short here is as broken as in a file that is written.
       if (!skip_entry_data(archive, entry)) {
-        report_broken(package);
+        report_broken(console, package);
         return false;
       }
       continue;
     }
     std::string target;
-    if (!written_target(package, entry.name, bounds, target)) return false;
+    if (!written_target(console, package, entry.name, bounds, target)) return false;
     // Staged unreadable to others and with no execute or set-id bit: until the signature
     // is verified, these are an unknown sender's bytes.
     FileStream out = manifest.create_file(FLASH + target, entry.data_length, 0);
     if (!out.is_open()) {
-      report_write_failure(package, entry.name);
+      report_write_failure(console, package, entry.name);
       return false;
     }
     package.files.insert(target);
     modes.add(FLASH + target, entry.mode);
-    if (!copy_entry(package, entry.name, archive, out, entry.data_length)) return false;
-    show_progress(Repository::instance(), label, stream);
+    if (!copy_entry(console, package, entry.name, archive, out, entry.data_length)) return false;
+    show_progress(console, label, stream);
   }
 }
 
-bool install_package(Package& package, Manifest& manifest, PartStream& stream) {
-  show_installing(package, stream);
+bool install_package(Console& console, Package& package, Manifest& manifest, PartStream& stream) {
+  show_installing(console, package, stream);
   const bool recorded = !stream.is_unrecorded();
-  if (recorded && !keep_database_dir(package, manifest)) return false;
-  if (stream.type == PART_IMAGE) pass_image(package, stream);
+  if (recorded && !keep_database_dir(console, package, manifest)) return false;
+  if (stream.type == PART_IMAGE) pass_image(console, package, stream);
   StagedModes modes;
   if (stream.type == PART_ARCHIVE) {
     const bool keeps_image_only =
         std::getenv("bootimage") != nullptr && (package.header_flags & HEADER_BOOT_IMAGE);
-    if (!keeps_image_only && !extract_files(package, manifest, stream, modes)) return false;
+    if (!keeps_image_only && !extract_files(console, package, manifest, stream, modes)) return false;
     stream.next_part();
   }
   const int required = required_signature_level(package.name, package.version);
   if (stream.type != PART_SIGNATURE || stream.verify_signature() < required) {
-    report_broken(package);
+    report_broken(console, package);
     return false;
   }
-  if (!modes.apply(package, manifest)) return false;
+  if (!modes.apply(console, package, manifest)) return false;
   package.installed_this_run = true;
   stream.next_part();
   const bool own = package.bundle.name.empty();
   if (own && !trailer_is_allowed(stream)) {
-    report_broken(package);
+    report_broken(console, package);
     return false;
   }
-  if (recorded && !write_database_record(package, manifest)) return false;
+  if (recorded && !write_database_record(console, package, manifest)) return false;
   if (package.header_flags & HEADER_BOOT_IMAGE) {
     FileStream marker = manifest.create_file(UPGRADED_MARKER, 1, 0);
     marker.close();
     if (marker.fail()) {
-      report_write_failure(package, "UPGRADED");
+      report_write_failure(console, package, "UPGRADED");
       return false;
     }
   }
   // What the disk lost of a file already closed shows only now.
   if (const int lost = BackgroundFlush::settle()) {
     errno = lost;
-    report_write_failure(package, "its files");
+    report_write_failure(console, package, "its files");
     return false;
   }
   if (!own) return true;
-  Repository& repository = Repository::instance();
-  repository.show_status("");
-  repository.info("installed %s%s", package.disabled ? "(disabled) " : "",
+  console.show_status("");
+  console.info("installed %s%s", package.disabled ? "(disabled) " : "",
                   display_name(package).c_str());
   return true;
 }

@@ -15,6 +15,7 @@
 #include "package/path_table.h"
 
 struct ArchiveEntryHeader;
+class Console;
 class Manifest;
 class Package;
 class PartStream;
@@ -25,7 +26,8 @@ class PartStream;
 // "installed" line is printed. False after an error message (none when another operation
 // than a removal is pending for its database directory); what was staged stays staged,
 // and stays in `files`, for the caller to cancel.
-[[nodiscard]] bool install_package(Package& package, Manifest& manifest, PartStream& stream);
+[[nodiscard]] bool install_package(Console& console, Package& package, Manifest& manifest,
+                                   PartStream& stream);
 
 // The modes of a package's staged files, held back until its signature is verified: a
 // file is staged with mode 0600, so that a package refused, cut short or killed never
@@ -36,7 +38,7 @@ class StagedModes {
   void add(const std::string& path, mode_t mode);
   // Gives each file still staged for its path the mode remembered for it; false after the
   // error message when one cannot be set.
-  [[nodiscard]] bool apply(Package& package, const Manifest& manifest);
+  [[nodiscard]] bool apply(Console& console, Package& package, const Manifest& manifest);
 
  private:
   static constexpr mode_t PERMISSION_BITS = 07777;
@@ -47,12 +49,13 @@ class StagedModes {
 // Extracts the regular files of the archive part `stream` stands on, each staged with mode
 // 0600 and its own mode added to `modes`. False after an error message when an entry's
 // name is cut short or hostile, its data is cut short, or a file cannot be staged.
-[[nodiscard]] bool extract_files(Package& package, Manifest& manifest, PartStream& stream,
+[[nodiscard]] bool extract_files(Console& console, Package& package, Manifest& manifest,
+                                 PartStream& stream,
                                  StagedModes& modes);
 
 // The status line "installing <name-version>", with " (disabled) " before the name for a
 // disabled package of its own, and the progress bar of `stream`.
-void show_installing(const Package& package, const PartStream& stream);
+void show_installing(Console& console, const Package& package, const PartStream& stream);
 
 // The path, below "/flash", that archive entry `name` of `package` is written to: "/" +
 // the name's components without "." and empty ones (so that one file has one path), under

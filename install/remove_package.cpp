@@ -21,7 +21,7 @@ enum class Owner {
 // Who else lists `path` as a file of its own.
 Owner other_owner(const Package& package, const std::string& path, const Repository& installed) {
   Owner owner = Owner::none;
-  for (const auto& other : installed.packages) {
+  for (const auto& other : installed.packages()) {
     if (other.get() == &package || !other->files.contains(path)) continue;
     if (other->installed_this_run) return Owner::staged_by_run;
     owner = Owner::from_database;

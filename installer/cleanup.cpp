@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "package/repository.h"
-#include "planning/schedule.h"
+#include "installer/apply_scheduled.h"
 
 namespace {
 
@@ -21,10 +21,10 @@ bool made_for_this_system(const Package& package) {
 
 }  // namespace
 
-void cleanup(Repository& repository, Manifest& manifest) {
-  apply_scheduled(repository, manifest, 0);
-  for (const auto& package : repository.packages) {
+void cleanup(Console& console, Repository& repository, Manifest& manifest) {
+  apply_scheduled(console, repository, manifest, ReportLevel::silent);
+  for (const auto& package : repository.packages()) {
     if (!made_for_this_system(*package)) package->action = ACTION_UNINSTALL;
   }
-  apply_scheduled(repository, manifest, 1);
+  apply_scheduled(console, repository, manifest, ReportLevel::changes);
 }

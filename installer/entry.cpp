@@ -10,20 +10,22 @@
 #include "installer/options.h"
 #include "installer/root_change.h"
 #include "installer/run_modes.h"
+#include "package/console.h"
 #include "package/repository.h"
 #include "transaction/file_source.h"
 
 int run_installer(int argc, char* argv[]) {
-  Repository& repository = Repository::instance();
+  Console console(std::cout);
+  Repository repository;
   RunOptions options;
   switch (scan_options(argc, argv, options, std::cout)) {
     case ScanOutcome::usage:
       std::cout << USAGE_TEXT << std::endl;
       return 0;
     case ScanOutcome::commit:
-      return commit_mode(repository);
+      return commit_mode(console);
     case ScanOutcome::cancel:
-      return cancel_mode(repository);
+      return cancel_mode(console);
     case ScanOutcome::run:
       break;
   }
@@ -34,21 +36,24 @@ int run_installer(int argc, char* argv[]) {
   }
   // The database must tell what the flash holds before it is read.
   if (!options.show) {
-    if (const int status = finish_interrupted_run(repository)) return status;
+    if (const int status = finish_interrupted_run(console)) return status;
   }
   const char* arch = std::getenv("arch");
   // The table shows a few fields of each record; reading the rest would only slow it.
-  open_repository(repository, options.quiet, arch ? arch : "i386",
-                  options.show ? RecordDetail::table : RecordDetail::full);
+  console.quiet = options.quiet;
+  if (!open_repository(repository, arch ? arch : "i386",
+                       options.show ? RecordDetail::table : RecordDetail::full)) {
+    console.warning("could not open repo");
+  }
 
   if (options.show) return show_mode(repository);
-  if (options.cleanup) return cleanup_mode(repository);
+  if (options.cleanup) return cleanup_mode(console, repository);
   if (options.from_stdin) {
     // Read in large blocks, where the standard stream would read a few kilobytes at a call.
     FileSource input;
     input.borrow(STDIN_FILENO);
     std::istream in(&input);
-    return stream_mode(repository, options, in);
+    return stream_mode(console, repository, options, in);
   }
-  return upgrade_mode(repository, options);
+  return upgrade_mode(console, repository, options);
 }

@@ -48,7 +48,7 @@ void print_package_table(const Repository& repository, std::ostream& out) {
   line.append(TABLE_WIDTH, '-');
   line += '\n';
   out.write(line.data(), std::streamsize(line.size()));
-  for (const auto& package : repository.packages) {
+  for (const auto& package : repository.packages()) {
     line.clear();
     append_cell(line, package->name, NAME_WIDTH);
     line += ' ';
@@ -58,7 +58,7 @@ void print_package_table(const Repository& repository, std::ostream& out) {
     line += ' ';
     append_cell(line, build_date_text(package->build_time), BUILT_WIDTH);
     line += ' ';
-    append_cell(line, package->text_part23, NOTE_WIDTH);
+    append_cell(line, package->note, NOTE_WIDTH);
     line += '\n';
     out.write(line.data(), std::streamsize(line.size()));
   }

@@ -46,7 +46,7 @@ TEST(PackageTable, RowsShowMarksVersionsDatesAndNotesInOrder) {
   Package& member = add(repository, "wifi", 0x03146302, 0);
   member.disabled = true;
   member.bundle = Dependency{"suite", 0, 0, 0};
-  member.text_part23 = "wireless drivers";
+  member.note = "wireless drivers";
   add(repository, "system", 0x06306601, 1700000000);
   add(repository, "a-very-long-name-xx", 0x01026600, 86399);
   repository.quiet = true;  // the table does not go through the console

@@ -15,9 +15,10 @@
 #include "installer/package_table.h"
 #include "installer/stream_install.h"
 #include "installer/upgrade.h"
+#include "package/console.h"
 #include "package/repository.h"
 #include "planning/admission.h"
-#include "planning/schedule.h"
+#include "installer/apply_scheduled.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
 #include "transaction/commit_journal.h"
@@ -55,48 +56,48 @@ void clear_leftovers(Manifest& manifest) {
 // A saved transaction was staged against the state before this run's changes: committed
 // after them it would undo them. The downloads it would have consumed are still in their
 // folder for the next upgrade.
-void drop_saved(Repository& repository) {
+void drop_saved(Console& console) {
   struct stat info;
   if (::lstat(SAVED_MANIFEST_PATH, &info) != 0) return;
   Manifest saved;
   (void)saved.load(SAVED_MANIFEST_PATH);
   cancel(saved);
   ::unlink(SAVED_MANIFEST_PATH);
-  repository.warning("the saved transaction was dropped");
+  console.warning("the saved transaction was dropped");
 }
 
-int report_commit(Repository& repository, const CommitResult& result) {
+int report_commit(Console& console, const CommitResult& result) {
   if (result.error == 0) return 0;
-  repository.error("can not commit: %s", std::strerror(result.error));
+  console.error("can not commit: %s", std::strerror(result.error));
   return FAILED_STATUS;
 }
 
 // Commits the run's own transaction; if nothing could be changed, its staged files go.
-int commit_own(Repository& repository, Manifest& manifest) {
-  if (!manifest.empty()) drop_saved(repository);
+int commit_own(Console& console, Manifest& manifest) {
+  if (!manifest.empty()) drop_saved(console);
   const CommitResult result = commit(manifest, false);
   if (!result.changed) cancel(manifest);
-  return report_commit(repository, result);
+  return report_commit(console, result);
 }
 
 }  // namespace
 
-int finish_interrupted_run(Repository& repository) {
+int finish_interrupted_run(Console& console) {
   Manifest manifest;
   CommitResult result;
   if (!finish_interrupted_commit(manifest, result)) return 0;
-  return report_commit(repository, result);
+  return report_commit(console, result);
 }
 
-int commit_mode(Repository& repository) {
-  if (const int status = finish_interrupted_run(repository)) return status;
+int commit_mode(Console& console) {
+  if (const int status = finish_interrupted_run(console)) return status;
   Manifest manifest;
   // A saved transaction read in part would be committed in part: it waits for a whole read.
   const int fd = ::open(SAVED_MANIFEST_PATH, O_RDONLY | O_CLOEXEC);
   const int unreadable = fd < 0 ? (errno == ENOENT ? 0 : errno) : 0;
   if (fd >= 0) ::close(fd);
   if (unreadable != 0 || (fd >= 0 && !manifest.load(SAVED_MANIFEST_PATH))) {
-    return report_commit(repository, {unreadable != 0 ? unreadable : EINVAL, false});
+    return report_commit(console, {unreadable != 0 ? unreadable : EINVAL, false});
   }
   clear_staging(manifest.staging(), staged_sources(manifest));
   std::cout << "finishing install... " << std::flush;
@@ -107,11 +108,11 @@ int commit_mode(Repository& repository) {
   if (result.error == 0 && ::unlink(SAVED_MANIFEST_PATH) != 0 && errno != ENOENT) {
     result.error = errno;
   }
-  return report_commit(repository, result);
+  return report_commit(console, result);
 }
 
-int cancel_mode(Repository& repository) {
-  if (const int status = finish_interrupted_run(repository)) return status;
+int cancel_mode(Console& console) {
+  if (const int status = finish_interrupted_run(console)) return status;
   Manifest manifest;
   (void)manifest.load(SAVED_MANIFEST_PATH);
   cancel(manifest);
@@ -120,16 +121,16 @@ int cancel_mode(Repository& repository) {
   return 0;
 }
 
-int show_mode(Repository& repository) {
+int show_mode(const Repository& repository) {
   print_package_table(repository, std::cout);
   return 0;
 }
 
-int cleanup_mode(Repository& repository) {
+int cleanup_mode(Console& console, Repository& repository) {
   Manifest manifest;
   clear_leftovers(manifest);
-  cleanup(repository, manifest);
-  return commit_own(repository, manifest);
+  cleanup(console, repository, manifest);
+  return commit_own(console, manifest);
 }
 
 namespace {
@@ -152,10 +153,11 @@ bool keep_stream_image(Manifest& manifest, const std::string& image_path,
 
 }  // namespace
 
-int stream_mode(Repository& repository, const RunOptions& options, std::istream& in) {
+int stream_mode(Console& console, Repository& repository, const RunOptions& options,
+                std::istream& in) {
   Manifest manifest;
   clear_leftovers(manifest);
-  apply_scheduled(repository, manifest, 1);
+  apply_scheduled(console, repository, manifest, ReportLevel::changes);
 
   // The copy is staged on the flash like any other file, so that nothing is left of it
   // after a failure or a cut; readable by all, as the kept images are.
@@ -171,18 +173,18 @@ int stream_mode(Repository& repository, const RunOptions& options, std::istream&
   std::string database_dir;
   bool boot_image = false;
   const uint32_t allow = options.allow | ADMIT_UPGRADE;
-  int result = stream_install(repository, manifest, in, allow, UserForcedMap(), &image,
+  int result = stream_install(console, repository, manifest, in, allow, UserForcedMap(), &image,
                               &database_dir, &boot_image);
   if (!image.close() && result == 0) {
     // A copy cut short would be kept as the package's image and break the next run.
-    repository.error("could not write image: %s", std::strerror(image.error()));
+    console.error("could not write image: %s", std::strerror(image.error()));
     result = 1;
   }
   bool kept = false;
   if (result == 0) {
     kept = keep_stream_image(manifest, image_path, database_dir, boot_image);
     if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
-      repository.error("not enough space for upgrade");
+      console.error("not enough space for upgrade");
       result = NO_BOOT_SPACE_STATUS;
     }
   }
@@ -190,18 +192,18 @@ int stream_mode(Repository& repository, const RunOptions& options, std::istream&
   // out only to delete it.
   if (!kept) ::unlink(image_path.c_str());
   if (result == 0) {
-    result = commit_own(repository, manifest);
+    result = commit_own(console, manifest);
   } else {
     cancel(manifest);
   }
-  repository.write_post_log();
+  console.write_post_log();
   return result;
 }
 
-int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, bool commit_now) {
+int finish_upgrade(Console& console, Manifest& manifest, uint32_t allow, bool commit_now) {
   int status = 0;
   if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
-    repository.error("not enough space for upgrade");
+    console.error("not enough space for upgrade");
     cancel(manifest);
     status = NO_BOOT_SPACE_STATUS;
   }
@@ -209,27 +211,27 @@ int finish_upgrade(Repository& repository, Manifest& manifest, uint32_t allow, b
   FileStream marker = manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0);
   marker.close();
   if (marker.fail()) manifest.note_failure(errno);
-  if (commit_now) return commit_own(repository, manifest);
-  drop_saved(repository);
+  if (commit_now) return commit_own(console, manifest);
+  drop_saved(console);
   if (manifest.failure() != 0) errno = manifest.failure();
   if (manifest.failure() != 0 || !manifest.save(SAVED_MANIFEST_PATH)) {
     // Nothing will commit or cancel it later, so its staged files go now.
-    repository.error("can not save transaction: %s", std::strerror(errno));
+    console.error("can not save transaction: %s", std::strerror(errno));
     cancel(manifest);
     status = FAILED_STATUS;
   }
   return status;
 }
 
-int upgrade_mode(Repository& repository, const RunOptions& options) {
+int upgrade_mode(Console& console, Repository& repository, const RunOptions& options) {
   Manifest manifest;
   clear_leftovers(manifest);
-  apply_scheduled(repository, manifest, 1);
+  apply_scheduled(console, repository, manifest, ReportLevel::changes);
   const uint32_t allow = options.allow | ADMIT_UPGRADE;
-  const bool upgraded = upgrade(repository, manifest, allow);
-  int status = finish_upgrade(repository, manifest, allow, options.commit_now);
+  const bool upgraded = upgrade(console, repository, manifest, allow);
+  int status = finish_upgrade(console, manifest, allow, options.commit_now);
   // A refused or broken install cancelled the whole upgrade.
   if (!upgraded && status == 0) status = FAILED_STATUS;
-  repository.write_post_log();
+  console.write_post_log();
   return status;
 }

@@ -7,8 +7,9 @@
 #include <streambuf>
 #include <string>
 
-#include "planning/install_plan.h"
+#include "planning/offer_decision.h"
 
+class Console;
 class Manifest;
 class Repository;
 
@@ -17,6 +18,7 @@ class Repository;
 // install_bundle. On success `database_dir` (when given) receives the directory to keep the
 // package file in, for a package with an image part, and `boot_image` (when given) whether
 // the file is the system image to keep at "/flash/bootimage".
-int stream_install(Repository& repository, Manifest& manifest, std::istream& in, uint32_t allow,
+int stream_install(Console& console, Repository& repository, Manifest& manifest, std::istream& in,
+                   uint32_t allow,
                    const UserForcedMap& user_forced, std::streambuf* tee, std::string* database_dir,
                    bool* boot_image);

@@ -13,12 +13,14 @@
 #include "format/package_reader.h"
 #include "install/remove_package.h"
 #include "installer/stream_install.h"
+#include "package/console.h"
 #include "package/relations.h"
 #include "package/repository.h"
 #include "planning/admission.h"
 #include "planning/candidate_order.h"
-#include "planning/install_plan.h"
-#include "planning/schedule.h"
+#include "install/scheduled_actions.h"
+#include "installer/install_offer.h"
+#include "planning/offer_decision.h"
 #include "transaction/commit.h"
 #include "transaction/file_sink.h"
 #include "transaction/file_source.h"
@@ -29,7 +31,7 @@ namespace {
 // What the scan read of the file: an image part, or the system image asked for. Such a
 // download is consumed by the install.
 bool may_keep(const PackageFile& file) {
-  if (file.has_part21 || boot_image_kept(file)) return true;
+  if (file.has_image_part || boot_image_kept(file)) return true;
   for (const auto& member : file.members) {
     if (boot_image_kept(*member)) return true;
   }
@@ -39,11 +41,12 @@ bool may_keep(const PackageFile& file) {
 // A download of what is installed already: a cut after the commit's last rename leaves it,
 // and the rerun deletes it without touching what it brought. A bundle would otherwise be
 // refused and fail every later upgrade.
-bool already_installed(Repository& repository, const PackageFile& file, uint32_t allow) {
+bool already_installed(Console& console, const Repository& repository, const PackageFile& file,
+                       uint32_t allow) {
   if ((allow & ADMIT_SAME) || !may_keep(file) || !is_installed_already(repository, file)) {
     return false;
   }
-  repository.warning("omitting package %s: it is already installed", display_name(file).c_str());
+  console.warning("omitting package %s: it is already installed", display_name(file).c_str());
   return true;
 }
 
@@ -67,11 +70,11 @@ Version downgrade_floor(uint32_t& allow) {
   return floor;
 }
 
-std::vector<std::unique_ptr<PackageFile>> offered_files(Repository& repository) {
+std::vector<std::unique_ptr<PackageFile>> offered_files(Console& console) {
   std::vector<std::unique_ptr<PackageFile>> found;
-  if (!exists(IGNORE_MARKER)) scan_package_folder(repository, DOWNLOAD_FOLDER, found);
-  if (found.empty()) scan_package_folder(repository, FLASH_FOLDER, found);
-  if (found.empty()) scan_package_folder(repository, SYSTEM_FOLDER, found);
+  if (!exists(IGNORE_MARKER)) scan_package_folder(console, DOWNLOAD_FOLDER, found);
+  if (found.empty()) scan_package_folder(console, FLASH_FOLDER, found);
+  if (found.empty()) scan_package_folder(console, SYSTEM_FOLDER, found);
   return found;
 }
 
@@ -148,7 +151,7 @@ void keep_image(Manifest& manifest, const PackageFile& file, HeldFile& held,
 
 }  // namespace
 
-void scan_package_folder(Repository& repository, const std::string& folder,
+void scan_package_folder(Console& console, const std::string& folder,
                          std::vector<std::unique_ptr<PackageFile>>& found) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return;
@@ -161,31 +164,25 @@ void scan_package_folder(Repository& repository, const std::string& folder,
     if (open_package_file(*file, path)) {
       found.push_back(std::move(file));
     } else {
-      repository.error("broken package %s", name.c_str());
+      console.error("broken package %s", name.c_str());
     }
   }
   ::closedir(dir);
 }
 
-bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
+bool upgrade(Console& console, Repository& repository, Manifest& manifest, uint32_t allow) {
   const Version floor = downgrade_floor(allow);
-  const std::vector<std::unique_ptr<PackageFile>> found = offered_files(repository);
+  const std::vector<std::unique_ptr<PackageFile>> found = offered_files(console);
   std::vector<PackageFile*> files;
   for (const auto& file : found) files.push_back(file.get());
-  filter_and_order(repository, files, floor, true);
+  filter_and_order(console, files, floor, true);
 
-  UserForcedMap user_forced;
-  std::set<std::string> keep_enabled;
-  for (const auto& package : repository.packages) {
-    if (package->user_forced) user_forced.emplace(package->name, package->disabled);
-    if (package->disabled) continue;
-    keep_enabled.insert(package->name);
-    for (const Dependency& provided : package->provides) keep_enabled.insert(provided.name);
-  }
-  if (!files.empty()) repository.read_post_log();
+  const UserForcedMap user_forced = user_choices(repository);
+  const std::set<std::string> were_active = active_names(repository);
+  if (!files.empty()) console.read_post_log();
 
   for (const PackageFile* file : files) {
-    if (already_installed(repository, *file, allow)) {
+    if (already_installed(console, repository, *file, allow)) {
       manifest.remove_path(file->path);
       continue;
     }
@@ -194,12 +191,12 @@ bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
     std::istream in(held.source());
     bool boot_image = false;
     std::string database_dir;
-    int result = stream_install(repository, manifest, in, allow, user_forced, held.tee(),
+    int result = stream_install(console, repository, manifest, in, allow, user_forced, held.tee(),
                                 &database_dir, &boot_image);
     const bool keeps = !database_dir.empty() || boot_image;
     if (result == 0 && keeps) {
       if (const char* problem = held.problem()) {
-        repository.error("could not keep %s: %s", file->path.c_str(), problem);
+        console.error("could not keep %s: %s", file->path.c_str(), problem);
         result = 1;
       }
     }
@@ -217,17 +214,10 @@ bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow) {
     }
   }
 
-  std::vector<Package*> enable;
-  for (const std::string& name : keep_enabled) {
-    Package* package = repository.find_active(name);
-    if (package != nullptr && package->disabled && !repository.is_listed_disabled(*package) &&
-        repository.find_conflicting(*package) == nullptr) {
-      enable.push_back(package);
-    }
-  }
-  enable_packages(repository, manifest, enable, 1);
-  if (repository.packages.empty()) {
-    repository.error("router installation failed!!!");
+  enable_packages(console, manifest, to_switch_back_on(repository, were_active),
+                  ReportLevel::changes);
+  if (repository.packages().empty()) {
+    console.error("router installation failed!!!");
     cancel(manifest);
     return false;
   }

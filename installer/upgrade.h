@@ -10,6 +10,7 @@
 #include "package/package.h"
 #include "transaction/system_paths.h"
 
+class Console;
 class Manifest;
 class Repository;
 
@@ -19,10 +20,10 @@ constexpr const char* IGNORE_MARKER = "/rw/pckg/.download/IGNORE";
 // Stages the upgrade in `manifest`. The first failing file cancels the whole transaction
 // and ends the upgrade; so does an upgrade that would leave no package at all: false then.
 // A file refused for being older than what is installed ends it too, but is no failure.
-bool upgrade(Repository& repository, Manifest& manifest, uint32_t allow);
+bool upgrade(Console& console, Repository& repository, Manifest& manifest, uint32_t allow);
 
 // Appends a record for each readable package file of `folder` (a path ending in "/"):
 // names not beginning with "." and ending in ".vmp" or ".trp". An unreadable one is
 // reported as "broken package <name>". A folder that cannot be listed adds nothing.
-void scan_package_folder(Repository& repository, const std::string& folder,
+void scan_package_folder(Console& console, const std::string& folder,
                          std::vector<std::unique_ptr<PackageFile>>& found);

@@ -1,6 +1,6 @@
 // The console: a status line kept at the bottom of the terminal and rewritten in place,
 // messages printed above it, and the post log that keeps every printed message. It knows
-// nothing of packages; the Repository offers it to everything that reports.
+// nothing of packages. The entry point owns one and hands it to everything that reports.
 #pragma once
 
 #include <cstdarg>
@@ -10,6 +10,10 @@
 #include <vector>
 
 constexpr const char* POST_LOG_PATH = "/flash/postlog";
+
+// How much the steps of a plan print: nothing; the enable and disable lines and the
+// planning warnings; also the uninstall lines.
+enum class ReportLevel { silent, changes, changes_and_uninstalls };
 
 class Console {
  public:

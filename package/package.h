@@ -44,11 +44,13 @@ class PackageInfo {
   Version version = 0;
   uint32_t build_time = 0;
   uint32_t header_flags = 0;
+  // Texts of header parts 24 and 2, which no decision reads; named by their part type,
+  // the only thing that defines them.
   std::string text_part24;
   std::string architecture;
   std::string text_part2;
-  std::string text_part23;
-  bool has_part21 = false;
+  std::string note;  // part 23: shown in the package table
+  bool has_image_part = false;
   std::vector<Dependency> depends;
   std::vector<Dependency> provides;
   std::vector<Dependency> conflicts;

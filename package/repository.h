@@ -1,31 +1,31 @@
-// The process-wide Repository: the installed package records, the lookups that admission
-// and planning ask of them, and the console everything reports through.
+// The package set: the installed package records and the lookups that admission and
+// planning ask of them. The entry point owns one per run and hands it to what needs it.
 #pragma once
 
-#include <iosfwd>
 #include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "package/console.h"
 #include "package/package.h"
 
-class Repository : public Console {
+class Repository {
  public:
-  // The process-wide object, printing to standard output; created on first use and never
-  // destroyed.
-  static Repository& instance();
-
-  // A repository printing to `console`; only tests make their own.
-  explicit Repository(std::ostream& console);
-  // Back to the state at creation, for a process that starts over (a forked test run).
-  void reset();
+  explicit Repository(std::string architecture = "") : architecture(std::move(architecture)) {}
+  Repository(const Repository&) = delete;
+  Repository& operator=(const Repository&) = delete;
 
   std::string architecture;
+
   // Every known record, in load order; the repository owns them.
-  std::vector<std::unique_ptr<Package>> packages;
+  const std::vector<std::unique_ptr<Package>>& packages() const { return packages_; }
+  // Appends `package` and answers it; it lives until removed.
+  Package& add(std::unique_ptr<Package> package);
+  // Destroys the record at `index` (of packages()); pointers to it dangle afterwards.
+  void remove_at(size_t index);
+  // Destroys `package`, which must be one of packages().
+  void remove(const Package* package);
 
   // Lookups scan `packages` from the first record. Pointers stay valid until the record
   // leaves `packages`.
@@ -44,9 +44,15 @@ class Repository : public Console {
 
   // Members that a bundle's member list asks to install disabled, for the rest of the run:
   // (bundle name, member name). Unsigned, so they bind that bundle's members only.
-  std::set<std::pair<std::string, std::string>> listed_disabled;
+  void list_disabled(const std::string& bundle, const std::string& member) {
+    listed_disabled_.insert({bundle, member});
+  }
   bool is_listed_disabled(const Package& package) const {
     return !package.bundle.name.empty() &&
-           listed_disabled.count({package.bundle.name, package.name}) != 0;
+           listed_disabled_.count({package.bundle.name, package.name}) != 0;
   }
+
+ private:
+  std::vector<std::unique_ptr<Package>> packages_;
+  std::set<std::pair<std::string, std::string>> listed_disabled_;
 };

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+class Console;
 class PackageInfo;
 class Repository;
 
@@ -19,16 +20,17 @@ constexpr uint32_t ADMIT_ALL = 0xFFFFFFFF;
 // The outcome bits for `package` against `repository`. Prints at most one message, about
 // the first problem whose bit `allowed` lacks (warnings for an older or the same version
 // and an unsupported file system, errors for the rest); later checks still add their bits.
-uint32_t admit(Repository& repository, const PackageInfo& package, uint32_t allowed);
+uint32_t admit(const Repository& repository, Console& console, const PackageInfo& package,
+               uint32_t allowed);
 
 // Whether the very version and build time of `package` are installed ("branding" never
 // counts: it may always be installed again). Prints nothing.
-bool is_installed_already(Repository& repository, const PackageInfo& package);
+bool is_installed_already(const Repository& repository, const PackageInfo& package);
 // Whether a newer version than `package` is installed, so that admission passes it over
 // with a warning unless a downgrade is allowed. Prints nothing.
-bool is_installed_newer(Repository& repository, const PackageInfo& package);
+bool is_installed_newer(const Repository& repository, const PackageInfo& package);
 
 // Whether a base system package may run on this board: its version is at least the
 // board's minimum, and it is 3.20rc2 or later when the flash has 256 KiB erase blocks.
 // With `report`, the refusal is printed.
-bool check_system_limits(Repository& repository, const PackageInfo& package, bool report);
+bool check_system_limits(Console& console, const PackageInfo& package, bool report);

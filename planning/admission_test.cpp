@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "package/console.h"
 #include "package/repository.h"
 #include "testing/fake_board.h"
 #include "testing/record_text.h"
@@ -122,9 +123,9 @@ const AdmitCase CASES[] = {
 TEST(Admission, EveryOutcomeWithItsBitsAndItsOneMessage) {
   for (const AdmitCase& c : CASES) {
     std::ostringstream screen;
-    Repository repository(screen);
-    repository.architecture = "i386";
-    for (const char* spec : c.installed) repository.packages.push_back(package_from(spec));
+    Console console(screen);
+    Repository repository("i386");
+    for (const char* record : c.installed) repository.add(package_from(record));
     FakeBoard board;
     if (std::string(c.board) == "min") {
       board.has_flash = true;
@@ -138,9 +139,9 @@ TEST(Admission, EveryOutcomeWithItsBitsAndItsOneMessage) {
         std::string(c.offered).find("arch=") == std::string::npos) {
       offered->architecture = "i386";
     }
-    EXPECT_EQ(admit(repository, *offered, c.allowed), c.bits) << c.offered;
-    const std::string printed = repository.messages.empty() ? "" : repository.messages[0];
+    EXPECT_EQ(admit(repository, console, *offered, c.allowed), c.bits) << c.offered;
+    const std::string printed = console.messages.empty() ? "" : console.messages[0];
     EXPECT_EQ(printed, c.message) << c.offered;
-    EXPECT_LE(repository.messages.size(), 1u) << c.offered;
+    EXPECT_LE(console.messages.size(), 1u) << c.offered;
   }
 }

@@ -5,7 +5,7 @@
 #include <unordered_map>
 
 #include "package/relations.h"
-#include "package/repository.h"
+#include "package/console.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ class Relatives {
 };
 
 // Phase 1: whether X survives the comparison with every related candidate.
-bool survives(Repository& repository, const std::vector<const PackageInfo*>& candidates,
+bool survives(Console& console, const std::vector<const PackageInfo*>& candidates,
               const std::vector<bool>& below_floor, const Relatives& relatives, size_t x,
               Version floor, bool report) {
   const PackageInfo& offered = *candidates[x];
@@ -53,7 +53,7 @@ bool survives(Repository& repository, const std::vector<const PackageInfo*>& can
     const int order = compare_directed(other, offered, reverse);
     if (order > 0) {
       if (report) {
-        repository.warning(reverse ? "omitting package %s: older package is already provided"
+        console.warning(reverse ? "omitting package %s: older package is already provided"
                                    : "omitting package %s: newer package is already provided",
                            display_name(offered).c_str());
       }
@@ -66,7 +66,7 @@ bool survives(Repository& repository, const std::vector<const PackageInfo*>& can
 
 }  // namespace
 
-std::vector<size_t> order_candidates(Repository& repository,
+std::vector<size_t> order_candidates(Console& console,
                                      const std::vector<const PackageInfo*>& candidates,
                                      Version floor, bool report) {
   std::vector<bool> below_floor(candidates.size(), false);
@@ -77,8 +77,8 @@ std::vector<size_t> order_candidates(Repository& repository,
   std::vector<size_t> kept;
   for (size_t x = 0; x < candidates.size(); ++x) {
     if (below_floor[x]) {
-      repository.warning("ommitting package %s: not allowed", display_name(*candidates[x]).c_str());
-    } else if (survives(repository, candidates, below_floor, relatives, x, floor, report)) {
+      console.warning("ommitting package %s: not allowed", display_name(*candidates[x]).c_str());
+    } else if (survives(console, candidates, below_floor, relatives, x, floor, report)) {
       kept.push_back(x);
     }
   }

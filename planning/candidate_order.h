@@ -9,7 +9,7 @@
 
 #include "package/package.h"
 
-class Repository;
+class Console;
 
 constexpr Version NO_FLOOR = 0xFFFFFFFF;
 
@@ -18,18 +18,18 @@ constexpr Version NO_FLOOR = 0xFFFFFFFF;
 // "ommitting package %s: not allowed" whatever `report` says; `report` adds the warnings
 // about candidates dropped for a preferred related one. Two related candidates of equal
 // version and build time drop each other, except that a bundle outlives a plain package.
-std::vector<size_t> order_candidates(Repository& repository,
+std::vector<size_t> order_candidates(Console& console,
                                      const std::vector<const PackageInfo*>& candidates,
                                      Version floor, bool report);
 
 // Rewrites `candidates` (references; no record is changed or destroyed) to the survivors of
 // order_candidates, in install order.
 template <class Record>
-void filter_and_order(Repository& repository, std::vector<Record*>& candidates, Version floor,
+void filter_and_order(Console& console, std::vector<Record*>& candidates, Version floor,
                       bool report) {
   const std::vector<const PackageInfo*> infos(candidates.begin(), candidates.end());
   std::vector<Record*> ordered;
-  for (const size_t position : order_candidates(repository, infos, floor, report)) {
+  for (const size_t position : order_candidates(console, infos, floor, report)) {
     ordered.push_back(candidates[position]);
   }
   candidates = std::move(ordered);

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "package/relations.h"
-#include "package/repository.h"
+#include "package/console.h"
 #include "testing/record_text.h"
 
 namespace {
@@ -78,18 +78,18 @@ const OrderCase CASES[] = {
 TEST(CandidateOrder, KeepsThePreferredOfRelatedCandidatesInInstallOrder) {
   for (const OrderCase& c : CASES) {
     std::ostringstream screen;
-    Repository repository(screen);
+    Console console(screen);
     std::vector<std::unique_ptr<PackageFile>> owned;
     std::vector<PackageFile*> candidates;
-    for (const char* spec : c.offered) {
-      owned.push_back(offer_from(spec));
+    for (const char* offer : c.offered) {
+      owned.push_back(offer_from(offer));
       candidates.push_back(owned.back().get());
     }
-    filter_and_order(repository, candidates, c.floor, c.report);
+    filter_and_order(console, candidates, c.floor, c.report);
     std::string kept, messages;
     for (const PackageFile* file : candidates)
       kept += (kept.empty() ? "" : " ") + display_name(*file);
-    for (const std::string& message : repository.messages) {
+    for (const std::string& message : console.messages) {
       messages += (messages.empty() ? "" : " | ") + message;
     }
     const std::string offered = ::testing::PrintToString(c.offered);

@@ -4,8 +4,9 @@
 #include "package/repository.h"
 #include "planning/candidate_order.h"
 
-PlanIndex::PlanIndex(Repository& repository) : repository_(repository) {
-  const auto& packages = repository.packages;
+PlanIndex::PlanIndex(const Repository& repository, Console& console)
+    : repository_(repository), console_(console) {
+  const auto& packages = repository.packages();
   for (size_t i = 0; i < packages.size(); ++i) {
     const Package& package = *packages[i];
     add(by_name_, package.name, i);
@@ -38,7 +39,7 @@ size_t PlanIndex::dependency_id(const Dependency& wanted) {
   if (found != ids_.end()) return found->second;
   Positions meeting;
   for (const size_t position : named_or_providing(wanted.name)) {
-    const Package& package = *repository_.packages[position];
+    const Package& package = *repository_.packages()[position];
     if (!is_placeholder(package) && meets(package, wanted)) meeting.push_back(position);
   }
   providers_.push_back(std::move(meeting));
@@ -51,9 +52,9 @@ bool PlanIndex::chosen_provider(size_t id, size_t& position) {
   if (chosen_[id] == -2) {
     std::vector<const PackageInfo*> candidates;
     for (const size_t provider : providers_[id]) {
-      candidates.push_back(repository_.packages[provider].get());
+      candidates.push_back(repository_.packages()[provider].get());
     }
-    const std::vector<size_t> ordered = order_candidates(repository_, candidates, NO_FLOOR, false);
+    const std::vector<size_t> ordered = order_candidates(console_, candidates, NO_FLOOR, false);
     chosen_[id] = ordered.empty() ? -1 : int(providers_[id][ordered.back()]);
   }
   if (chosen_[id] < 0) return false;

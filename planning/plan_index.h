@@ -14,13 +14,15 @@
 
 #include "package/package.h"
 
+class Console;
 class Repository;
 
 class PlanIndex {
  public:
   using Positions = std::vector<size_t>;
 
-  explicit PlanIndex(Repository& repository);
+  // `console` is only for candidate ordering, which prints nothing without a floor.
+  PlanIndex(const Repository& repository, Console& console);
 
   // Ascending positions of the records with that own name; that have it or provide it;
   // that provide it; that have a conflicts entry of that name; that came from that bundle.
@@ -46,7 +48,8 @@ class PlanIndex {
   static const Positions& at(const Map& map, const std::string& name);
   static void add(Map& map, const std::string& name, size_t position);
 
-  Repository& repository_;
+  const Repository& repository_;
+  Console& console_;
   Map by_name_, by_name_or_provide_, by_provide_, by_conflict_, by_bundle_;
   std::map<std::tuple<std::string, Version, Version>, size_t> ids_;
   std::vector<Positions> providers_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <queue>
 
+#include "package/console.h"
 #include "package/relations.h"
 #include "package/repository.h"
 #include "planning/candidate_order.h"
@@ -10,40 +11,58 @@
 
 namespace {
 
-// Active after the plan, as the dependency steps count it.
-bool will_stay_active(const Package& package) {
+// What the providers of a dependency come to after the plan.
+enum class ProviderState {
+  active,         // some provider stays or becomes enabled
+  gone,           // every provider goes away, or there is none
+  disabled_only,  // none active, but some stays installed disabled
+};
+
+// Active after the plan as dependencies count it: enabled with no action, or enabled by it.
+bool active_as_needed(const Package& package) {
   return package.action == ACTION_ENABLE || (package.action == ACTION_NONE && !package.disabled);
 }
 
-// Active after the plan, as the conflict walk counts it.
-bool will_be_active(const Package& package) {
+// Active after the plan as conflicts count it: an enabled record with a stray enable action
+// does not exclude.
+bool active_as_excluding(const Package& package) {
   return package.disabled ? package.action == ACTION_ENABLE : package.action == ACTION_NONE;
+}
+
+ProviderState provider_state(const std::vector<Package*>& providers) {
+  for (const Package* provider : providers) {
+    if (active_as_excluding(*provider)) return ProviderState::active;
+  }
+  for (const Package* provider : providers) {
+    if (provider->disabled || provider->action == ACTION_DISABLE) return ProviderState::disabled_only;
+  }
+  return ProviderState::gone;
 }
 
 class Planner {
  public:
-  Planner(Repository& repository, int report)
-      : repository_(repository),
-        packages_(repository.packages),
-        index_(repository),
+  Planner(const Repository& repository, Console& console, ReportLevel report)
+      : console_(console),
+        packages_(repository.packages()),
+        index_(repository, console),
         report_(report),
         entered_at_(packages_.size(), -1) {}
 
   bool plan(std::vector<Package*>& removals, std::vector<Package*>& enables) {
     follow_bundles();
     for (size_t i = 0; i < packages_.size(); ++i) {
-      if (will_stay_active(at(i))) activate_dependencies(i);
+      if (active_as_needed(at(i))) activate_dependencies(i);
     }
     for (size_t i = 0; i < packages_.size(); ++i) {
-      if (will_stay_active(at(i))) check_enable_conflicts(i);
+      if (active_as_needed(at(i))) check_enable_conflicts(i);
     }
     propagate_removals();
     retire_bundles();
     if (!packages_.empty() &&
         std::none_of(packages_.begin(), packages_.end(),
-                     [](const auto& package) { return will_stay_active(*package); })) {
+                     [](const auto& package) { return active_as_needed(*package); })) {
       for (const auto& package : packages_) package->action = ACTION_NONE;
-      if (report_ >= 1) repository_.error("can not uninstall or disable all packages");
+      if (report_ >= ReportLevel::changes) console_.error("can not uninstall or disable all packages");
       return false;
     }
     std::vector<Package*> removing, enabling;
@@ -54,7 +73,7 @@ class Planner {
         enabling.push_back(package.get());
       }
     }
-    filter_and_order(repository_, enabling, NO_FLOOR, false);
+    filter_and_order(console_, enabling, NO_FLOOR, false);
     removals.insert(removals.begin(), removing.rbegin(), removing.rend());
     enables.insert(enables.end(), enabling.begin(), enabling.end());
     return true;
@@ -103,8 +122,8 @@ class Planner {
   bool keep_active(size_t needed_position, const Package& dependant) {
     Package& needed = at(needed_position);
     if (needed.action == ACTION_UNINSTALL || needed.action == ACTION_DISABLE) {
-      if (report_ >= 1) {
-        repository_.warning("can not %s %s: %s depends on it", action_name(needed.action),
+      if (report_ >= ReportLevel::changes) {
+        console_.warning("can not %s %s: %s depends on it", action_name(needed.action),
                             display_name(needed).c_str(), dependant.name.c_str());
       }
       needed.action = ACTION_NONE;
@@ -155,7 +174,7 @@ class Planner {
       }
       const size_t id = index_.dependency_id(package.depends[frame.next++ - 1]);
       const std::vector<Package*> providers = records(index_.providers(id));
-      if (provider_state(providers) == PROVIDERS_ACTIVE) continue;
+      if (provider_state(providers) == ProviderState::active) continue;
       if (providers.empty()) {
         frame.next = package.depends.size() + 1;  // the rest of its needs are not looked at
         continue;
@@ -189,14 +208,14 @@ class Planner {
     Package& x = at(x_position);
     for (const size_t position : conflict_candidates(x)) {
       Package& other = at(position);
-      if (position == x_position || !will_be_active(other)) continue;
+      if (position == x_position || !active_as_excluding(other)) continue;
       if (conflicts(x, other)) {
         if (other.action == ACTION_NONE) other.action = ACTION_DISABLE;
       } else if (x.action == ACTION_ENABLE && conflicts(other, x)) {
         if (other.action == ACTION_NONE) other.action = ACTION_DISABLE;
         if (other.action == ACTION_ENABLE) {
-          if (report_ >= 1) {
-            repository_.warning("can not enable %s: %s conflicts with it", x.name.c_str(),
+          if (report_ >= ReportLevel::changes) {
+            console_.warning("can not enable %s: %s conflicts with it", x.name.c_str(),
                                 display_name(other).c_str());
           }
           x.action = ACTION_NONE;
@@ -210,11 +229,11 @@ class Planner {
   bool propagate_one(Package& package, const std::vector<size_t>& ids) {
     for (const size_t id : ids) {
       const ProviderState state = provider_state(records(index_.providers(id)));
-      if (state == PROVIDERS_GONE && package.action != ACTION_UNINSTALL) {
+      if (state == ProviderState::gone && package.action != ACTION_UNINSTALL) {
         package.action = ACTION_UNINSTALL;
         return true;
       }
-      if (state == PROVIDERS_DISABLED && package.action != ACTION_UNINSTALL &&
+      if (state == ProviderState::disabled_only && package.action != ACTION_UNINSTALL &&
           package.action != ACTION_DISABLE &&
           (!package.disabled || package.action != ACTION_NONE)) {
         package.action = ACTION_DISABLE;
@@ -289,27 +308,19 @@ class Planner {
     }
   }
 
-  Repository& repository_;
+  Console& console_;
   const std::vector<std::unique_ptr<Package>>& packages_;
   PlanIndex index_;
-  const int report_;
+  const ReportLevel report_;
   std::vector<long> entered_at_;  // the value of changes_ when each record was entered
   long changes_ = 0;              // actions changed while activating
 };
 
 }  // namespace
 
-ProviderState provider_state(const std::vector<Package*>& providers) {
-  for (const Package* provider : providers) {
-    if (will_be_active(*provider)) return PROVIDERS_ACTIVE;
-  }
-  for (const Package* provider : providers) {
-    if (provider->disabled || provider->action == ACTION_DISABLE) return PROVIDERS_DISABLED;
-  }
-  return PROVIDERS_GONE;
-}
 
-bool plan_scheduled(Repository& repository, std::vector<Package*>& removals,
-                    std::vector<Package*>& enables, int report) {
-  return Planner(repository, report).plan(removals, enables);
+bool plan_scheduled(const Repository& repository, Console& console,
+                    std::vector<Package*>& removals, std::vector<Package*>& enables,
+                    ReportLevel report) {
+  return Planner(repository, console, report).plan(removals, enables);
 }

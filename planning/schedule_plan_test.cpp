@@ -173,18 +173,19 @@ std::string plan_text(bool planned, const std::vector<Package*>& removals,
 TEST(SchedulePlan, DecidesEveryScheduledActionOnRecordsAlone) {
   for (const PlanCase& c : CASES) {
     std::ostringstream screen;
-    Repository repository(screen);
-    for (const char* spec : c.installed) repository.packages.push_back(package_from(spec));
+    Console console(screen);
+    Repository repository;
+    for (const char* record : c.installed) repository.add(package_from(record));
     std::vector<Package*> removals, enables;
-    const bool planned = plan_scheduled(repository, removals, enables, 1);
+    const bool planned = plan_scheduled(repository, console, removals, enables, ReportLevel::changes);
     std::string messages;
-    for (const std::string& message : repository.messages) {
+    for (const std::string& message : console.messages) {
       messages += (messages.empty() ? "" : " | ") + message;
     }
     EXPECT_EQ(plan_text(planned, removals, enables), c.plan) << c.what;
     EXPECT_EQ(messages, c.messages) << c.what;
     if (!planned) {
-      for (const auto& package : repository.packages) EXPECT_EQ(package->action, 0u) << c.what;
+      for (const auto& package : repository.packages()) EXPECT_EQ(package->action, 0u) << c.what;
     }
   }
 }
@@ -199,16 +200,17 @@ TEST(SchedulePlan, ThousandsOfRecordsInLongChainsArePlannedQuickly) {
       package->version = 1;
       package->disabled = disabled;
       if (i > 0) package->depends.push_back({prefix + std::to_string(i - 1), 0, 0, 0});
-      repository.packages.push_back(std::move(package));
+      repository.add(std::move(package));
     }
   };
   std::ostringstream screen;
-  Repository repository(screen);
-  repository.packages.push_back(package_from("base-1.0"));
+  Console console(screen);
+  Repository repository;
+  repository.add(package_from("base-1.0"));
   // An enabled chain, placed last first, whose root a newly enabled package excludes: it is
   // disabled link by link; a disabled chain enabled from its top; an enabled ring.
   chain(repository, "gone", false, true);
-  repository.packages.push_back(package_from("z-1.0 disabled action=enable excludes=gone0"));
+  repository.add(package_from("z-1.0 disabled action=enable excludes=gone0"));
   chain(repository, "up", true, false);
   repository.find("up" + std::to_string(count - 1))->action = ACTION_ENABLE;
   chain(repository, "ring", false, false);
@@ -216,7 +218,7 @@ TEST(SchedulePlan, ThousandsOfRecordsInLongChainsArePlannedQuickly) {
 
   const auto start = std::chrono::steady_clock::now();
   std::vector<Package*> removals, enables;
-  ASSERT_TRUE(plan_scheduled(repository, removals, enables, 1));
+  ASSERT_TRUE(plan_scheduled(repository, console, removals, enables, ReportLevel::changes));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_EQ(removals.size(), size_t(count));
@@ -225,7 +227,7 @@ TEST(SchedulePlan, ThousandsOfRecordsInLongChainsArePlannedQuickly) {
   ASSERT_EQ(enables.size(), size_t(count) + 1);
   EXPECT_EQ(enables.front()->name, "up0");  // what is needed comes first
   EXPECT_EQ(enables[count - 1]->name, "up" + std::to_string(count - 1));
-  EXPECT_TRUE(repository.messages.empty());
+  EXPECT_TRUE(console.messages.empty());
 #if defined(INSTALLER_SANITIZED)
   const double limit = 20.0;  // unoptimised and instrumented
 #elif defined(INSTALLER_EMULATOR)

@@ -19,7 +19,6 @@
 #include <map>
 #include <sstream>
 
-#include "package/repository.h"
 #include "testing/child_trace.h"
 #include "testing/isolation.h"
 
@@ -281,7 +280,6 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
       std::fprintf(stderr, "fixture: chroot %s: %s\n", root_.c_str(), std::strerror(errno));
       ::_exit(SETUP_FAILED);
     }
-    Repository::instance().reset();
     // Not traceable (under an emulator), it runs to its end untouched.
     if (traced && ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) == 0) {
       ::raise(SIGSTOP);

@@ -37,10 +37,10 @@ class WholeRun : public RootFixture {
   // "name-version[ disabled][ forced][ from bundle]".
   std::string loaded_records() {
     const RunResult run = run_in_root([] {
-      Repository& repository = Repository::instance();
-      open_repository(repository, true, "i386");
+      Repository repository;
+      (void)open_repository(repository, "i386");
       std::vector<std::string> lines;
-      for (const auto& package : repository.packages) {
+      for (const auto& package : repository.packages()) {
         std::string line = display_name(*package);
         if (package->disabled) line += " disabled";
         if (package->user_forced) line += " forced";

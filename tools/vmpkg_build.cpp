@@ -101,7 +101,7 @@ bool read_header_options(const CommandLine& line, HeaderGroup& group, std::strin
   }
   if (!read_build_time(line, group.build_time, error)) return false;
   if (line.has("arch")) group.architecture = line.value("arch");
-  if (line.has("note")) group.text_part23 = line.value("note");
+  if (line.has("note")) group.note = line.value("note");
   if (line.has("flags")) {
     uint32_t flags = 0;
     if (!parse_u32(line.value("flags"), flags)) {

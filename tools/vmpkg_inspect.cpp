@@ -81,7 +81,7 @@ void print_header(const PackageInfo& info, const char* kind, std::ostream& out) 
       << "  arch: " << info.architecture << "\n";
   if (!info.text_part24.empty()) out << "  text24: " << info.text_part24 << "\n";
   if (!info.text_part2.empty()) out << "  text2: " << info.text_part2 << "\n";
-  if (!info.text_part23.empty()) out << "  note: " << info.text_part23 << "\n";
+  if (!info.note.empty()) out << "  note: " << info.note << "\n";
   const std::pair<const char*, const std::vector<Dependency>*> lists[] = {
       {"depends", &info.depends}, {"provides", &info.provides}, {"conflicts", &info.conflicts}};
   for (const auto& [name, list] : lists) {

@@ -1,0 +1,14 @@
+// The scheduled actions of the installed packages, planned and carried out.
+#pragma once
+
+#include "package/console.h"
+
+class Manifest;
+class Repository;
+
+// Plans the scheduled uninstalls, disables and enables and stages them. True when something
+// was applied; false when the plan was refused or there was nothing to do. Records
+// uninstalled leave `repository` and are destroyed: a pointer taken before the call must be
+// looked up again.
+bool apply_scheduled(Console& console, Repository& repository, Manifest& manifest,
+                     ReportLevel report);
