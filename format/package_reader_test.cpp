@@ -80,11 +80,12 @@ std::string bundle_bytes() {
 std::string fields(const PackageInfo& info) {
   std::ostringstream out;
   out << (info.is_bundle ? "bundle " : "package ") << info.name << " version=" << info.version
-      << " built=" << info.build_time << " flags=" << info.header_flags << " t24=" << info.text_part24
-      << " arch=" << info.architecture << " t2=" << info.text_part2 << " t23=" << info.text_part23
-      << " part21=" << info.has_part21;
+      << " built=" << info.build_time << " flags=" << info.header_flags
+      << " t24=" << info.text_part24 << " arch=" << info.architecture << " t2=" << info.text_part2
+      << " t23=" << info.text_part23 << " part21=" << info.has_part21;
   for (const auto& [name, list] : {std::pair{" depends=", &info.depends},
-                                   {" provides=", &info.provides}, {" conflicts=", &info.conflicts}}) {
+                                   {" provides=", &info.provides},
+                                   {" conflicts=", &info.conflicts}}) {
     out << name;
     for (const Dependency& entry : *list) {
       out << entry.name << "/" << entry.min << "/" << entry.max << "/" << entry.weight << ";";
@@ -117,7 +118,8 @@ TEST_F(PackageReaderTest, OpensABundleWithEveryHeaderField) {
                           " depends= provides= conflicts=");
   ASSERT_EQ(file.members.size(), 2u);
   EXPECT_EQ(fields(*file.members[0]),
-            "package sixteen-chars-ab version=" + std::to_string(make_version(6, 48, KIND_FINAL, 1)) +
+            "package sixteen-chars-ab version=" +
+                std::to_string(make_version(6, 48, KIND_FINAL, 1)) +
                 " built=1700000000 flags=3 t24=t24 arch=powerpc t2=t2 t23=note part21=1"
                 " depends=dep-sixteen-char/1/2/9;other/0/0/0; provides=cap/0/0/-5; conflicts=");
   EXPECT_EQ(fields(*file.members[1]), "package second version=0 built=0 flags=0 t24= arch=i386 "

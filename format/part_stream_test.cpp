@@ -52,17 +52,26 @@ Sample sample(bool selector) {
   return {written(writer), header_at, header_at + 38 + 9 + 306 + 6};
 }
 
-// A source that counts the bytes it hands over in bulk and, like a pipe, hands over less
-// than asked and may refuse to seek.
-class CountingSource : public std::stringbuf {
+// A source that, like a pipe, hands over at most 1000 bytes a call, counting them, and may
+// refuse to seek. With `fails` its end is an error, as a file on a bad disk ends: the
+// standard file buffer throws.
+class Source : public std::stringbuf {
  public:
-  CountingSource(const std::string& bytes, bool seekable)
-      : std::stringbuf(bytes), seekable_(seekable) {}
+  Source(const std::string& bytes, bool seekable, bool fails = false)
+      : std::stringbuf(bytes), seekable_(seekable), fails_(fails) {}
   size_t taken = 0;
 
  protected:
+  int_type underflow() override {
+    const int_type c = std::stringbuf::underflow();
+    if (fails_ && c == traits_type::eof()) throw std::ios_base::failure("EIO");
+    return c;
+  }
   std::streamsize xsgetn(char* out, std::streamsize n) override {
-    const std::streamsize got = std::stringbuf::xsgetn(out, std::min<std::streamsize>(n, 1000));
+    const std::streamsize got = std::min<std::streamsize>({n, 1000, egptr() - gptr()});
+    if (fails_ && got == 0 && n > 0) throw std::ios_base::failure("EIO");
+    std::copy(gptr(), gptr() + got, out);
+    gbump(int(got));
     taken += size_t(got);
     return got;
   }
@@ -72,27 +81,7 @@ class CountingSource : public std::stringbuf {
   }
 
  private:
-  bool seekable_;
-};
-
-// A source that fails as a file on a bad disk does: the standard file buffer throws.
-class FailingSource : public std::stringbuf {
- public:
-  explicit FailingSource(const std::string& bytes) : std::stringbuf(bytes) {}
-
- protected:
-  int_type underflow() override {
-    const int_type c = std::stringbuf::underflow();
-    if (traits_type::eq_int_type(c, traits_type::eof())) throw std::ios_base::failure("EIO");
-    return c;
-  }
-  std::streamsize xsgetn(char* out, std::streamsize n) override {
-    const std::streamsize got = std::min<std::streamsize>(n, egptr() - gptr());
-    if (got == 0 && n > 0) throw std::ios_base::failure("EIO");
-    std::copy(gptr(), gptr() + got, out);
-    gbump(int(got));
-    return got;
-  }
+  bool seekable_, fails_;
 };
 
 // What a walk over the source yields: every part read whole, the copy and the digest.
@@ -188,7 +177,7 @@ TEST(PartStreamTest, TruncationOrReadErrorAtEveryOffsetEndsCleanly) {
   for (size_t cut = 0; cut <= full.size(); ++cut) {
     SCOPED_TRACE(cut);
     std::stringbuf truncated(full.substr(0, cut));
-    FailingSource source(full.substr(0, cut));
+    Source source(full.substr(0, cut), true, true);
     const Walk ended = walk(truncated), failed = walk(source);
     EXPECT_EQ(failed.parts, ended.parts);
     EXPECT_EQ(failed.payloads, ended.payloads);
@@ -257,7 +246,7 @@ TEST(PartStreamTest, SeeksStayInsideThePartAndMoveTheSourceWhenNoByteMustBeSeen)
   for (bool seekable : {true, false}) {
     for (int mode = 0; mode < 3; ++mode) {  // plain, verify, tee
       SCOPED_TRACE(testing::Message() << "seekable " << seekable << ", mode " << mode);
-      CountingSource source(bytes, seekable);
+      Source source(bytes, seekable);
       std::istream in(&source);
       std::stringbuf tee;
       PartStream stream(in, mode == 1, mode == 2 ? &tee : nullptr);

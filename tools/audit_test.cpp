@@ -136,7 +136,11 @@ TEST_F(AuditRun, ReportsEachDamageOnceAndNeverWritesTheRoot) {
          ASSERT_EQ(::symlink("/flash/one-copy", host_path("/flash/etc/one").c_str()), 0);
        },
        "changed /flash/etc/one\n"},
-      {"a directory in a file's place", [&] { remove("/flash/bin/app"), make_dirs("/flash/bin/app"); },
+      {"a directory in a file's place",
+       [&] {
+         remove("/flash/bin/app");
+         make_dirs("/flash/bin/app");
+       },
        "changed /flash/bin/app\n"},
       {"a tampered image", [&] { flip_byte(app_image, payload_at(app_bytes, PART_ARCHIVE) + 3); },
        "unsigned app\n"},
