@@ -16,10 +16,8 @@
 namespace {
 
 HeaderGroup full_group() {
-  HeaderGroup group;
-  group.name = "sixteen-chars-ab";
-  group.version = make_version(6, 48, KIND_FINAL, 1);
-  group.build_time = 1700000000;
+  HeaderGroup group =
+      header_group("sixteen-chars-ab", make_version(6, 48, KIND_FINAL, 1), 1700000000);
   group.header_flags = 3;
   group.text_part24 = "t24";
   group.architecture = "powerpc";
@@ -51,18 +49,15 @@ std::string package(const std::string& header,
 }
 
 HeaderGroup bundle_group() {
-  HeaderGroup bundle;
+  HeaderGroup bundle = header_group("bundle", 7, 0);
   bundle.is_bundle = true;
-  bundle.name = "bundle";
-  bundle.version = 7;
   return bundle;
 }
 
 // A bundle with an image and a member list, then a member with every header field and an
 // image, and a member "second" with a bare header.
 std::string bundle_bytes() {
-  HeaderGroup first = full_group(), second;
-  second.name = "second";
+  HeaderGroup first = full_group(), second = header_group("second", 0, 0);
   PackageWriter writer;
   writer.add_header_group(bundle_group());
   writer.add_image();
