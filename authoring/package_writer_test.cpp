@@ -8,6 +8,7 @@
 #include "crypto/little_endian.h"
 #include "format/part_stream.h"
 #include "testing/root_fixture.h"
+#include "testing/test_packages.h"
 
 namespace {
 
@@ -43,10 +44,7 @@ TEST(PackageWriterTest, SignerGetsTheDigestTheReaderComputes) {
     writer.add_image("image");
     writer.add_signature(long_signer);
     writer.add_part(PART_ARCHITECTURE, "powerpc");
-    std::ostringstream out;
-    ASSERT_TRUE(writer.write(out)) << writer.error();
-
-    std::istringstream in(out.str());
+    std::istringstream in(written(writer));
     PartStream stream(in, true);
     stream.accepted_types = {PART_SIGNATURE};
     const size_t digest_size = selector ? 32 : 20;
@@ -73,10 +71,7 @@ TEST_F(PackageWriterFiles, ArchiveEntriesComeFromMemoryAndFiles) {
   };
   PackageWriter writer;
   writer.add_archive(entries);
-  std::ostringstream out;
-  ASSERT_TRUE(writer.write(out)) << writer.error();
-
-  std::istringstream in(out.str());
+  std::istringstream in(written(writer));
   PartStream stream(in, false);
   stream.accepted_types = {PART_ARCHIVE};
   ASSERT_EQ(stream.next_part(), PART_ARCHIVE);

@@ -2,21 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
+
+#include "crypto/hex_text.h"
 
 namespace {
 
 std::string finish(Hash& hash) {
   unsigned char out[32];
   hash.final(out);
-  std::string text;
-  char digits[3];
-  for (size_t i = 0; i < hash.digest_size(); ++i) {
-    std::snprintf(digits, sizeof digits, "%02x", out[i]);
-    text += digits;
-  }
-  return text;
+  return to_hex(out, hash.digest_size());
 }
 
 }  // namespace

@@ -16,10 +16,8 @@
 namespace {
 
 HeaderGroup full_group() {
-  HeaderGroup group;
-  group.name = "sixteen-chars-ab";
-  group.version = make_version(6, 48, KIND_FINAL, 1);
-  group.build_time = 1700000000;
+  HeaderGroup group =
+      header_group("sixteen-chars-ab", make_version(6, 48, KIND_FINAL, 1), 1700000000);
   group.header_flags = 3;
   group.text_part24 = "t24";
   group.architecture = "powerpc";
@@ -51,18 +49,15 @@ std::string package(const std::string& header,
 }
 
 HeaderGroup bundle_group() {
-  HeaderGroup bundle;
+  HeaderGroup bundle = header_group("bundle", 7, 0);
   bundle.is_bundle = true;
-  bundle.name = "bundle";
-  bundle.version = 7;
   return bundle;
 }
 
 // A bundle with an image and a member list, then a member with every header field and an
 // image, and a member "second" with a bare header.
 std::string bundle_bytes() {
-  HeaderGroup first = full_group(), second;
-  second.name = "second";
+  HeaderGroup first = full_group(), second = header_group("second", 0, 0);
   PackageWriter writer;
   writer.add_header_group(bundle_group());
   writer.add_image();
@@ -74,6 +69,24 @@ std::string bundle_bytes() {
     writer.add_signature(std::string(132, 's'));
   }
   return written(writer);
+}
+
+// Every header field, named, on one line.
+std::string fields(const PackageInfo& info) {
+  std::ostringstream out;
+  out << (info.is_bundle ? "bundle " : "package ") << info.name << " version=" << info.version
+      << " built=" << info.build_time << " flags=" << info.header_flags
+      << " t24=" << info.text_part24 << " arch=" << info.architecture << " t2=" << info.text_part2
+      << " t23=" << info.note << " part21=" << info.has_image_part;
+  for (const auto& [name, list] : {std::pair{" depends=", &info.depends},
+                                   {" provides=", &info.provides},
+                                   {" conflicts=", &info.conflicts}}) {
+    out << name;
+    for (const Dependency& entry : *list) {
+      out << entry.name << "/" << entry.min << "/" << entry.max << "/" << entry.weight << ";";
+    }
+  }
+  return out.str();
 }
 
 class PackageReaderTest : public RootFixture {
@@ -96,33 +109,16 @@ TEST_F(PackageReaderTest, OpensABundleWithEveryHeaderField) {
   ASSERT_TRUE(open(bytes, file));
   EXPECT_EQ(file.size, bytes.size());
   EXPECT_FALSE(file.is_unrecorded);
-  EXPECT_TRUE(file.is_bundle);
-  EXPECT_EQ(file.name, "bundle");
-  EXPECT_EQ(file.version, 7u);
-  EXPECT_TRUE(file.has_image_part);
+  EXPECT_EQ(fields(file), "bundle bundle version=7 built=0 flags=0 t24= arch=i386 t2= t23= part21=1"
+                          " depends= provides= conflicts=");
   ASSERT_EQ(file.members.size(), 2u);
-  const PackageInfo& first = *file.members[0];
-  EXPECT_FALSE(first.is_bundle);
-  EXPECT_EQ(first.name, "sixteen-chars-ab");
-  EXPECT_EQ(first.version, make_version(6, 48, KIND_FINAL, 1));
-  EXPECT_EQ(first.build_time, 1700000000u);
-  EXPECT_EQ(first.header_flags, 3u);
-  EXPECT_EQ(first.text_part24, "t24");
-  EXPECT_EQ(first.architecture, "powerpc");
-  EXPECT_EQ(first.text_part2, "t2");
-  EXPECT_EQ(first.note, "note");
-  ASSERT_EQ(first.depends.size(), 2u);
-  EXPECT_EQ(first.depends[0].name, "dep-sixteen-char");
-  EXPECT_EQ(first.depends[0].min, 1u);
-  EXPECT_EQ(first.depends[0].max, 2u);
-  EXPECT_EQ(first.depends[1].name, "other");
-  ASSERT_EQ(first.provides.size(), 1u);
-  EXPECT_EQ(first.provides[0].weight, -5);
-  EXPECT_TRUE(first.conflicts.empty());
-  EXPECT_TRUE(first.has_image_part);
-  EXPECT_EQ(file.members[1]->name, "second");
-  EXPECT_EQ(file.members[1]->architecture, "i386");
-  EXPECT_FALSE(file.members[1]->has_image_part);
+  EXPECT_EQ(fields(*file.members[0]),
+            "package sixteen-chars-ab version=" +
+                std::to_string(make_version(6, 48, KIND_FINAL, 1)) +
+                " built=1700000000 flags=3 t24=t24 arch=powerpc t2=t2 t23=note part21=1"
+                " depends=dep-sixteen-char/1/2/9;other/0/0/0; provides=cap/0/0/-5; conflicts=");
+  EXPECT_EQ(fields(*file.members[1]), "package second version=0 built=0 flags=0 t24= arch=i386 "
+                                      "t2= t23= part21=0 depends= provides= conflicts=");
 }
 
 TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
@@ -133,10 +129,8 @@ TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
                                                    {PART_DEPENDS, encode_list({{"dep", 0, 0, 0}})},
                                                    {PART_IMAGE, ""}}),
       file));
-  EXPECT_EQ(file.architecture, "mipsbe");
-  EXPECT_EQ(file.text_part24, "");
-  EXPECT_TRUE(file.depends.empty());
-  EXPECT_FALSE(file.has_image_part);
+  EXPECT_EQ(fields(file), "package pkg version=1 built=2 flags=0 t24= arch=mipsbe t2= t23= "
+                          "part21=0 depends= provides= conflicts=");
 
   // The trailer after the signature belongs to no header group.
   PackageWriter trailed(UNRECORDED_MAGIC);
@@ -146,7 +140,8 @@ TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
   trailed.add_part(PART_DEPENDS, "");
   PackageFile bare;
   ASSERT_TRUE(open(written(trailed), bare));
-  EXPECT_EQ(bare.architecture, "i386");
+  EXPECT_EQ(fields(bare), "package pkg version=1 built=2 flags=0 t24= arch=i386 t2= t23= "
+                          "part21=0 depends= provides= conflicts=");
   EXPECT_TRUE(bare.is_unrecorded);
 }
 

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <set>
 #include <sstream>
+#include <tuple>
 
-#include "crypto/hex_text.h"
-#include "authoring/key_files.h"
-#include "crypto/little_endian.h"
-#include "authoring/package_writer.h"
-#include "format/part_stream.h"
 #include "authoring/signature_signing.h"
+#include "crypto/hex_text.h"
+#include "crypto/little_endian.h"
+#include "format/part_stream.h"
+#include "testing/test_packages.h"
 
 namespace {
 
@@ -54,9 +54,7 @@ std::string package(const Signer& signer, bool selector) {
   writer.add_image("image");
   writer.add_signature(signer);
   writer.add_part(PART_ARCHITECTURE, "trailer");
-  std::ostringstream out;
-  EXPECT_TRUE(writer.write(out)) << writer.error();
-  return out.str();
+  return written(writer);
 }
 
 // Offset of the header of the first part of `type`.
@@ -180,12 +178,16 @@ TEST(Signature, SignaturesDependOnlyOnTheKeyAndTheSignedBytes) {
       std::equal(one + SIGNATURE_LEVEL1_SIZE, one + sizeof one, two + SIGNATURE_LEVEL1_SIZE));
 }
 
+// Under 68 bytes nothing is checked; 68 to 131 check level 1 only; 132 or more try Ed25519
+// first. What is not read is left to the next part. A SHA-1 digest is padded with zeros for
+// Ed25519.
 TEST(Signature, PayloadSizesDecideWhatIsRead) {
-  // Under 68 bytes nothing is checked; 68 to 131 check level 1 only; 132 or more try Ed25519
-  // first. What is not read is left to the next part.
-  for (auto [length, level] : {std::pair{67u, 0}, {131u, 1}, {200u, 2}}) {
+  for (auto [length, fill, selector, level] :
+       {std::tuple{67u, 0, true, 0}, {131u, 0, true, 1}, {200u, 0, true, 2}, {132u, 0, false, 2},
+        {132u, 0xFF, false, 1}}) {
     std::string trailer;
-    EXPECT_EQ(level_of(package(ShapedSigner(length), true), true, &trailer), level);
+    EXPECT_EQ(level_of(package(ShapedSigner(length, fill), selector), true, &trailer), level)
+        << length << " bytes, fill " << fill;
     EXPECT_EQ(trailer, "trailer") << length;
   }
   // A source that ends inside the payload.
@@ -193,19 +195,12 @@ TEST(Signature, PayloadSizesDecideWhatIsRead) {
   EXPECT_EQ(level_of(bytes.substr(0, part_at(bytes, PART_SIGNATURE) + 6 + 100)), 0);
 }
 
-TEST(Signature, Sha1DigestIsPaddedWithZerosForEd25519) {
-  EXPECT_EQ(level_of(package(ShapedSigner(132, 0), false)), 2);
-  EXPECT_EQ(level_of(package(ShapedSigner(132, 0xFF), false)), 1);
-}
-
 TEST(Signature, BuiltInKeysVerifyPackagesOfTheConfiguredSet) {
-  SigningKeys keys;
-  std::string error;
-  if (!read_signing_keys(INSTALLER_KEYS_DIR, keys, error)) {
-    GTEST_SKIP() << "the configured key set has no private files: " << error;
-  }
+  SKIP_WITHOUT_SIGNING_KEYS();
   for (int level : {1, 2}) {
-    EXPECT_EQ(level_of(package(KeySigner(keys, level), level == 2), true, nullptr, true), level);
+    EXPECT_EQ(level_of(package(KeySigner(*test_signing_keys(), level), level == 2), true, nullptr,
+                       true),
+              level);
   }
 }
 

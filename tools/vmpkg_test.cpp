@@ -166,44 +166,34 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
 }
 
 TEST_F(VmpkgTest, BadArgumentsAreRefusedWithAMessage) {
-  const std::string out = host_path("/x.vmp");
-  std::vector<std::vector<std::string>> usage_errors = {
-      {},
-      {"frobnicate"},
-      {"keygen"},
-      {"inspect"},
-      {"build", "--version", "1.0", "--output", out},
-      {"build", "--name", "x", "--version", "1.02", "--output", out},
-      {"build", "--name", "seventeen-letters", "--version", "1.0", "--output", out},
-      {"build", "--name", "x", "--version", "1.0"},
-      {"bundle", "--name", "x", "--version", "1.0", "--output", out},
+  const std::string out = host_path("/x.vmp"), no = host_path("/no");
+  const int USAGE = VMPKG_BAD_USAGE, FAILED = VMPKG_FAILED;
+  std::vector<std::pair<std::vector<std::string>, int>> lines = {
+      {{}, USAGE}, {{"frobnicate"}, USAGE}, {{"keygen"}, USAGE}, {{"inspect"}, USAGE},
+      {{"build", "--version", "1.0", "--output", out}, USAGE},
+      {{"build", "--name", "x", "--version", "1.02", "--output", out}, USAGE},
+      {{"build", "--name", "seventeen-letters", "--version", "1.0", "--output", out}, USAGE},
+      {{"build", "--name", "x", "--version", "1.0"}, USAGE},
+      {{"bundle", "--name", "x", "--version", "1.0", "--output", out}, USAGE},
+      {{"keygen", keys_}, FAILED},  // never replaces keys
+      {build_line("x", {"--keys", no}), FAILED},
+      {build_line("x", {"--files", no}), FAILED},
+      {build_line("x", {"--image", no}), FAILED},
+      {{"build", "--name", "x", "--version", "1.0", "--output", no + "/dir/x.vmp"}, FAILED},
+      {{"bundle", "--name", "x", "--version", "1.0", "--output", out, no + ".vmp"}, FAILED},
+      {{"inspect", keys_ + "/eddsa.pub"}, FAILED},
   };
   for (const char* extra : {"--level=3", "--depends=a,min=x", "--depends=a,size=1",
                             "--provides=a,weight=q", "--flags=-1", "--processor=a=1", "--name=y",
                             "--unrecorded=yes", "--bogus", "--output", "stray"}) {
-    usage_errors.push_back(build_line("x", {extra}));
+    lines.push_back({build_line("x", {extra}), USAGE});
   }
-  for (const auto& args : usage_errors) {
+  for (const auto& [args, status] : lines) {
     const ToolRun run = vmpkg(args);
-    EXPECT_EQ(run.status, VMPKG_BAD_USAGE) << testing::PrintToString(args);
-    EXPECT_FALSE(run.err.empty()) << testing::PrintToString(args);
-  }
-  EXPECT_FALSE(exists("/x.vmp"));
-
-  const std::vector<std::vector<std::string>> failures = {
-      {"keygen", keys_},  // never replaces keys
-      build_line("x", {"--keys", host_path("/no")}),
-      build_line("x", {"--files", host_path("/no")}),
-      build_line("x", {"--image", host_path("/no")}),
-      {"build", "--name", "x", "--version", "1.0", "--output", host_path("/no/dir/x.vmp")},
-      {"bundle", "--name", "x", "--version", "1.0", "--output", out, host_path("/no.vmp")},
-      {"inspect", keys_ + "/eddsa.pub"},
-  };
-  for (const auto& args : failures) {
-    const ToolRun run = vmpkg(args);
-    EXPECT_EQ(run.status, VMPKG_FAILED) << testing::PrintToString(args);
+    EXPECT_EQ(run.status, status) << testing::PrintToString(args);
     EXPECT_NE(run.err.find("vmpkg "), std::string::npos) << testing::PrintToString(args);
   }
+  EXPECT_FALSE(exists("/x.vmp"));
   for (const char* command : {"keygen", "build", "bundle", "inspect"}) {
     const ToolRun help = vmpkg({command, "--help"});
     EXPECT_EQ(help.status, VMPKG_OK);
