@@ -238,8 +238,7 @@ std::string schedule_key(const std::string& name) {
   return key;
 }
 
-bool open_repository(Repository& repository, const std::string& architecture,
-                     RecordDetail detail) {
+bool open_repository(Repository& repository, const std::string& architecture, RecordDetail detail) {
   repository.architecture = architecture;
   std::vector<std::unique_ptr<Package>> packages;
 

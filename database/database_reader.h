@@ -7,12 +7,10 @@
 #include <vector>
 
 #include "package/package.h"
-#include "transaction/system_paths.h"
+#include "package/system_paths.h"
 
 class Repository;
 
-constexpr const char* SECOND_IMAGE_DIR = "/rw/pckg/.images/";
-constexpr const char* SCHEDULE_ROOT = "/ram/pdb/";
 
 // "/flash/var/pdb/" + name + "/".
 std::string database_dir(const PackageInfo& package);

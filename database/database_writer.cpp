@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "database/database_reader.h"
-#include "package/relations.h"
 #include "package/console.h"
+#include "package/relations.h"
 #include "transaction/manifest.h"
 
 namespace {
@@ -158,8 +158,8 @@ void report_write_failure(Console& console, const Package& package, const std::s
   } else if (cause == EIO) {
     console.error("installation of %s failed: disk error", name.c_str());
   } else {
-    console.error("installation of %s failed: could not create %s: %s", name.c_str(),
-                     label.c_str(), std::strerror(cause));
+    console.error("installation of %s failed: could not create %s: %s", name.c_str(), label.c_str(),
+                  std::strerror(cause));
   }
 }
 

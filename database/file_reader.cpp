@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "transaction/file_ops.h"
+
 FileReader::~FileReader() { close(); }
 
 bool FileReader::open(const std::string& path) {
@@ -30,10 +32,7 @@ FileReader::int_type FileReader::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   if (fd_ < 0 || ended_) return traits_type::eof();
   buffer_offset_ += egptr() - eback();
-  ssize_t got;
-  do {
-    got = ::read(fd_, buffer_, sizeof buffer_);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = read_retrying(fd_, buffer_, sizeof buffer_);
   if (got < 0) {
     close();
     if (stream_ != nullptr) stream_->setstate(std::ios_base::badbit);

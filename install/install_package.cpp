@@ -15,24 +15,23 @@
 #include "format/part_stream.h"
 #include "format/signature.h"
 #include "package/board_probe.h"
-#include "package/relations.h"
 #include "package/console.h"
+#include "package/relations.h"
+#include "package/system_paths.h"
 #include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 
 namespace {
 
-constexpr const char* FLASH = "/flash";
 constexpr const char* DISABLED_ROOT = "/x/";
 const std::string DATABASE_AREA = "/var/pdb";
-constexpr const char* UPGRADED_MARKER = "/flash/UPGRADED";
 constexpr uint32_t IMAGE_STEP = 4096;
 constexpr size_t COPY_CHUNK = 65536;
 
 // Copies the entry's data into its staged file; false after the error message.
-bool copy_entry(Console& console, Package& package, const std::string& name, std::istream& archive, FileStream& out,
-                uint32_t length) {
+bool copy_entry(Console& console, Package& package, const std::string& name, std::istream& archive,
+                FileStream& out, uint32_t length) {
   char chunk[COPY_CHUNK];
   while (length > 0) {
     const uint32_t want = std::min<uint32_t>(length, sizeof chunk);
@@ -148,8 +147,8 @@ FlashBounds::Place FlashBounds::place(const std::string& path) {
   struct stat info;
   while (::lstat(dir.c_str(), &info) != 0 && dir != "/" && dir != ".") dir = parent_dir(dir);
   if (flash_.empty()) {
-    flash_ = resolved(FLASH);
-    if (flash_.empty()) flash_ = FLASH;
+    flash_ = resolved(FLASH_DIR);
+    if (flash_.empty()) flash_ = FLASH_DIR;
     database_ = flash_ + DATABASE_AREA;
   }
   const std::string real = resolved(dir);
@@ -179,8 +178,8 @@ namespace {
 // Where a written entry goes, or false after the error message: a name that cannot be a
 // file's, one in the database (which belongs to the installer), one too long for the file
 // system, one that a link on the flash would carry out of it.
-bool written_target(Console& console, Package& package, const std::string& name, FlashBounds& bounds,
-                    std::string& target) {
+bool written_target(Console& console, Package& package, const std::string& name,
+                    FlashBounds& bounds, std::string& target) {
   target = archive_target(package, name);
   if (!is_file_target(name, target)) {
     report_broken(console, package);
@@ -195,7 +194,7 @@ bool written_target(Console& console, Package& package, const std::string& name,
     }
     start = end + 1;
   }
-  if (!bounds.holds_file(FLASH + target)) {
+  if (!bounds.holds_file(FLASH_DIR + target)) {
     errno = EPERM;
     report_write_failure(console, package, name);
     return false;
@@ -221,7 +220,7 @@ bool StagedModes::apply(Console& console, Package& package, const Manifest& mani
     const auto byte = [&entry](size_t i) { return mode_t(uint8_t(entry.value[i])); };
     const mode_t mode = byte(0) | byte(1) << 8;
     if (mode != PERMISSION_BITS_STAGED && ::chmod(op->source.c_str(), mode) != 0) {
-      report_write_failure(console, package, path.substr(std::strlen(FLASH) + 1));
+      report_write_failure(console, package, path.substr(std::strlen(FLASH_DIR) + 1));
       return false;
     }
   }
@@ -254,13 +253,13 @@ bool extract_files(Console& console, Package& package, Manifest& manifest, PartS
     if (!written_target(console, package, entry.name, bounds, target)) return false;
     // Staged unreadable to others and with no execute or set-id bit: until the signature
     // is verified, these are an unknown sender's bytes.
-    FileStream out = manifest.create_file(FLASH + target, entry.data_length, 0);
+    FileStream out = manifest.create_file(FLASH_DIR + target, entry.data_length, 0);
     if (!out.is_open()) {
       report_write_failure(console, package, entry.name);
       return false;
     }
     package.files.insert(target);
-    modes.add(FLASH + target, entry.mode);
+    modes.add(FLASH_DIR + target, entry.mode);
     if (!copy_entry(console, package, entry.name, archive, out, entry.data_length)) return false;
     show_progress(console, label, stream);
   }
@@ -275,7 +274,8 @@ bool install_package(Console& console, Package& package, Manifest& manifest, Par
   if (stream.type == PART_ARCHIVE) {
     const bool keeps_image_only =
         std::getenv("bootimage") != nullptr && (package.header_flags & HEADER_BOOT_IMAGE);
-    if (!keeps_image_only && !extract_files(console, package, manifest, stream, modes)) return false;
+    if (!keeps_image_only && !extract_files(console, package, manifest, stream, modes))
+      return false;
     stream.next_part();
   }
   const int required = required_signature_level(package.name, package.version);
@@ -309,6 +309,6 @@ bool install_package(Console& console, Package& package, Manifest& manifest, Par
   if (!own) return true;
   console.show_status("");
   console.info("installed %s%s", package.disabled ? "(disabled) " : "",
-                  display_name(package).c_str());
+               display_name(package).c_str());
   return true;
 }

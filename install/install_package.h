@@ -50,8 +50,7 @@ class StagedModes {
 // 0600 and its own mode added to `modes`. False after an error message when an entry's
 // name is cut short or hostile, its data is cut short, or a file cannot be staged.
 [[nodiscard]] bool extract_files(Console& console, Package& package, Manifest& manifest,
-                                 PartStream& stream,
-                                 StagedModes& modes);
+                                 PartStream& stream, StagedModes& modes);
 
 // The status line "installing <name-version>", with " (disabled) " before the name for a
 // disabled package of its own, and the progress bar of `stream`.

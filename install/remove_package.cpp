@@ -6,11 +6,11 @@
 #include "install/install_package.h"
 #include "package/package.h"
 #include "package/repository.h"
+#include "package/system_paths.h"
 #include "transaction/manifest.h"
 
 namespace {
 
-constexpr const char* FLASH = "/flash";
 
 enum class Owner {
   none,
@@ -33,7 +33,7 @@ Owner other_owner(const Package& package, const std::string& path, const Reposit
 // now, and neither led out of the flash nor into its database, by its spelling or a link.
 bool may_remove(const std::string& path, FlashBounds& bounds) {
   struct stat info;
-  const std::string target = FLASH + path;
+  const std::string target = FLASH_DIR + path;
   return is_safe_entry_name(path) && is_file_target(path, normalized_path(path)) &&
          !(::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) &&
          bounds.holds_file(target);
@@ -45,7 +45,7 @@ void remove_installed_package(Package& package, Manifest& manifest, const Reposi
   FlashBounds bounds;
   for (const std::string& path : package.files) {
     if (!may_remove(path, bounds)) continue;
-    const std::string target = FLASH + path;
+    const std::string target = FLASH_DIR + path;
     switch (other_owner(package, path, installed)) {
       case Owner::none:
         manifest.remove_path(target);

@@ -2,7 +2,7 @@
 // system image, the boot image, all staged in the transaction.
 #pragma once
 
-#include "transaction/system_paths.h"
+#include "package/system_paths.h"
 
 class Manifest;
 class Package;

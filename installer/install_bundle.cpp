@@ -90,9 +90,9 @@ int install_members(Console& console, Repository& repository, Manifest& manifest
 
 }  // namespace
 
-int install_bundle(Console& console, Repository& repository, Manifest& manifest,
-                   PartStream& stream, uint32_t allow, const UserForcedMap& user_forced,
-                   std::string* database_dir, bool* boot_image) {
+int install_bundle(Console& console, Repository& repository, Manifest& manifest, PartStream& stream,
+                   uint32_t allow, const UserForcedMap& user_forced, std::string* database_dir,
+                   bool* boot_image) {
   if (boot_image != nullptr) *boot_image = false;
   int result = BUNDLE_UNREADABLE;
   std::unique_ptr<Package> bundle = read_bundle_header(console, repository, stream, result);

@@ -22,6 +22,6 @@ enum : int {
 
 // Installs the bundle whose header part `stream` stands on, with its members; the directory
 // result is given on success only.
-int install_bundle(Console& console, Repository& repository, Manifest& manifest,
-                   PartStream& stream, uint32_t allow, const UserForcedMap& user_forced,
-                   std::string* database_dir, bool* boot_image);
+int install_bundle(Console& console, Repository& repository, Manifest& manifest, PartStream& stream,
+                   uint32_t allow, const UserForcedMap& user_forced, std::string* database_dir,
+                   bool* boot_image);

@@ -66,8 +66,7 @@ Package* install_single(Console& console, Repository& repository, Manifest& mani
     case OfferOutcome::install:
       break;
     case OfferOutcome::pass_over:
-      return pass_over_member(console, stream, *package) ? repository.find(package->name)
-                                                         : nullptr;
+      return pass_over_member(console, stream, *package) ? repository.find(package->name) : nullptr;
     case OfferOutcome::already_installed:
       console.show_status(std::string(STATUS_BLANKS, ' '));
       console.show_status("");
@@ -80,7 +79,8 @@ Package* install_single(Console& console, Repository& repository, Manifest& mani
       return nullptr;
   }
 
-  const bool replaced = !stream.is_unrecorded() && remove_named(repository, manifest, package->name);
+  const bool replaced =
+      !stream.is_unrecorded() && remove_named(repository, manifest, package->name);
   if (!install_package(console, *package, manifest, stream)) return nullptr;
   const std::string name = package->name;
   const bool keeps_image = package->has_image_part;

@@ -11,14 +11,15 @@
 #include <set>
 
 #include "install/remove_package.h"
+#include "installer/apply_scheduled.h"
 #include "installer/cleanup.h"
 #include "installer/package_table.h"
 #include "installer/stream_install.h"
 #include "installer/upgrade.h"
 #include "package/console.h"
 #include "package/repository.h"
+#include "package/system_paths.h"
 #include "planning/admission.h"
-#include "installer/apply_scheduled.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
 #include "transaction/commit_journal.h"
@@ -162,7 +163,7 @@ int stream_mode(Console& console, Repository& repository, const RunOptions& opti
   // The copy is staged on the flash like any other file, so that nothing is left of it
   // after a failure or a cut; readable by all, as the kept images are.
   FileSink image;
-  const std::string staging = manifest.staging().dir_for(STREAM_IMAGE_DIR);
+  const std::string staging = manifest.staging().dir_for(FLASH_DIR);
   const std::string image_path = staging.empty() ? staging : image.open_unique(staging, 0644);
   if (image_path.empty()) {
     std::cout << "ERROR: could not open image" << std::endl;

@@ -9,9 +9,6 @@ class Console;
 class Manifest;
 class Repository;
 
-// The file system whose staging directory takes the copy of a package read in stream mode.
-constexpr const char* STREAM_IMAGE_DIR = "/flash";
-constexpr const char* PACKAGES_CHANGED_PATH = "/flash/PCKGS_CHANGED";
 
 // Commits "/ram/MANIFEST" with the spinner and deletes it once the commit succeeded; a failed
 // commit is reported ("can not commit: ...", status 1) and the file stays for another try.

@@ -12,14 +12,14 @@
 #include "database/database_reader.h"
 #include "format/package_reader.h"
 #include "install/remove_package.h"
+#include "install/scheduled_actions.h"
+#include "installer/install_offer.h"
 #include "installer/stream_install.h"
 #include "package/console.h"
 #include "package/relations.h"
 #include "package/repository.h"
 #include "planning/admission.h"
 #include "planning/candidate_order.h"
-#include "install/scheduled_actions.h"
-#include "installer/install_offer.h"
 #include "planning/offer_decision.h"
 #include "transaction/commit.h"
 #include "transaction/file_sink.h"
@@ -90,7 +90,7 @@ class HeldFile {
  public:
   HeldFile(const PackageFile& file, StagingAreas& staging) : open_(source_.open(file.path)) {
     if (!open_ || !may_keep(file)) return;
-    const std::string dir = staging.dir_for(HOLD_DIR);
+    const std::string dir = staging.dir_for(FLASH_DIR);
     if (!dir.empty()) copy_path_ = copy_.open_unique(dir, source_.mode() & KEPT_BITS);
     if (copy_path_.empty()) copy_error_ = errno;
   }
@@ -121,7 +121,6 @@ class HeldFile {
   }
 
  private:
-  static constexpr const char* HOLD_DIR = "/flash";
   static constexpr mode_t KEPT_BITS = 0644;
 
   FileSource source_;

@@ -8,14 +8,12 @@
 #include <vector>
 
 #include "package/package.h"
-#include "transaction/system_paths.h"
+#include "package/system_paths.h"
 
 class Console;
 class Manifest;
 class Repository;
 
-constexpr const char* DOWNGRADE_MARKER = "/ram/DOWNGRADE";
-constexpr const char* IGNORE_MARKER = "/rw/pckg/.download/IGNORE";
 
 // Stages the upgrade in `manifest`. The first failing file cancels the whole transaction
 // and ends the upgrade; so does an upgrade that would leave no package at all: false then.

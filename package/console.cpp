@@ -6,6 +6,8 @@
 #include <fstream>
 #include <ostream>
 
+#include "package/system_paths.h"
+
 namespace {
 
 constexpr const char* HIDE_CURSOR = "\x1b[?25l";

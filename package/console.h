@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-constexpr const char* POST_LOG_PATH = "/flash/postlog";
 
 // How much the steps of a plan print: nothing; the enable and disable lines and the
 // planning warnings; also the uninstall lines.

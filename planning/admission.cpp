@@ -21,15 +21,15 @@ bool check_system_limits(Console& console, const PackageInfo& package, bool repo
   const Version minimum = query_min_version();
   if (package.version < minimum) {
     if (report) {
-      console.error("omitting package %s: min Velmora version is %s",
-                       display_name(package).c_str(), version_text(minimum).c_str());
+      console.error("omitting package %s: min Velmora version is %s", display_name(package).c_str(),
+                    version_text(minimum).c_str());
     }
     return false;
   }
   if (package.version < FIRST_LARGE_BLOCK_VERSION && flash_has_large_erase_blocks()) {
     if (report) {
       console.warning("omitting package %s: it does not support current file system",
-                         display_name(package).c_str());
+                      display_name(package).c_str());
     }
     return false;
   }
@@ -68,8 +68,8 @@ uint32_t admit(const Repository& repository, Console& console, const PackageInfo
     if (order < 0) {
       result = ADMIT_DOWNGRADE;
       if (!(allowed & ADMIT_DOWNGRADE)) {
-        console.warning("omitting package %s: newer package %s is already installed",
-                           name.c_str(), display_name(*installed).c_str());
+        console.warning("omitting package %s: newer package %s is already installed", name.c_str(),
+                        display_name(*installed).c_str());
         reported = true;
       }
     } else if (order == 0) {
@@ -93,7 +93,7 @@ uint32_t admit(const Repository& repository, Console& console, const PackageInfo
   if (!package.architecture.empty() && package.architecture != repository.architecture) {
     if (!reported && may_report_unsatisfied) {
       console.error("can not install %s: it is not made for %s, but for %s", name.c_str(),
-                       repository.architecture.c_str(), package.architecture.c_str());
+                    repository.architecture.c_str(), package.architecture.c_str());
       reported = true;
     }
     result |= ADMIT_UNSATISFIED;
@@ -105,7 +105,7 @@ uint32_t admit(const Repository& repository, Console& console, const PackageInfo
     if (!providers.empty()) continue;
     if (!reported && may_report_unsatisfied) {
       console.error("can not install %s: %s is not installed, but is required", name.c_str(),
-                       display_requirement(wanted).c_str());
+                    display_requirement(wanted).c_str());
       reported = true;
     }
     result |= ADMIT_UNSATISFIED;
@@ -115,7 +115,7 @@ uint32_t admit(const Repository& repository, Console& console, const PackageInfo
   if (const Package* excluding = repository.find_conflicting(package)) {
     if (!reported && !(allowed & ADMIT_CONFLICT)) {
       console.error("can not install %s: it conflicts with %s", name.c_str(),
-                       display_name(*excluding).c_str());
+                    display_name(*excluding).c_str());
     }
     result |= ADMIT_CONFLICT;
   }

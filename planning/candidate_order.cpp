@@ -4,8 +4,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "package/relations.h"
 #include "package/console.h"
+#include "package/relations.h"
 
 namespace {
 
@@ -54,8 +54,8 @@ bool survives(Console& console, const std::vector<const PackageInfo*>& candidate
     if (order > 0) {
       if (report) {
         console.warning(reverse ? "omitting package %s: older package is already provided"
-                                   : "omitting package %s: newer package is already provided",
-                           display_name(offered).c_str());
+                                : "omitting package %s: newer package is already provided",
+                        display_name(offered).c_str());
       }
       return false;
     }

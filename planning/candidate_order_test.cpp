@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "package/relations.h"
 #include "package/console.h"
+#include "package/relations.h"
 #include "testing/record_text.h"
 
 namespace {

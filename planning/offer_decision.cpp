@@ -3,9 +3,8 @@
 #include "package/repository.h"
 #include "planning/admission.h"
 
-OfferDecision decide_offer(const Repository& repository, Console& console,
-                           const Package& offer, uint32_t allow,
-                           const UserForcedMap& user_forced, bool member) {
+OfferDecision decide_offer(const Repository& repository, Console& console, const Package& offer,
+                           uint32_t allow, const UserForcedMap& user_forced, bool member) {
   uint32_t result = admit(repository, console, offer, member ? ADMIT_ALL : allow | ADMIT_CONFLICT);
   OfferDecision decision;
   const auto chosen = user_forced.find(offer.name);
@@ -24,8 +23,8 @@ OfferDecision decide_offer(const Repository& repository, Console& console,
   } else if (!(result & ADMIT_SAME)) {
     decision.outcome = OfferOutcome::refused;
   } else {
-    decision.outcome = (allow & ADMIT_SAME) ? OfferOutcome::already_installed
-                                            : OfferOutcome::stays_installed;
+    decision.outcome =
+        (allow & ADMIT_SAME) ? OfferOutcome::already_installed : OfferOutcome::stays_installed;
   }
   return decision;
 }

@@ -35,9 +35,8 @@ struct OfferDecision {
 // chooses its state: the user's choice for its name, else enabled; disabled when an enabled
 // package excludes it or its bundle's member list names it. A bundle member (`member`) is
 // admitted silently and, when the mask refuses it, passed over. Prints admission's message.
-OfferDecision decide_offer(const Repository& repository, Console& console,
-                           const Package& offer, uint32_t allow,
-                           const UserForcedMap& user_forced, bool member);
+OfferDecision decide_offer(const Repository& repository, Console& console, const Package& offer,
+                           uint32_t allow, const UserForcedMap& user_forced, bool member);
 
 // Which bundle a member belongs to is not signed: a member may not take over a package of
 // its name that came from elsewhere, which a later bundle of this name would retire.

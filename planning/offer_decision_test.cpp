@@ -13,11 +13,16 @@ namespace {
 
 const char* outcome_name(OfferOutcome outcome) {
   switch (outcome) {
-    case OfferOutcome::install: return "install";
-    case OfferOutcome::pass_over: return "pass over";
-    case OfferOutcome::already_installed: return "already installed";
-    case OfferOutcome::stays_installed: return "stays installed";
-    case OfferOutcome::refused: return "refused";
+    case OfferOutcome::install:
+      return "install";
+    case OfferOutcome::pass_over:
+      return "pass over";
+    case OfferOutcome::already_installed:
+      return "already installed";
+    case OfferOutcome::stays_installed:
+      return "stays installed";
+    case OfferOutcome::refused:
+      return "refused";
   }
   return "?";
 }
@@ -49,29 +54,90 @@ struct OfferCase {
 const OfferCase CASES[] = {
     {"new", {}, "a-1.0", UP, false, "install", false, false, ""},
     {"upgrade", {"a-1.0"}, "a-2.0", UP, false, "install", false, false, ""},
-    {"same, accepted", {"a-1.0"}, "a-1.0", UP | SAME, false, "already installed", false, false,
-     ""},
-    {"same, not accepted", {"a-1.0"}, "a-1.0", UP, false, "stays installed", false, false,
+    {"same, accepted", {"a-1.0"}, "a-1.0", UP | SAME, false, "already installed", false, false, ""},
+    {"same, not accepted",
+     {"a-1.0"},
+     "a-1.0",
+     UP,
+     false,
+     "stays installed",
+     false,
+     false,
      "WARNING: omitting package a-1.0: it is already installed"},
-    {"older", {"a-2.0"}, "a-1.0", UP, false, "refused", false, false,
+    {"older",
+     {"a-2.0"},
+     "a-1.0",
+     UP,
+     false,
+     "refused",
+     false,
+     false,
      "WARNING: omitting package a-1.0: newer package a-2.0 is already installed"},
-    {"unmet need", {}, "a-1.0 needs=b", UP, false, "refused", false, false,
+    {"unmet need",
+     {},
+     "a-1.0 needs=b",
+     UP,
+     false,
+     "refused",
+     false,
+     false,
      "ERROR: can not install a-1.0: b is not installed, but is required"},
-    {"excluded: installed disabled, silently", {"x-1.0 excludes=a"}, "a-1.0", UP, false,
-     "install", true, false, ""},
-    {"excluded by a disabled package", {"x-1.0 disabled excludes=a"}, "a-1.0", UP, false,
-     "install", false, false, ""},
-    {"the user's choice", {"a-1.0 disabled forced"}, "a-2.0", UP, false, "install", true, true,
+    {"excluded: installed disabled, silently",
+     {"x-1.0 excludes=a"},
+     "a-1.0",
+     UP,
+     false,
+     "install",
+     true,
+     false,
      ""},
-    {"member refused: passed over, silently", {"a-2.0 from=m-1.0"}, "a-1.0 from=m-1.0", UP,
-     true, "pass over", false, false, ""},
-    {"member, same version", {"a-1.0 from=m-1.0"}, "a-1.0 from=m-1.0", UP | SAME, true,
-     "pass over", false, false, ""},
+    {"excluded by a disabled package",
+     {"x-1.0 disabled excludes=a"},
+     "a-1.0",
+     UP,
+     false,
+     "install",
+     false,
+     false,
+     ""},
+    {"the user's choice", {"a-1.0 disabled forced"}, "a-2.0", UP, false, "install", true, true, ""},
+    {"member refused: passed over, silently",
+     {"a-2.0 from=m-1.0"},
+     "a-1.0 from=m-1.0",
+     UP,
+     true,
+     "pass over",
+     false,
+     false,
+     ""},
+    {"member, same version",
+     {"a-1.0 from=m-1.0"},
+     "a-1.0 from=m-1.0",
+     UP | SAME,
+     true,
+     "pass over",
+     false,
+     false,
+     ""},
     {"member, new", {}, "a-1.0 from=m-1.0", UP, true, "install", false, false, ""},
-    {"member listed by its bundle", {"listed"}, "a-1.0 from=m-1.0", UP, true, "install", true,
-     false, ""},
-    {"listed name, other bundle", {"listed"}, "a-1.0 from=n-1.0", UP, true, "install", false,
-     false, ""},
+    {"member listed by its bundle",
+     {"listed"},
+     "a-1.0 from=m-1.0",
+     UP,
+     true,
+     "install",
+     true,
+     false,
+     ""},
+    {"listed name, other bundle",
+     {"listed"},
+     "a-1.0 from=n-1.0",
+     UP,
+     true,
+     "install",
+     false,
+     false,
+     ""},
 };
 
 }  // namespace
@@ -95,8 +161,8 @@ TEST(OfferDecision, AdmissionAndTheUsersChoiceDecideWhatBecomesOfAnOffer) {
     for (const auto& package : records.repository.packages()) {
       if (package->user_forced) user_forced[package->name] = package->disabled;
     }
-    const OfferDecision decision = decide_offer(records.repository, records.console, *offer,
-                                                c.allow, user_forced, c.member);
+    const OfferDecision decision =
+        decide_offer(records.repository, records.console, *offer, c.allow, user_forced, c.member);
     EXPECT_STREQ(outcome_name(decision.outcome), c.outcome);
     EXPECT_EQ(decision.disabled, c.disabled);
     EXPECT_EQ(decision.user_forced, c.user_forced);

@@ -34,7 +34,8 @@ ProviderState provider_state(const std::vector<Package*>& providers) {
     if (active_as_excluding(*provider)) return ProviderState::active;
   }
   for (const Package* provider : providers) {
-    if (provider->disabled || provider->action == ACTION_DISABLE) return ProviderState::disabled_only;
+    if (provider->disabled || provider->action == ACTION_DISABLE)
+      return ProviderState::disabled_only;
   }
   return ProviderState::gone;
 }
@@ -62,7 +63,8 @@ class Planner {
         std::none_of(packages_.begin(), packages_.end(),
                      [](const auto& package) { return active_as_needed(*package); })) {
       for (const auto& package : packages_) package->action = ACTION_NONE;
-      if (report_ >= ReportLevel::changes) console_.error("can not uninstall or disable all packages");
+      if (report_ >= ReportLevel::changes)
+        console_.error("can not uninstall or disable all packages");
       return false;
     }
     std::vector<Package*> removing, enabling;
@@ -124,7 +126,7 @@ class Planner {
     if (needed.action == ACTION_UNINSTALL || needed.action == ACTION_DISABLE) {
       if (report_ >= ReportLevel::changes) {
         console_.warning("can not %s %s: %s depends on it", action_name(needed.action),
-                            display_name(needed).c_str(), dependant.name.c_str());
+                         display_name(needed).c_str(), dependant.name.c_str());
       }
       needed.action = ACTION_NONE;
       ++changes_;
@@ -216,7 +218,7 @@ class Planner {
         if (other.action == ACTION_ENABLE) {
           if (report_ >= ReportLevel::changes) {
             console_.warning("can not enable %s: %s conflicts with it", x.name.c_str(),
-                                display_name(other).c_str());
+                             display_name(other).c_str());
           }
           x.action = ACTION_NONE;
           return;
@@ -318,9 +320,7 @@ class Planner {
 
 }  // namespace
 
-
-bool plan_scheduled(const Repository& repository, Console& console,
-                    std::vector<Package*>& removals, std::vector<Package*>& enables,
-                    ReportLevel report) {
+bool plan_scheduled(const Repository& repository, Console& console, std::vector<Package*>& removals,
+                    std::vector<Package*>& enables, ReportLevel report) {
   return Planner(repository, console, report).plan(removals, enables);
 }

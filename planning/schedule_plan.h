@@ -18,6 +18,5 @@ class Repository;
 // action reset, when the plan would leave no package active ("can not uninstall or disable
 // all packages" from ReportLevel::changes up, which also prints the warnings about
 // cancelled actions). Terminates on any database, however its dependencies loop.
-bool plan_scheduled(const Repository& repository, Console& console,
-                    std::vector<Package*>& removals, std::vector<Package*>& enables,
-                    ReportLevel report);
+bool plan_scheduled(const Repository& repository, Console& console, std::vector<Package*>& removals,
+                    std::vector<Package*>& enables, ReportLevel report);

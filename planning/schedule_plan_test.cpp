@@ -177,7 +177,8 @@ TEST(SchedulePlan, DecidesEveryScheduledActionOnRecordsAlone) {
     Repository repository;
     for (const char* record : c.installed) repository.add(package_from(record));
     std::vector<Package*> removals, enables;
-    const bool planned = plan_scheduled(repository, console, removals, enables, ReportLevel::changes);
+    const bool planned =
+        plan_scheduled(repository, console, removals, enables, ReportLevel::changes);
     std::string messages;
     for (const std::string& message : console.messages) {
       messages += (messages.empty() ? "" : " | ") + message;

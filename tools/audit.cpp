@@ -16,11 +16,11 @@
 #include "format/part_stream.h"
 #include "install/install_package.h"
 #include "install/remove_package.h"
+#include "package/system_paths.h"
 #include "tools/root_reader.h"
 
 namespace {
 
-constexpr const char* FLASH = "/flash";
 constexpr size_t CHUNK = 16384;
 
 // What one installed file showed.
@@ -104,7 +104,7 @@ class Auditor {
 bool Auditor::run() {
   std::vector<std::string> entries;
   if (!list_database(entries)) return false;
-  if (!resolve_in_root(root_, FLASH, true, flash_)) flash_.clear();
+  if (!resolve_in_root(root_, FLASH_DIR, true, flash_)) flash_.clear();
   std::string host;
   has_boot_image_ =
       resolve_in_root(root_, BOOT_IMAGE, true, host) && ::stat(host.c_str(), &boot_image_) == 0;
@@ -239,9 +239,9 @@ bool Auditor::compare_archive(const Package& package, PartStream& stream, FileCh
     const std::string target = archive_target(package, entry.name);
     if (!is_file_target(entry.name, target)) return false;
     bool archive_cut = false;
-    FileCheck check = compare_file(FLASH + target, entry, archive, archive_cut);
+    FileCheck check = compare_file(FLASH_DIR + target, entry, archive, archive_cut);
     if (archive_cut) return false;
-    checks.put(FLASH + target, std::move(check));
+    checks.put(FLASH_DIR + target, std::move(check));
   }
 }
 

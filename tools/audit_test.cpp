@@ -158,7 +158,7 @@ TEST_F(AuditRun, ReportsEachDamageOnceAndNeverWritesTheRoot) {
     damage.apply();
     const std::string before = tree("/");
     const ToolRun run = audit({});
-    EXPECT_EQ(run.status, VMPKG_DIFFERS) << damage.what << "\n" << run.err;
+    EXPECT_EQ(run.status, VMPKG_NOT_OK) << damage.what << "\n" << run.err;
     EXPECT_EQ(findings_of(run.out), damage.findings) << damage.what << "\n" << run.out;
     EXPECT_EQ(tree("/"), before) << damage.what;
   }
@@ -177,7 +177,7 @@ TEST_F(AuditRun, NamesKeysAndCommandLines) {
   };
   for (const auto& [names, findings] : named) {
     const ToolRun run = audit(names);
-    EXPECT_EQ(run.status, VMPKG_DIFFERS);
+    EXPECT_EQ(run.status, VMPKG_NOT_OK);
     EXPECT_EQ(findings_of(run.out), findings) << testing::PrintToString(names);
   }
   // Packages signed by another key set are all untrusted; so are their files.
@@ -195,8 +195,8 @@ TEST_F(AuditRun, NamesKeysAndCommandLines) {
     std::string err = "vmpkg audit: ";  // exact, or only the start when it ends with ": "
   } lines[] = {
       {{"audit", "--bogus"}, VMPKG_BAD_USAGE},   {{"audit", "--root", ""}, VMPKG_BAD_USAGE},
-      {{"audit", "--keys"}, VMPKG_BAD_USAGE},    {{"audit", "--keys", none}, VMPKG_FAILED},
-      {{"audit", "--root", none}, VMPKG_FAILED,
+      {{"audit", "--keys"}, VMPKG_BAD_USAGE},    {{"audit", "--keys", none}, VMPKG_NOT_OK},
+      {{"audit", "--root", none}, VMPKG_NOT_OK,
        "vmpkg audit: /flash/var/pdb/: No such file or directory\n"},
   };
   std::ostringstream out, err;

@@ -2,17 +2,18 @@
 
 namespace {
 
-const OptionSpec* find_spec(const std::vector<OptionSpec>& specs, const std::string& name) {
-  for (const OptionSpec& spec : specs) {
-    if (name == spec.name) return &spec;
+const OptionDefinition* find_option(const std::vector<OptionDefinition>& options,
+                                    const std::string& name) {
+  for (const OptionDefinition& option : options) {
+    if (name == option.name) return &option;
   }
   return nullptr;
 }
 
 }  // namespace
 
-bool CommandLine::parse(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
-                        std::string& error) {
+bool CommandLine::parse(const std::vector<std::string>& args,
+                        const std::vector<OptionDefinition>& options, std::string& error) {
   bool options_ended = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -34,13 +35,13 @@ bool CommandLine::parse(const std::vector<std::string>& args, const std::vector<
       help = true;
       continue;
     }
-    const OptionSpec* spec = find_spec(specs, name);
-    if (spec == nullptr) {
+    const OptionDefinition* option = find_option(options, name);
+    if (option == nullptr) {
       error = "unknown option --" + name;
       return false;
     }
     std::string value;
-    if (spec->value_name == nullptr) {
+    if (option->value_name == nullptr) {
       if (equals != std::string::npos) {
         error = "--" + name + " takes no value";
         return false;
@@ -50,11 +51,11 @@ bool CommandLine::parse(const std::vector<std::string>& args, const std::vector<
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      error = "--" + name + " needs a value (" + spec->value_name + ")";
+      error = "--" + name + " needs a value (" + option->value_name + ")";
       return false;
     }
     std::vector<std::string>& given = values_[name];
-    if (!given.empty() && !spec->repeatable) {
+    if (!given.empty() && !option->repeatable) {
       error = "--" + name + " given twice";
       return false;
     }
@@ -74,13 +75,13 @@ const std::vector<std::string>& CommandLine::values(const std::string& name) con
   return found == values_.end() ? none : found->second;
 }
 
-std::string describe_options(const std::vector<OptionSpec>& specs) {
+std::string describe_options(const std::vector<OptionDefinition>& options) {
   std::string text;
-  for (const OptionSpec& spec : specs) {
-    std::string left = std::string("  --") + spec.name;
-    if (spec.value_name != nullptr) left += std::string(" ") + spec.value_name;
+  for (const OptionDefinition& option : options) {
+    std::string left = std::string("  --") + option.name;
+    if (option.value_name != nullptr) left += std::string(" ") + option.value_name;
     if (left.size() < 28) left.resize(28, ' ');
-    text += left + " " + spec.help + (spec.repeatable ? " (repeatable)" : "") + "\n";
+    text += left + " " + option.help + (option.repeatable ? " (repeatable)" : "") + "\n";
   }
   return text;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct OptionSpec {
+struct OptionDefinition {
   const char* name;        // without the leading "--"
   const char* value_name;  // null for a switch
   bool repeatable;
@@ -19,7 +19,7 @@ class CommandLine {
   // ("--" ends the options). False with a message in `error` on an unknown option, a
   // missing value, or a value given twice to an option that is not repeatable.
   [[nodiscard]] bool parse(const std::vector<std::string>& args,
-                           const std::vector<OptionSpec>& specs, std::string& error);
+                           const std::vector<OptionDefinition>& options, std::string& error);
 
   bool help = false;
   std::vector<std::string> positional;
@@ -35,4 +35,4 @@ class CommandLine {
 };
 
 // One line per option, for --help.
-std::string describe_options(const std::vector<OptionSpec>& specs);
+std::string describe_options(const std::vector<OptionDefinition>& options);

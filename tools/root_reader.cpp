@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "transaction/file_ops.h"
+
 namespace {
 
 // As the kernel's own limit on links followed in one lookup.
@@ -106,8 +108,7 @@ bool ReadOnlyFile::open(const std::string& host_path) {
 size_t ReadOnlyFile::read_direct(char* out, size_t count) {
   size_t done = 0;
   while (fd_ >= 0 && done < count) {
-    const ssize_t got = ::read(fd_, out + done, count - done);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = read_retrying(fd_, out + done, count - done);
     if (got <= 0) break;
     done += size_t(got);
   }

@@ -63,10 +63,10 @@ int vmpkg_keygen(const std::vector<std::string>& args, const VmpkgContext& conte
   }
   SigningKeys keys;
   if (!generate_signing_keys(keys)) {
-    return context.fail(VMPKG_FAILED, "the random generator or libcrypto failed");
+    return context.fail(VMPKG_NOT_OK, "the random generator or libcrypto failed");
   }
   if (!write_signing_keys(line.positional[0], keys, error)) {
-    return context.fail(VMPKG_FAILED, error);
+    return context.fail(VMPKG_NOT_OK, error);
   }
   context.out << "new key set in " << line.positional[0] << "\n";
   return VMPKG_OK;

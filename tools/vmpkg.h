@@ -12,8 +12,9 @@
 // Exit statuses of the tool.
 enum : int {
   VMPKG_OK = 0,
-  VMPKG_FAILED = 1,     // the work could not be done: unreadable input, signing, writing
-  VMPKG_DIFFERS = 1,    // audit: a finding; shares its value with a failure
+  // The work could not be done (unreadable input, signing, writing), or the audit found a
+  // difference: a script asks only whether the answer was 0.
+  VMPKG_NOT_OK = 1,
   VMPKG_BAD_USAGE = 2,  // the command line is wrong
 };
 

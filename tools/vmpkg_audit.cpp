@@ -6,7 +6,7 @@
 
 namespace {
 
-const std::vector<OptionSpec> AUDIT_OPTIONS = {
+const std::vector<OptionDefinition> AUDIT_OPTIONS = {
     {"root", "DIR", false, "router root to audit (default: /); it is only read"},
     {"keys", "DIR", false, "key set to check signatures against (default: the built-in one)"},
 };
@@ -48,13 +48,13 @@ int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& contex
   }
   SignatureKeys keys = built_in_signature_keys();
   if (line.has("keys") && !read_public_keys(line.value("keys"), keys, error)) {
-    return context.fail(VMPKG_FAILED, error);
+    return context.fail(VMPKG_NOT_OK, error);
   }
   AuditReport report;
   const std::string root = line.has("root") ? line.value("root") : "/";
   const bool listed = audit_root(root, keys, line.positional, report);
-  for (const std::string& problem : report.problems) context.fail(VMPKG_FAILED, problem);
-  if (!listed) return VMPKG_FAILED;
+  for (const std::string& problem : report.problems) context.fail(VMPKG_NOT_OK, problem);
+  if (!listed) return VMPKG_NOT_OK;
   for (const Finding& finding : report.findings) context.out << finding_text(finding) << "\n";
   context.out << counted(report.packages, "package", "packages") << " and "
               << counted(report.files, "file", "files")
@@ -65,5 +65,5 @@ int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& contex
                 << " no image to check against";
   }
   context.out << "\n";
-  return report.findings.empty() && report.problems.empty() ? VMPKG_OK : VMPKG_DIFFERS;
+  return report.findings.empty() && report.problems.empty() ? VMPKG_OK : VMPKG_NOT_OK;
 }

@@ -12,15 +12,15 @@
 
 #include "authoring/key_files.h"
 #include "authoring/package_writer.h"
-#include "format/part_stream.h"
 #include "authoring/signature_signing.h"
+#include "format/part_stream.h"
 #include "package/version_parse.h"
 #include "tools/field_text.h"
 #include "tools/vmpkg.h"
 
 namespace {
 
-const std::vector<OptionSpec> HEADER_OPTIONS = {
+const std::vector<OptionDefinition> HEADER_OPTIONS = {
     {"name", "NAME", false, "package name, 1 to 16 bytes (required)"},
     {"version", "VERSION", false, "version text such as 6.48, 1.2.3, 3.20rc2 (required)"},
     {"build-time", "SECONDS", false,
@@ -29,14 +29,14 @@ const std::vector<OptionSpec> HEADER_OPTIONS = {
     {"note", "TEXT", false, "note shown in the package table (part 23)"},
     {"flags", "N", false, "header flags: 1 boot image, 2 no text database"},
 };
-const std::vector<OptionSpec> OUTPUT_OPTIONS = {
+const std::vector<OptionDefinition> OUTPUT_OPTIONS = {
     {"image", "FILE", false, "contents of an image part (type 21)"},
     {"level", "1|2", false, "signature level (default 2: Ed25519 and level 1)"},
     {"unrecorded", nullptr, false, "write the magic of an unrecorded package"},
     {"keys", "DIR", false, "key set to sign with (default: the one the tool was built with)"},
     {"output", "FILE", false, "file to write (required)"},
 };
-const std::vector<OptionSpec> LIST_OPTIONS = {
+const std::vector<OptionDefinition> LIST_OPTIONS = {
     {"depends", "ENTRY", true, "dependency: NAME[,min=VERSION][,max=VERSION][,weight=N]"},
     {"provides", "ENTRY", true, "provided name, same form"},
     {"conflicts", "ENTRY", true, "conflicting package, same form"},
@@ -44,8 +44,9 @@ const std::vector<OptionSpec> LIST_OPTIONS = {
     {"processor", "PATH=N", true, "processor selector 1-255 for file PATH of the tree"},
 };
 
-std::vector<OptionSpec> joined(std::initializer_list<const std::vector<OptionSpec>*> parts) {
-  std::vector<OptionSpec> all;
+std::vector<OptionDefinition> joined(
+    std::initializer_list<const std::vector<OptionDefinition>*> parts) {
+  std::vector<OptionDefinition> all;
   for (const auto* part : parts) all.insert(all.end(), part->begin(), part->end());
   return all;
 }
@@ -134,11 +135,11 @@ int read_output_options(const CommandLine& line, const VmpkgContext& context, Ou
     output.has_image = true;
     if (!read_file(line.value("image"), output.image)) {
       error = line.value("image") + ": cannot be read";
-      return VMPKG_FAILED;
+      return VMPKG_NOT_OK;
     }
   }
   const std::string keys = line.has("keys") ? line.value("keys") : context.default_keys;
-  return read_signing_keys(keys, output.keys, error) ? VMPKG_OK : VMPKG_FAILED;
+  return read_signing_keys(keys, output.keys, error) ? VMPKG_OK : VMPKG_NOT_OK;
 }
 
 bool read_list_option(const CommandLine& line, const char* name,
@@ -209,12 +210,12 @@ bool apply_processors(const CommandLine& line, std::vector<ArchiveEntry>& entrie
 
 int write_package(PackageWriter& writer, const Output& output, const VmpkgContext& context) {
   std::ofstream out(output.path, std::ios::binary | std::ios::trunc);
-  if (!out) return context.fail(VMPKG_FAILED, output.path + ": cannot be created");
+  if (!out) return context.fail(VMPKG_NOT_OK, output.path + ": cannot be created");
   if (!writer.write(out) || !out.flush()) {
     out.close();
     std::remove(output.path.c_str());
     const std::string why = writer.error().empty() ? "cannot be written" : writer.error();
-    return context.fail(VMPKG_FAILED, output.path + ": " + why);
+    return context.fail(VMPKG_NOT_OK, output.path + ": " + why);
   }
   return VMPKG_OK;
 }
@@ -256,17 +257,18 @@ bool read_member(const std::string& path, MemberParts& member, std::string& erro
 }
 
 void print_help(const VmpkgContext& context, const char* usage, const char* text,
-                const std::vector<OptionSpec>& specs) {
-  context.out << usage << "\n\n" << text << "\nOptions:\n" << describe_options(specs);
+                const std::vector<OptionDefinition>& options) {
+  context.out << usage << "\n\n" << text << "\nOptions:\n" << describe_options(options);
 }
 
 }  // namespace
 
 int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& context) {
-  const std::vector<OptionSpec> specs = joined({&HEADER_OPTIONS, &LIST_OPTIONS, &OUTPUT_OPTIONS});
+  const std::vector<OptionDefinition> options =
+      joined({&HEADER_OPTIONS, &LIST_OPTIONS, &OUTPUT_OPTIONS});
   CommandLine line;
   std::string error;
-  if (!line.parse(args, specs, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (!line.parse(args, options, error)) return context.fail(VMPKG_BAD_USAGE, error);
   if (line.help) {
     print_help(context, "usage: vmpkg build --name NAME --version VERSION --output FILE [options]",
                "Builds one signed package. Level 2 puts a digest selector before the header\n"
@@ -275,7 +277,7 @@ int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& contex
                "The same options, files and keys give the same bytes: files go in name order,\n"
                "the build time is --build-time or SOURCE_DATE_EPOCH (else now), and both\n"
                "signatures depend only on the key and the digest.\n",
-               specs);
+               options);
     return VMPKG_OK;
   }
   if (!line.positional.empty()) {
@@ -297,7 +299,7 @@ int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& contex
   if (status != VMPKG_OK) return context.fail(status, error);
   if (line.has("files") && (!collect_files(line.value("files"), entries, error) ||
                             !apply_processors(line, entries, error))) {
-    return context.fail(VMPKG_FAILED, error);
+    return context.fail(VMPKG_NOT_OK, error);
   }
 
   KeySigner signer(output.keys, output.level);
@@ -311,12 +313,13 @@ int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& contex
 }
 
 int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& context) {
-  const std::vector<OptionSpec> disable = {
+  const std::vector<OptionDefinition> disable = {
       {"disable", "MEMBER", true, "member to install disabled (bundle list, part 20)"}};
-  const std::vector<OptionSpec> specs = joined({&HEADER_OPTIONS, &disable, &OUTPUT_OPTIONS});
+  const std::vector<OptionDefinition> options =
+      joined({&HEADER_OPTIONS, &disable, &OUTPUT_OPTIONS});
   CommandLine line;
   std::string error;
-  if (!line.parse(args, specs, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (!line.parse(args, options, error)) return context.fail(VMPKG_BAD_USAGE, error);
   if (line.help) {
     print_help(context,
                "usage: vmpkg bundle --name NAME --version VERSION --output FILE [options] "
@@ -326,7 +329,7 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
                "The bundle always has an image part (empty without --image), so that it is\n"
                "kept whole as its database image. As with build, the same members, options\n"
                "and keys (and SOURCE_DATE_EPOCH) give the same bytes.\n",
-               specs);
+               options);
     return VMPKG_OK;
   }
   HeaderGroup group;
@@ -344,10 +347,10 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
   std::vector<MemberParts> members(line.positional.size());
   for (size_t i = 0; i < members.size(); ++i) {
     if (!read_member(line.positional[i], members[i], error)) {
-      return context.fail(VMPKG_FAILED, error);
+      return context.fail(VMPKG_NOT_OK, error);
     }
     if (members[i].name == group.name) {
-      return context.fail(VMPKG_FAILED, line.positional[i] + ": has the bundle's own name");
+      return context.fail(VMPKG_NOT_OK, line.positional[i] + ": has the bundle's own name");
     }
   }
 

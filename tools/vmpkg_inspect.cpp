@@ -5,10 +5,10 @@
 #include <iomanip>
 #include <sstream>
 
-#include "format/archive_reader.h"
-#include "format/inflate_stream.h"
 #include "authoring/key_files.h"
 #include "crypto/little_endian.h"
+#include "format/archive_reader.h"
+#include "format/inflate_stream.h"
 #include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "format/signature.h"
@@ -150,27 +150,27 @@ bool describe(const std::string& path, const SignatureKeys& keys, std::ostream& 
 }  // namespace
 
 int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& context) {
-  const std::vector<OptionSpec> specs = {
+  const std::vector<OptionDefinition> options = {
       {"keys", "DIR", false, "key set to check signatures against (default: the built-in one)"}};
   CommandLine line;
   std::string error;
-  if (!line.parse(args, specs, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (!line.parse(args, options, error)) return context.fail(VMPKG_BAD_USAGE, error);
   if (line.help) {
     context.out << "usage: vmpkg inspect [--keys DIR] FILE\n\n"
                    "Shows every part (offset, type, length), the header fields, each list entry\n"
                    "(min/max 0 = open bound), the file archive (mode, processor selector, size,\n"
                    "name), and the level each signature verifies at: 2 Ed25519, 1 level-1\n"
                    "scheme, 0 none.\n\nOptions:\n"
-                << describe_options(specs);
+                << describe_options(options);
     return VMPKG_OK;
   }
   if (line.positional.size() != 1) return context.fail(VMPKG_BAD_USAGE, "expected one file");
   SignatureKeys keys;
   const std::string dir = line.has("keys") ? line.value("keys") : context.default_keys;
-  if (!read_public_keys(dir, keys, error)) return context.fail(VMPKG_FAILED, error);
+  if (!read_public_keys(dir, keys, error)) return context.fail(VMPKG_NOT_OK, error);
   const std::string& path = line.positional[0];
   if (!list_parts(path, context.out, error) || !describe(path, keys, context.out, error)) {
-    return context.fail(VMPKG_FAILED, error);
+    return context.fail(VMPKG_NOT_OK, error);
   }
   return VMPKG_OK;
 }

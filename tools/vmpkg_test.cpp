@@ -112,7 +112,7 @@ TEST_F(VmpkgTest, BundleResignsItsMembers) {
   for (const char* member : {"/both.vmp", "/one.vmp"}) {
     const ToolRun run = vmpkg({"bundle", "--name", "one", "--version", "1.0", "--output",
                                host_path("/b.vmp"), host_path(member)});
-    EXPECT_EQ(run.status, VMPKG_FAILED) << member;
+    EXPECT_EQ(run.status, VMPKG_NOT_OK) << member;
   }
 }
 
@@ -167,9 +167,12 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
 
 TEST_F(VmpkgTest, BadArgumentsAreRefusedWithAMessage) {
   const std::string out = host_path("/x.vmp"), no = host_path("/no");
-  const int USAGE = VMPKG_BAD_USAGE, FAILED = VMPKG_FAILED;
+  const int USAGE = VMPKG_BAD_USAGE, FAILED = VMPKG_NOT_OK;
   std::vector<std::pair<std::vector<std::string>, int>> lines = {
-      {{}, USAGE}, {{"frobnicate"}, USAGE}, {{"keygen"}, USAGE}, {{"inspect"}, USAGE},
+      {{}, USAGE},
+      {{"frobnicate"}, USAGE},
+      {{"keygen"}, USAGE},
+      {{"inspect"}, USAGE},
       {{"build", "--version", "1.0", "--output", out}, USAGE},
       {{"build", "--name", "x", "--version", "1.02", "--output", out}, USAGE},
       {{"build", "--name", "seventeen-letters", "--version", "1.0", "--output", out}, USAGE},

@@ -9,7 +9,7 @@
 #include "transaction/background_flush.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
-#include "transaction/system_paths.h"
+#include "transaction/path_kinds.h"
 
 namespace {
 

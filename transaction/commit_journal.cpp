@@ -15,7 +15,7 @@
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 #include "transaction/staging.h"
-#include "transaction/system_paths.h"
+#include "transaction/path_kinds.h"
 
 namespace {
 

@@ -25,8 +25,7 @@ Spinner& process_spinner() {
 bool copy_bytes(int from, int to, bool progress) {
   char chunk[COPY_CHUNK];
   for (;;) {
-    const ssize_t got = ::read(from, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = read_retrying(from, chunk, sizeof chunk);
     if (got < 0) return false;
     if (got == 0) return true;
     if (!write_all(to, chunk, static_cast<size_t>(got))) return false;
@@ -35,6 +34,14 @@ bool copy_bytes(int from, int to, bool progress) {
 }
 
 }  // namespace
+
+ssize_t read_retrying(int fd, char* buffer, size_t size) {
+  ssize_t got;
+  do {
+    got = ::read(fd, buffer, size);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
 
 bool write_all(int fd, const char* data, size_t size) {
   while (size > 0) {

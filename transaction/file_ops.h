@@ -29,6 +29,8 @@ void make_dirs(const std::string& path);
 
 // Writes all `size` bytes, going on after short writes; false with errno set on an error.
 [[nodiscard]] bool write_all(int fd, const char* data, size_t size);
+// read(2), started again when a signal interrupts it.
+[[nodiscard]] ssize_t read_retrying(int fd, char* buffer, size_t size);
 
 // Hundredths of a second since boot from the times system call, plus 30000 to cancel the
 // kernel's start offset. Only differences between two values mean anything.

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "transaction/file_ops.h"
+
 FileSource::~FileSource() { close(); }
 
 bool FileSource::open(const std::string& path) {
@@ -43,10 +45,7 @@ FileSource::int_type FileSource::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   if (fd_ < 0) return traits_type::eof();
   if (egptr() > eback() + 1) buffer_[0] = egptr()[-1];
-  ssize_t got;
-  do {
-    got = ::read(fd_, buffer_ + 1, BUFFER_SIZE);
-  } while (got < 0 && errno == EINTR);
+  const ssize_t got = read_retrying(fd_, buffer_ + 1, BUFFER_SIZE);
   if (got <= 0) return traits_type::eof();  // a read error ends the file early
   setg(buffer_, buffer_ + 1, buffer_ + 1 + got);
   return traits_type::to_int_type(*gptr());

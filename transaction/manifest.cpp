@@ -10,12 +10,11 @@
 #include <fstream>
 #include <vector>
 
+#include "package/system_paths.h"
 #include "transaction/file_ops.h"
 
 namespace {
 
-constexpr const char* RAM_DIR = "/ram";
-constexpr const char* TMP_DIR = "/tmp";
 constexpr const char* TEMP_NAME = "/tmpXXXXXX";
 constexpr size_t SAVE_CHUNK = 16384;
 

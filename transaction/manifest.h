@@ -11,10 +11,10 @@
 #include <string>
 
 #include "package/path_table.h"
+#include "package/system_paths.h"
 #include "transaction/file_sink.h"
 #include "transaction/staging.h"
 
-constexpr const char* SAVED_MANIFEST_PATH = "/ram/MANIFEST";
 
 enum class ManifestKind {
   move,    // somebody else's file renamed onto the path

@@ -9,13 +9,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "package/system_paths.h"
 #include "transaction/file_ops.h"
 
 namespace {
 
 constexpr const char* TEMP_PREFIX = "tmp";
 constexpr size_t TEMP_NAME_LENGTH = 9;  // "tmp" and the six characters mkstemp picks
-constexpr const char* FLASH_DIR = "/flash";
 const char* const FIXED_ROOTS[] = {"/flash", "/ram", "/tmp"};
 
 bool is_staged_name(const char* name) {

@@ -1,4 +1,4 @@
-#include "transaction/system_paths.h"
+#include "transaction/path_kinds.h"
 
 #include <cstring>
 
