@@ -14,10 +14,10 @@ Dependency dep(const std::string& name, Version min = 0, Version max = 0) {
 
 // A record from its text (see record_text.h); after " + ", one more member with relations
 // of its own.
-std::unique_ptr<PackageFile> record(const std::string& spec) {
-  const size_t plus = spec.find(" + ");
-  std::unique_ptr<PackageFile> made = offer_from(spec.substr(0, plus));
-  if (plus != std::string::npos) made->members.push_back(offer_from(spec.substr(plus + 3)));
+std::unique_ptr<PackageFile> record(const std::string& text) {
+  const size_t plus = text.find(" + ");
+  std::unique_ptr<PackageFile> made = offer_from(text.substr(0, plus));
+  if (plus != std::string::npos) made->members.push_back(offer_from(text.substr(plus + 3)));
   return made;
 }
 

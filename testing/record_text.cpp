@@ -98,8 +98,8 @@ bool apply(PackageInfo& info, Package* package, PackageFile* offer, const std::s
   return true;
 }
 
-void fill(PackageInfo& info, Package* package, PackageFile* offer, const std::string& spec) {
-  std::istringstream words(spec);
+void fill(PackageInfo& info, Package* package, PackageFile* offer, const std::string& text) {
+  std::istringstream words(text);
   std::string word;
   words >> word;
   split_name(word, info.name, info.version);
@@ -110,14 +110,14 @@ void fill(PackageInfo& info, Package* package, PackageFile* offer, const std::st
 
 }  // namespace
 
-std::unique_ptr<Package> package_from(const std::string& spec) {
+std::unique_ptr<Package> package_from(const std::string& text) {
   auto package = std::make_unique<Package>();
-  fill(*package, package.get(), nullptr, spec);
+  fill(*package, package.get(), nullptr, text);
   return package;
 }
 
-std::unique_ptr<PackageFile> offer_from(const std::string& spec) {
+std::unique_ptr<PackageFile> offer_from(const std::string& text) {
   auto offer = std::make_unique<PackageFile>();
-  fill(*offer, nullptr, offer.get(), spec);
+  fill(*offer, nullptr, offer.get(), text);
   return offer;
 }
