@@ -1,8 +1,12 @@
+#include "package/console.h"
+
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <map>
+#include <optional>
 #include <sstream>
 
-#include "package/repository.h"
 #include "testing/root_fixture.h"
 
 namespace {
@@ -11,149 +15,134 @@ const std::string HIDE = "\x1b[?25l";
 const std::string SHOW = "\x1b[?25h";
 const std::string BLANK = "\r" + std::string(79, ' ') + "\r";
 
-class ConsoleOutput : public ::testing::Test {
- protected:
-  std::ostringstream screen;
-  Repository repository{screen};
-
-  std::string take() {
-    std::string text = screen.str();
-    screen.str("");
-    return text;
-  }
-};
+// One step of a console script: "status:", "info:", "error:", "warning:" or "report:" (no
+// prefix) and a text, or "read" or "write" (the post log); false for an unknown one.
+bool perform(Console& console, const std::string& step) {
+  using Verb = void (*)(Console&, const char*);
+  static const std::map<std::string, Verb> verbs = {
+      {"status", [](Console& c, const char* text) { c.show_status(text); }},
+      {"info", [](Console& c, const char* text) { c.info("%s", text); }},
+      {"error", [](Console& c, const char* text) { c.error("%s", text); }},
+      {"warning", [](Console& c, const char* text) { c.warning("%s", text); }},
+      {"report", [](Console& c, const char* text) { c.report(nullptr, "%s", text); }},
+      {"read", [](Console& c, const char*) { c.read_post_log(); }},
+      {"write", [](Console& c, const char*) { c.write_post_log(); }},
+  };
+  const size_t colon = step.find(':');
+  const auto verb = verbs.find(step.substr(0, colon));
+  if (verb == verbs.end()) return false;
+  verb->second(console, colon == std::string::npos ? "" : step.c_str() + colon + 1);
+  return true;
+}
 
 }  // namespace
 
-TEST_F(ConsoleOutput, StatusLineIsRewrittenInPlaceAndPaddedWhenShorter) {
-  repository.show_status("abcdef");
-  EXPECT_EQ(take(), HIDE + "\rabcdef\r" + SHOW);
-  repository.show_status("abc");
-  EXPECT_EQ(take(), HIDE + "\rabc   \r" + SHOW);
-  repository.show_status("abc");
-  EXPECT_EQ(take(), "");
-  repository.show_status("abcdef");
-  EXPECT_EQ(take(), HIDE + "\rabcdef\r" + SHOW);
-  EXPECT_EQ(repository.status_line, "abcdef");
+// The status line is rewritten in place and padded when shorter; a warning puts it back
+// below, an error or info clears it.
+TEST(ConsoleOutput, StatusLineAndMessages) {
+  const struct Row {
+    const char* step;
+    std::string screen, status_line;
+  } rows[] = {
+      {"status:abcdef", HIDE + "\rabcdef\r" + SHOW, "abcdef"},
+      {"status:abc", HIDE + "\rabc   \r" + SHOW, "abc"},
+      {"status:abc", "", "abc"},
+      {"status:abcdef", HIDE + "\rabcdef\r" + SHOW, "abcdef"},
+      {"status:step", HIDE + "\rstep  \r" + SHOW, "step"},
+      {"warning:disk-low", BLANK + "WARNING: disk-low\nstep", "step"},
+      {"error:x-failed", HIDE + "\r    \r" + SHOW + "ERROR: x-failed\n", ""},
+      {"status:again", HIDE + "\ragain\r" + SHOW, "again"},
+      {"info:installed", HIDE + "\r     \r" + SHOW + "installed\n", ""},
+      {"report:plain", "plain\n", ""},
+  };
+  std::ostringstream screen;
+  Console console(screen);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.step);
+    screen.str("");
+    ASSERT_TRUE(perform(console, row.step));
+    EXPECT_EQ(screen.str(), row.screen);
+    EXPECT_EQ(console.status_line, row.status_line);
+  }
+  EXPECT_EQ(console.messages, (std::vector<std::string>{"WARNING: disk-low", "ERROR: x-failed",
+                                                        "installed", "plain"}));
 }
 
-TEST_F(ConsoleOutput, WarningKeepsTheStatusLineErrorAndInfoClearIt) {
-  repository.show_status("step");
-  take();
-  repository.warning("disk %s", "low");
-  EXPECT_EQ(take(), BLANK + "WARNING: disk low\nstep");
-  EXPECT_EQ(repository.status_line, "step");
-
-  repository.error("%s failed", "x");
-  EXPECT_EQ(take(), HIDE + "\r    \r" + SHOW + "ERROR: x failed\n");
-  EXPECT_EQ(repository.status_line, "");
-
-  repository.show_status("again");
-  take();
-  repository.info("installed %s%s", "", "a-1.0");
-  EXPECT_EQ(take(), HIDE + "\r     \r" + SHOW + "installed a-1.0\n");
-
-  repository.report(nullptr, "plain");
-  EXPECT_EQ(take(), "plain\n");
-  EXPECT_EQ(repository.messages, (std::vector<std::string>{"WARNING: disk low", "ERROR: x failed",
-                                                           "installed a-1.0", "plain"}));
-}
-
-TEST_F(ConsoleOutput, QuietPrintsAndKeepsNothing) {
-  repository.quiet = true;
-  repository.show_status("step");
-  repository.error("e");
-  repository.warning("w");
-  repository.info("i");
-  EXPECT_EQ(take(), "");
-  EXPECT_TRUE(repository.messages.empty());
-  EXPECT_TRUE(repository.status_line.empty());
-}
-
-TEST_F(ConsoleOutput, LongMessagesAreCutAt255Characters) {
-  const std::string name(300, 'n');
-  repository.error("%s", name.c_str());
-  ASSERT_EQ(repository.messages.size(), 1u);
-  EXPECT_EQ(repository.messages[0], "ERROR: " + std::string(255, 'n'));
+TEST(ConsoleOutput, FormatsCutsAndQuiet) {
+  std::ostringstream screen;
+  Console console(screen);
+  console.info("installed %s%s", "", "a-1.0");
+  console.error("%s", std::string(300, 'n').c_str());
+  EXPECT_EQ(screen.str(), "installed a-1.0\nERROR: " + std::string(255, 'n') + "\n");
+  EXPECT_EQ(console.messages,
+            (std::vector<std::string>{"installed a-1.0", "ERROR: " + std::string(255, 'n')}));
+  screen.str("");
+  console.messages.clear();
+  console.quiet = true;
+  for (const char* step : {"status:step", "error:e", "warning:w", "info:i"}) perform(console, step);
+  EXPECT_EQ(screen.str(), "");
+  EXPECT_TRUE(console.messages.empty());
+  EXPECT_TRUE(console.status_line.empty());
 }
 
 TEST(ProgressLine, WidthFillAndDamagedTotals) {
   const std::string label = "0123456789";
-  const std::string half = progress_line(label, 500, 1000);
-  EXPECT_EQ(half.size(), 77u);
-  EXPECT_EQ(half, label + " [" + std::string(32, '#') + std::string(32, ' ') + "]");
-  EXPECT_EQ(progress_line(label, 0, 1000), label + " [" + std::string(64, ' ') + "]");
-  EXPECT_EQ(progress_line(label, 1000, 1000), label + " [" + std::string(64, '#') + "]");
+  const auto bar = [&](int full) {
+    return label + " [" + std::string(full, '#') + std::string(64 - full, ' ') + "]";
+  };
+  EXPECT_EQ(progress_line(label, 500, 1000).size(), 77u);
+  EXPECT_EQ(progress_line(label, 500, 1000), bar(32));
+  EXPECT_EQ(progress_line(label, 0, 1000), bar(0));
+  EXPECT_EQ(progress_line(label, 1000, 1000), bar(64));
   // A container that declares length 0, or less than what was read, must not divide.
-  EXPECT_EQ(progress_line(label, 10, 0), label + " [" + std::string(64, ' ') + "]");
-  EXPECT_EQ(progress_line(label, 2000, 1000), label + " [" + std::string(64, '#') + "]");
+  EXPECT_EQ(progress_line(label, 10, 0), bar(0));
+  EXPECT_EQ(progress_line(label, 2000, 1000), bar(64));
   // 64-bit products: no overflow for sizes near 4 GiB.
-  EXPECT_EQ(progress_line(label, 0xFFFFFFFFull / 2, 0xFFFFFFFFull),
-            label + " [" + std::string(31, '#') + std::string(33, ' ') + "]");
+  EXPECT_EQ(progress_line(label, 0xFFFFFFFFull / 2, 0xFFFFFFFFull), bar(31));
 }
 
 using PostLog = RootFixture;
 
-TEST_F(PostLog, AppendsWhenNotReadAndLeavesItAloneWhenNothingWasSaid) {
-  write_file("/flash/postlog", "old\n");
-  auto silent = run_in_root([] {
-    Repository::instance().write_post_log();
-    return 0;
-  });
-  EXPECT_EQ(silent.status, 0);
-  EXPECT_EQ(read_file("/flash/postlog"), "old\n");
-
-  auto talkative = run_in_root([] {
-    Repository::instance().info("one");
-    Repository::instance().error("two");
-    Repository::instance().write_post_log();
-    return 0;
-  });
-  EXPECT_EQ(talkative.out, "one\nERROR: two\n");
-  EXPECT_EQ(read_file("/flash/postlog"), "old\none\nERROR: two\n");
-}
-
-TEST_F(PostLog, ReadingCarriesLinesOverAndZeroesTheFileUntilWritten) {
-  write_file("/flash/postlog", "first\nsecond\nunterminated");
-  auto read_only = run_in_root([] {
-    Repository& repository = Repository::instance();
-    repository.read_post_log();
-    return repository.messages == std::vector<std::string>{"first", "second"} ? 0 : 1;
-  });
-  EXPECT_EQ(read_only.status, 0);
-  // A run that dies here leaves zeros, which the next read drops as one unterminated line.
-  EXPECT_EQ(read_file("/flash/postlog"), std::string(4096, '\0'));
-
-  auto resumed = run_in_root([] {
-    Repository& repository = Repository::instance();
-    repository.read_post_log();
-    const bool dropped = repository.messages.empty();
-    repository.write_post_log();
-    return dropped ? 0 : 1;
-  });
-  EXPECT_EQ(resumed.status, 0);
-  EXPECT_EQ(read_file("/flash/postlog"), "");
-
-  write_file("/flash/postlog", "kept\n");
-  auto rewritten = run_in_root([] {
-    Repository& repository = Repository::instance();
-    repository.read_post_log();
-    repository.warning("new");
-    repository.write_post_log();
-    return 0;
-  });
-  EXPECT_EQ(read_file("/flash/postlog"), "kept\nWARNING: new\n");
-}
-
-TEST_F(PostLog, MissingLogReadsAsEmpty) {
-  auto run = run_in_root([] {
-    Repository& repository = Repository::instance();
-    repository.read_post_log();
-    const bool empty = repository.messages.empty();
-    repository.write_post_log();
-    return empty ? 0 : 1;
-  });
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(exists("/flash/postlog"));
-  EXPECT_EQ(read_file("/flash/postlog"), "");
+// Each row runs in a fresh root: the log as it was (none when unset), the steps the run
+// takes, then the lines read
+// (on standard error here), what was printed, and the log left.
+TEST_F(PostLog, ReadSayWrite) {
+  const struct Row {
+    const char* name;
+    std::optional<std::string> before;
+    const char* steps;
+    std::string lines_read, printed, after;
+  } rows[] = {
+      {"nothing said leaves it alone", "old\n", "write", "", "", "old\n"},
+      {"appends when not read", "old\n", "info:one error:two write", "", "one\nERROR: two\n",
+       "old\none\nERROR: two\n"},
+      // A run that dies here leaves zeros, which the next read drops as one unterminated line.
+      {"read zeroes it until written", "first\nsecond\nunterminated", "read", "first|second|", "",
+       std::string(4096, '\0')},
+      {"zeros read as nothing", std::string(4096, '\0'), "read write", "", "", ""},
+      {"rewritten after reading", "kept\n", "read warning:new write", "kept|", "WARNING: new\n",
+       "kept\nWARNING: new\n"},
+      {"missing reads as empty", std::nullopt, "read write", "", "", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    reset_root();
+    if (row.before) write_file(POST_LOG_PATH, *row.before);
+    const RunResult run = run_in_root([&] {
+      Console console(std::cout);
+      std::istringstream steps(row.steps);
+      for (std::string step; steps >> step;) {
+        if (!perform(console, step)) return 2;
+        if (step == "read") {
+          for (const std::string& line : console.messages) std::cerr << line << "|";
+        }
+      }
+      return 0;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, row.lines_read);
+    EXPECT_EQ(run.out, row.printed);
+    EXPECT_TRUE(exists(POST_LOG_PATH));
+    EXPECT_EQ(read_file(POST_LOG_PATH), row.after);
+  }
 }

@@ -11,10 +11,10 @@ namespace {
 class Lookups : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* spec :
+    for (const char* text :
          {"a-1.0 disabled gives=dns", "b-1.0 gives=dns@5>=2.0", "a-2.0 excludes=c",
           "p-1.0 placeholder gives=dns", "c-1.0 disabled", "d-1.0 disabled gives=dns"}) {
-      repository.packages.push_back(package_from(spec));
+      repository.packages.push_back(package_from(text));
     }
   }
   std::string names(const std::vector<Package*>& found) const {

@@ -8,68 +8,42 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <vector>
 
 namespace {
 
-// What a system call does to the files, as the trace records it: "rename", "sync" (a
-// flush), "change" (unlink, rmdir, symlink, link, mkdir), or null for anything else.
+// Each call a fault may name, and what it does to the files as the trace records it:
+// "rename", "sync" (a flush), "change", or null for nothing it records.
+struct Call {
+  const char* name;
+  long number;
+  const char* kind;
+};
+const Call CALLS[] = {
+    {"rename", SYS_renameat, "rename"},   {"rename", SYS_renameat2, "rename"},
+    {"unlink", SYS_unlinkat, "change"},   {"symlink", SYS_symlinkat, "change"},
+    {"link", SYS_linkat, "change"},       {"mkdir", SYS_mkdirat, "change"},
+    {"syncfs", SYS_syncfs, "sync"},       {"fsync", SYS_fsync, "sync"},
+    {"fdatasync", SYS_fdatasync, "sync"}, {"sync", SYS_sync, "sync"},
+    {"fchmod", SYS_fchmod, nullptr},      {"chmod", SYS_fchmodat, nullptr},
+    {"write", SYS_write, nullptr},        {"write", SYS_writev, nullptr},
+    {"write", SYS_pwrite64, nullptr},     {"write", SYS_pwritev, nullptr},
+    {"close", SYS_close, nullptr},
+#ifdef SYS_rename  // the old calls, where the architecture has them
+    {"rename", SYS_rename, "rename"},     {"unlink", SYS_unlink, "change"},
+    {"rmdir", SYS_rmdir, "change"},       {"symlink", SYS_symlink, "change"},
+    {"link", SYS_link, "change"},         {"mkdir", SYS_mkdir, "change"},
+    {"chmod", SYS_chmod, nullptr},
+#endif
+};
+
 const char* call_kind(uint64_t number) {
-  static const std::pair<long, const char*> kinds[] = {
-#ifdef SYS_rename
-      {SYS_rename, "rename"},
-#endif
-#ifdef SYS_unlink
-      {SYS_unlink, "change"},
-#endif
-#ifdef SYS_rmdir
-      {SYS_rmdir, "change"},
-#endif
-#ifdef SYS_symlink
-      {SYS_symlink, "change"},
-#endif
-#ifdef SYS_link
-      {SYS_link, "change"},
-#endif
-#ifdef SYS_mkdir
-      {SYS_mkdir, "change"},
-#endif
-      {SYS_renameat, "rename"},  {SYS_renameat2, "rename"}, {SYS_unlinkat, "change"},
-      {SYS_symlinkat, "change"}, {SYS_linkat, "change"},    {SYS_mkdirat, "change"},
-      {SYS_syncfs, "sync"},      {SYS_fsync, "sync"},       {SYS_fdatasync, "sync"},
-      {SYS_sync, "sync"},
-  };
-  for (const auto& [known, kind] : kinds) {
-    if (uint64_t(known) == number) return kind;
+  for (const Call& call : CALLS) {
+    if (uint64_t(call.number) == number) return call.kind;
   }
   return nullptr;
-}
-
-// The system calls a fault's name stands for.
-std::vector<long> calls_named(const std::string& name) {
-  static const std::pair<const char*, long> names[] = {
-      {"syncfs", SYS_syncfs},     {"fsync", SYS_fsync},      {"fdatasync", SYS_fdatasync},
-      {"rename", SYS_renameat},   {"rename", SYS_renameat2}, {"unlink", SYS_unlinkat},
-      {"symlink", SYS_symlinkat}, {"mkdir", SYS_mkdirat},    {"fchmod", SYS_fchmod},
-      {"chmod", SYS_fchmodat},    {"link", SYS_linkat},      {"write", SYS_write},
-      {"write", SYS_writev},      {"write", SYS_pwrite64},   {"write", SYS_pwritev},
-      {"close", SYS_close},
-#ifdef SYS_rename
-      {"rename", SYS_rename},     {"unlink", SYS_unlink},    {"rmdir", SYS_rmdir},
-      {"symlink", SYS_symlink},   {"mkdir", SYS_mkdir},      {"chmod", SYS_chmod},
-      {"link", SYS_link},
-#endif
-  };
-  std::vector<long> numbers;
-  for (const auto& [known, number] : names) {
-    if (name == known) numbers.push_back(number);
-  }
-  return numbers;
 }
 
 // The register changes that fail a call: only where the tests know the registers.
@@ -86,20 +60,14 @@ bool change_registers(pid_t, bool, long) { return false; }
 
 }  // namespace
 
-// Follows the traced child (stopped by itself at the start) from system call to system
-// call, recording what each does to the files; kills it as it enters the step-th that
-// changes or flushes them (none when `step` is 0), and fails the fault's call: its number
-// becomes -1 at the entry, so the kernel skips it, and its result the error at the exit.
-// Signals other than the tracing's own reach the child.
+// A failed call's number becomes -1 at the entry, so the kernel skips it, and its result
+// the error at the exit. Signals other than the tracing's own reach the child.
 void trace_child(pid_t pid, int step, const InjectedFault* fault, int& status, RunResult& result) {
   ::waitpid(pid, &status, 0);
   ::ptrace(PTRACE_SETOPTIONS, pid, nullptr,
            PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL | PTRACE_O_TRACEEXEC);
-  const std::vector<long> faulted = fault ? calls_named(fault->call) : std::vector<long>();
-  int seen = 0;
-  int matched = 0;
+  int seen = 0, matched = 0, signal = 0;
   bool failing = false;
-  int signal = 0;
   for (;;) {
     if (::ptrace(PTRACE_SYSCALL, pid, nullptr, reinterpret_cast<void*>(intptr_t(signal))) != 0) {
       break;
@@ -127,9 +95,11 @@ void trace_child(pid_t pid, int step, const InjectedFault* fault, int& status, R
         return;
       }
     }
-    if (std::find(faulted.begin(), faulted.end(), long(info.entry.nr)) != faulted.end() &&
-        ++matched == fault->nth) {
-      failing = change_registers(pid, true, -1);
+    for (const Call& call : CALLS) {
+      if (fault && uint64_t(call.number) == info.entry.nr && fault->call == call.name &&
+          ++matched == fault->nth) {
+        failing = change_registers(pid, true, -1);
+      }
     }
   }
 }

@@ -2,7 +2,6 @@
 // test can lose as a power cut would.
 #include <fcntl.h>
 #include <linux/loop.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -11,70 +10,24 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "testing/isolation.h"
 #include "testing/root_fixture.h"
+#include "testing/test_files.h"
 
 namespace {
 
-// Runs a program found on PATH, its output going to `log`; its exit status, or -1 when it
-// could not be started.
-int run_program(const std::vector<std::string>& words, const std::string& log) {
-  std::cout.flush();
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(out, 1);
-    ::dup2(out, 2);
-    std::vector<char*> argv;
-    for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || ::waitpid(pid, &status, 0) < 0) return -1;
-  return WIFEXITED(status) && WEXITSTATUS(status) != 127 ? WEXITSTATUS(status) : -1;
-}
-
-// Moves the test process, once, into a mount namespace of its own whose mounts propagate
-// nowhere: a disk root mounted there vanishes with the process, whatever becomes of it.
-// Empty, or why it cannot.
-const std::string& private_mount_namespace() {
-  static const std::string failure = []() -> std::string {
-    if (::unshare(CLONE_NEWNS) != 0) {
-      return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-      return std::string("making mounts private: ") + std::strerror(errno);
-    }
-    return "";
-  }();
-  return failure;
-}
-
 // Binds `backing` to the loop device open at `loop`, detached on its last close.
 bool attach_loop(int loop, int backing) {
-#ifdef LOOP_CONFIGURE
-  struct loop_config config;
-  std::memset(&config, 0, sizeof config);
-  config.fd = static_cast<uint32_t>(backing);
-  config.info.lo_flags = LO_FLAGS_AUTOCLEAR;
-  if (::ioctl(loop, LOOP_CONFIGURE, &config) == 0) return true;
-  if (errno != EINVAL && errno != ENOTTY) return false;
-#endif
-  if (::ioctl(loop, LOOP_SET_FD, backing) != 0) return false;
   struct loop_info64 info;
   std::memset(&info, 0, sizeof info);
   info.lo_flags = LO_FLAGS_AUTOCLEAR;
+  if (::ioctl(loop, LOOP_SET_FD, backing) != 0) return false;
   if (::ioctl(loop, LOOP_SET_STATUS64, &info) == 0) return true;
   const int error = errno;
   ::ioctl(loop, LOOP_CLR_FD, 0);
@@ -91,20 +44,21 @@ constexpr uint32_t EXT4_NOLOGFLUSH = 2;
 void RootFixture::use_disk_root() {
   if (::geteuid() != 0) GTEST_SKIP() << "a disk root needs root: loop devices and ext4 mounts";
   ASSERT_LT(loop_fd_, 0) << "the root is on a disk already";
-  if (!private_mount_namespace().empty()) GTEST_SKIP() << private_mount_namespace();
+  // Once, for the whole test process: the disk root vanishes with it, whatever becomes of it.
+  static const std::string unshared = [] {
+    std::string reason;
+    enter_namespaces(reason);
+    return reason;
+  }();
+  if (!unshared.empty()) GTEST_SKIP() << unshared;
   const std::string image = base_ + "/disk.img";
   const std::string log = base_ + "/mkfs.log";
-  const int image_fd = ::open(image.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(image_fd, 0) << image << ": " << std::strerror(errno);
-  const bool sized = ::ftruncate(image_fd, off_t(64) << 20) == 0;
-  ::close(image_fd);
-  ASSERT_TRUE(sized) << std::strerror(errno);
-  const int made = run_program({"mkfs.ext4", "-q", "-F", image}, log);
-  if (made < 0) GTEST_SKIP() << "mkfs.ext4 cannot be run here (Debian package e2fsprogs)";
-  if (made != 0) {
-    std::ifstream text(log);
-    FAIL() << "mkfs.ext4 failed: " << text.rdbuf();
+  // mke2fs makes the image itself, sparse, when given its size.
+  const int made = std::system(("mkfs.ext4 -q -F " + image + " 64M >" + log + " 2>&1").c_str());
+  if (!WIFEXITED(made) || WEXITSTATUS(made) == 127) {
+    GTEST_SKIP() << "mkfs.ext4 cannot be run here (Debian package e2fsprogs)";
   }
+  ASSERT_EQ(WEXITSTATUS(made), 0) << "mkfs.ext4 failed: " << file_text(log);
 
   const int control = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
   if (control < 0) {

@@ -59,8 +59,9 @@ uint32_t action_of(const std::string& word) {
   return ACTION_NONE;
 }
 
-// The words every record takes; false for a word left to the caller.
-bool apply_common(PackageInfo& info, const std::string& word) {
+// One word into `info`, and into `package` or `offer`, whichever is given, for the words
+// only that kind of record takes; false for a word no record takes.
+bool apply(PackageInfo& info, Package* package, PackageFile* offer, const std::string& word) {
   const size_t equals = word.find('=');
   const std::string key = word.substr(0, equals);
   const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
@@ -70,70 +71,53 @@ bool apply_common(PackageInfo& info, const std::string& word) {
     info.version = info.build_time = PLACEHOLDER_WORD;
   } else if (key == "arch") {
     info.architecture = value;
-  } else if (key == "built") {
-    info.build_time = uint32_t(std::stoul(value));
-  } else if (key == "flags") {
-    info.header_flags = uint32_t(std::stoul(value));
+  } else if (key == "built" || key == "flags") {
+    (key == "built" ? info.build_time : info.header_flags) = uint32_t(std::stoul(value));
   } else if (key == "needs") {
     info.depends = list_of(value);
   } else if (key == "gives") {
     info.provides = list_of(value);
   } else if (key == "excludes") {
     info.conflicts = list_of(value);
+  } else if (package && (word == "disabled" || word == "forced")) {
+    (word == "disabled" ? package->disabled : package->user_forced) = true;
+  } else if (package && key == "action") {
+    package->action = action_of(value);
+  } else if (package && key == "from") {
+    split_name(value, package->bundle.name, package->bundle.min);
+    package->bundle.max = package->bundle.min;
+  } else if (offer && key == "members") {
+    std::istringstream items(value);
+    for (std::string item; std::getline(items, item, ',');) {
+      offer->members.push_back(std::make_unique<PackageInfo>());
+      split_name(item, offer->members.back()->name, offer->members.back()->version);
+    }
   } else {
     return false;
   }
   return true;
 }
 
-template <class Record>
-std::unique_ptr<Record> parse(const std::string& spec, bool (*extra)(Record&, const std::string&)) {
-  std::istringstream words(spec);
-  std::string first;
-  words >> first;
-  auto record = std::make_unique<Record>();
-  split_name(first, record->name, record->version);
-  for (std::string word; words >> word;) {
-    if (!apply_common(*record, word) && !extra(*record, word)) ADD_FAILURE() << "word " << word;
+void fill(PackageInfo& info, Package* package, PackageFile* offer, const std::string& text) {
+  std::istringstream words(text);
+  std::string word;
+  words >> word;
+  split_name(word, info.name, info.version);
+  while (words >> word) {
+    if (!apply(info, package, offer, word)) ADD_FAILURE() << "word " << word;
   }
-  return record;
-}
-
-bool package_word(Package& package, const std::string& word) {
-  const size_t equals = word.find('=');
-  const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
-  if (word == "disabled") {
-    package.disabled = true;
-  } else if (word == "forced") {
-    package.user_forced = true;
-  } else if (word.compare(0, 7, "action=") == 0) {
-    package.action = action_of(value);
-  } else if (word.compare(0, 5, "from=") == 0) {
-    split_name(value, package.bundle.name, package.bundle.min);
-    package.bundle.max = package.bundle.min;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool offer_word(PackageFile& file, const std::string& word) {
-  if (word.compare(0, 8, "members=") != 0) return false;
-  std::istringstream items(word.substr(8));
-  for (std::string item; std::getline(items, item, ',');) {
-    auto member = std::make_unique<PackageInfo>();
-    split_name(item, member->name, member->version);
-    file.members.push_back(std::move(member));
-  }
-  return true;
 }
 
 }  // namespace
 
-std::unique_ptr<Package> package_from(const std::string& spec) {
-  return parse<Package>(spec, package_word);
+std::unique_ptr<Package> package_from(const std::string& text) {
+  auto package = std::make_unique<Package>();
+  fill(*package, package.get(), nullptr, text);
+  return package;
 }
 
-std::unique_ptr<PackageFile> offer_from(const std::string& spec) {
-  return parse<PackageFile>(spec, offer_word);
+std::unique_ptr<PackageFile> offer_from(const std::string& text) {
+  auto offer = std::make_unique<PackageFile>();
+  fill(*offer, nullptr, offer.get(), text);
+  return offer;
 }

@@ -17,5 +17,5 @@
 
 #include "package/package.h"
 
-std::unique_ptr<Package> package_from(const std::string& spec);
-std::unique_ptr<PackageFile> offer_from(const std::string& spec);
+std::unique_ptr<Package> package_from(const std::string& text);
+std::unique_ptr<PackageFile> offer_from(const std::string& text);

@@ -1,6 +1,6 @@
-// A throwaway router root for tests that touch the file system. Whole installer runs and
-// any other code that uses absolute paths ("/flash", "/ram") run in a forked child that
-// has entered the root with chroot, so the machine's own paths are never touched.
+// A throwaway router root for tests that touch the file system. Code that uses absolute
+// paths ("/flash", "/ram") runs in a forked child that has entered the root with chroot,
+// so the machine's own paths are never touched.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,20 +15,18 @@
 
 struct RunResult {
   int status = -1;  // exit status 0..255, or -1 when the child died by a signal
-  std::string out;
-  std::string err;
-  bool killed = false;    // the child was killed at the step given (kill_at_step)
-  bool injected = false;  // the fault given was reached and the call failed with it
-  // When traced: "rename", "change" or "sync" for each system call that changed or flushed
-  // the files, in order, up to the kill.
+  std::string out, err;
+  bool killed = false;    // the child was killed at kill_at_step
+  bool injected = false;  // the fault was reached and the call failed with it
+  // When traced: "rename", "change" or "sync" for each call that changed or flushed the
+  // files, in order, up to the kill.
   std::vector<std::string> calls;
 };
 
 // The nth (1-based) system call named `call` fails with `error` without being carried out.
-// Names: "syncfs", "fsync", "fdatasync", "rename" (rename, renameat, renameat2), "unlink"
-// (unlink, unlinkat), "rmdir", "symlink" (symlink, symlinkat), "mkdir" (mkdir, mkdirat),
-// "fchmod", "chmod" (chmod, fchmodat), "link" (link, linkat), "write" (write, writev,
-// pwrite64, pwritev), "close".
+// Names: "syncfs", "fsync", "fdatasync", "sync", "rename", "unlink", "rmdir", "symlink",
+// "mkdir", "fchmod", "chmod", "link", "write" (also writev, pwrite64, pwritev), "close";
+// each with its *at variants.
 struct InjectedFault {
   std::string call;
   int nth = 0;
@@ -42,32 +40,27 @@ struct TmpfsMount {
 
 struct ChildOptions {
   std::string stdin_data;
-  // Feed standard input through a pipe instead of a file; a traced child (kill_at_step,
-  // fault) is fed before it starts, so its input must then fit the pipe (64 KiB).
+  // Through a pipe instead of a file; a traced child is fed before it starts, so its input
+  // must then fit the pipe (64 KiB).
   bool stdin_pipe = false;
   std::vector<std::pair<std::string, std::string>> env;
-  std::vector<std::string> unset_env;
-  // Mounted in the child's own mount namespace before it enters the root, so they vanish
-  // with it whatever the test does.
+  // In the child's own mount namespace, so they vanish with it whatever the test does.
   std::vector<TmpfsMount> mounts;
-  // When above 0, the child is traced and killed as it enters its step-th system call that
-  // changes or flushes the file system (rename, unlink, rmdir, symlink, link, mkdir, sync,
-  // syncfs, fsync, fdatasync): a power cut at that point, as far as the files can tell. A
-  // step beyond the last traces the whole run.
+  // Above 0: the child is traced and killed as it enters its step-th call that changes or
+  // flushes the files, a power cut as far as they can tell. Beyond the last: traced whole.
   int kill_at_step = 0;
-  // Traces the child and fails one system call (see can_inject_faults). May be combined
-  // with kill_at_step: both count calls from the start of the run, independently; a call
-  // that is both the kill step and the fault kills the child and is not failed.
+  // Traces the child and fails one call (see can_inject_faults). Counted independently of
+  // kill_at_step; a call that is both kills the child and is not failed.
   std::optional<InjectedFault> fault = std::nullopt;
 };
 
-// Whether this machine lets a test trace its child's system calls (not under an emulator).
+// Whether a test may trace its child's system calls (not under an emulator).
 bool can_trace_children();
 // Whether ChildOptions::fault works here: x86-64 natively, with traceable children.
 bool can_inject_faults();
 
-// What differs between two tree_entries results, one line each: "-" and the expected
-// line, "+" and the actual one; bytes that do not print are escaped. Empty when equal.
+// What differs between two tree_entries results, one line each: "-" and the expected line,
+// "+" and the actual one; bytes that do not print are escaped. Empty when equal.
 std::string tree_differences(const std::map<std::string, std::string>& expected,
                              const std::map<std::string, std::string>& actual);
 
@@ -79,14 +72,12 @@ class RootFixture : public ::testing::Test {
   // Skips the test, with the reason, when tmpfs mounts are not allowed here.
   void require_mounts();
 
-  // Puts the root on a fresh 64 MiB ext4 file system of its own (a loop device over a sparse
-  // image beside it, mounted with noauto_da_alloc) and makes its first directories again;
-  // skips the test, with the reason, where that cannot be done (it needs real root). The
-  // test process enters a private mount namespace first, so the mount never reaches the
-  // machine. Children started afterwards see it. Undone by TearDown.
+  // Puts the root on a fresh 64 MiB ext4 file system (a loop device over a sparse image,
+  // mounted with noauto_da_alloc) in a private mount namespace of the test process; skips
+  // where that cannot be done (it needs real root). Undone by TearDown.
   void use_disk_root();
-  // A power cut for the disk root: shuts its file system down without flushing anything,
-  // then mounts it again, so that whatever was not flushed to the disk is lost.
+  // A power cut for the disk root: shuts its file system down without flushing, then
+  // mounts it again, so whatever was not flushed is lost.
   void lose_page_cache();
 
   const std::string& root() const { return root_; }
@@ -100,15 +91,15 @@ class RootFixture : public ::testing::Test {
   void write_file(const std::string& path, const std::string& contents, unsigned mode = 0644);
   void make_dirs(const std::string& path);
   std::string read_file(const std::string& path) const;
-  bool exists(const std::string& path) const;  // does not follow a final symbolic link
+  bool exists(const std::string& path) const;              // does not follow a final symbolic link
   std::string link_target(const std::string& path) const;  // "" when not a link
   // Every entry below `dir`, one per line in path order: "path/" for a directory,
   // "path -> target" for a symbolic link, "path=contents" for a file (its first 64 bytes
   // and "..." when longer), with " mode=NNNN" when its permissions are not 0600 or 0644.
   // A staging directory is left out, but not the files in it.
   std::string tree(const std::string& dir) const;
-  // The same lines by path, each without its newline; with `whole`, a file longer than 64
-  // bytes also shows its size and a hash of all its bytes.
+  // The same lines by path, without newlines; with `whole`, a file longer than 64 bytes
+  // also shows its size and a hash of all its bytes.
   std::map<std::string, std::string> tree_entries(const std::string& dir, bool whole = false) const;
 
   // Runs `body` in a child inside the root; its result is the exit status.
@@ -119,7 +110,8 @@ class RootFixture : public ::testing::Test {
  private:
   RunResult run_child(const std::function<int()>& body, const ChildOptions& options,
                       bool enter_root);
-
+  [[noreturn]] void child_main(const std::function<int()>& body, const ChildOptions& options,
+                               bool enter_root, int input);
   void unmount_disk();
 
   std::string base_;  // holds root/ and the captured output

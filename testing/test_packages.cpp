@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "authoring/key_files.h"
 #include "crypto/little_endian.h"
@@ -27,6 +28,12 @@ void add_body(PackageWriter& writer, const TestPackage& package, const Signer* s
   }
 }
 
+// Signs at `level` with the test keys; null when there are none or level 0 is asked.
+std::unique_ptr<KeySigner> signer_at(int level) {
+  const SigningKeys* keys = test_signing_keys();
+  return keys && level != 0 ? std::make_unique<KeySigner>(*keys, level) : nullptr;
+}
+
 }  // namespace
 
 std::string written(PackageWriter& writer) {
@@ -47,9 +54,7 @@ const SigningKeys* test_signing_keys() {
 
 HeaderGroup header_group(const std::string& name, Version version, uint32_t build_time) {
   HeaderGroup group;
-  group.name = name;
-  group.version = version;
-  group.build_time = build_time;
+  std::tie(group.name, group.version, group.build_time) = std::tie(name, version, build_time);
   return group;
 }
 
@@ -65,9 +70,7 @@ TestPackage test_package(const std::string& name, Version version) {
 }
 
 std::string package_bytes(const TestPackage& package, uint32_t magic) {
-  const SigningKeys* keys = test_signing_keys();
-  const std::unique_ptr<KeySigner> signer =
-      keys && package.level != 0 ? std::make_unique<KeySigner>(*keys, package.level) : nullptr;
+  const std::unique_ptr<KeySigner> signer = signer_at(package.level);
   PackageWriter writer(magic);
   if (package.level != 1) writer.add_digest_selector();
   add_body(writer, package, signer.get());
@@ -88,9 +91,7 @@ std::string with_mended_length(std::string container) {
 
 std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackage>& members,
                          const std::vector<std::string>& listed, int level) {
-  const SigningKeys* keys = test_signing_keys();
-  const std::unique_ptr<KeySigner> signer =
-      keys && level != 0 ? std::make_unique<KeySigner>(*keys, level) : nullptr;
+  const std::unique_ptr<KeySigner> signer = signer_at(level);
   PackageWriter writer;
   if (level != 1) writer.add_digest_selector();
   HeaderGroup group = bundle;
