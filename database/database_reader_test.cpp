@@ -97,6 +97,7 @@ HeaderGroup bundle_group() {
 
 TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
   entry("plain", "version", "100 200\n");
+  entry("plain", "deps", "");
   entry("full", "version", "16909824  4294967295\n");
   entry("full", "deps", "system 1 4294967295\nlib\n5   9\n");
   entry("full", "provides", "dns 1 2 -3\n");
@@ -124,34 +125,32 @@ TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
 }
 
 TEST_F(DatabaseLoading, MarkersAndSchedules) {
-  for (const char* name :
-       {"auto", "user", "other", "empty", "both", "enabled", "my_pkg.2", "enable-me", "odd"}) {
-    entry(name, "version", "1 2\n");
-    entry(name, "files", "");
+  // The "disabled" and "enabled" markers and the schedule file (none when null), the record.
+  const struct {
+    const char *name, *disabled, *enabled, *key, *schedule, *loaded;
+  } rows[] = {
+      {"auto", "auto\n", nullptr, "auto", "uninstall extra words", " disabled action=uninstall"},
+      {"user", "user\n", nullptr, nullptr, nullptr, " disabled forced"},
+      {"other", "automatic\n", nullptr, nullptr, nullptr, " disabled forced"},
+      {"empty", "", nullptr, nullptr, nullptr, " disabled forced"},
+      {"both", "auto\n", "user\n", nullptr, nullptr, " disabled"},
+      {"enabled", nullptr, "", nullptr, nullptr, " forced"},
+      {"enabled-user", nullptr, "user\n", nullptr, nullptr, " forced"},
+      {"my_pkg.2", nullptr, nullptr, "mypkg2", "  disable\n", " action=disable forced"},
+      {"enable-me", nullptr, nullptr, "enable-me", "enable", " action=enable forced"},
+      {"odd", nullptr, nullptr, "odd", "reinstall", ""},
+  };
+  std::vector<std::string> expected;
+  for (const auto& row : rows) {
+    entry(row.name, "version", "1 2\n");
+    entry(row.name, "files", "");
+    if (row.disabled) entry(row.name, "disabled", row.disabled);
+    if (row.enabled) entry(row.name, "enabled", row.enabled);
+    if (row.schedule) write_file("/ram/pdb/" + std::string(row.key) + "/schedule", row.schedule);
+    expected.push_back(row.name + std::string(" v=1 t=2") + row.loaded);
   }
-  const char* const files[][3] = {{"auto", "disabled", "auto\n"},
-                                  {"user", "disabled", "user\n"},
-                                  {"other", "disabled", "automatic\n"},
-                                  {"empty", "disabled", ""},
-                                  {"both", "disabled", "auto\n"},
-                                  {"both", "enabled", "user\n"},
-                                  {"enabled", "enabled", ""}};
-  for (const auto& file : files) entry(file[0], file[1], file[2]);
-  write_file("/ram/pdb/mypkg2/schedule", "  disable\n");
-  write_file("/ram/pdb/enable-me/schedule", "enable");
-  write_file("/ram/pdb/odd/schedule", "reinstall");
-  write_file("/ram/pdb/auto/schedule", "uninstall extra words");
-  EXPECT_EQ(load_sorted(), (std::vector<std::string>{
-                               "auto v=1 t=2 disabled action=uninstall",
-                               "both v=1 t=2 disabled",
-                               "empty v=1 t=2 disabled forced",
-                               "enable-me v=1 t=2 action=enable forced",
-                               "enabled v=1 t=2 forced",
-                               "my_pkg.2 v=1 t=2 action=disable forced",
-                               "odd v=1 t=2",
-                               "other v=1 t=2 disabled forced",
-                               "user v=1 t=2 disabled forced",
-                           }));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(load_sorted(), expected);
   EXPECT_EQ(schedule_key("my_pkg.2"), "mypkg2");
   EXPECT_EQ(schedule_key("Wifi-Ext 5"), "Wifi-Ext5");
   EXPECT_EQ(schedule_key("\xc3\xa9t\xc3\xa9"), "t");

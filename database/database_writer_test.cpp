@@ -153,7 +153,8 @@ TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
     Package package("p");
     package.version = make_version(1, 0, KIND_FINAL, 0);
     Manifest manifest;
-    std::cout << write_database_record(package, manifest) << "\n";
+    const bool written = write_database_record(package, manifest);
+    std::cout << "written=" << written << "\n";
     for (const int cause : {EIO, EACCES}) {
       errno = cause;
       report_write_failure(package, "etc/x");
@@ -163,7 +164,7 @@ TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
   });
   EXPECT_EQ(run.out,
             "ERROR: installation of p-1.0 failed: could not create meta/version: Not a directory\n"
-            "0\n"
+            "written=0\n"
             "ERROR: installation of p-1.0 failed: disk error\n"
             "ERROR: installation of p-1.0 failed: could not create etc/x: Permission denied\n"
             "ERROR: installation of p-1.0 failed: broken package\n");

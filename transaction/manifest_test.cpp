@@ -83,8 +83,9 @@ TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
           struct stat info = {};
           const std::string temp = staged_source(manifest, path);
           ::stat(temp.c_str(), &info);
-          std::cout << (out ? "" : "failed ") << parent_dir(temp) << " " << std::oct
-                    << (info.st_mode & 07777) << std::dec << "\n";
+          std::cout << path.substr(path.rfind('/') + 1) << ": " << (out ? "" : "failed ")
+                    << parent_dir(temp) << " mode=" << std::oct << (info.st_mode & 07777)
+                    << std::dec << "\n";
         };
         dir_of("/flash/var/pdb/p/version", 32, 0);  // the staging area of the target's disk
         dir_of("/flash/var/pdb/p/files", 0, 0);     // no hint: RAM
@@ -102,8 +103,9 @@ TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
       options);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            "/flash/.staging 600\n/ram/.staging 600\n/ram/.staging 600\n/flash/.staging 755\n"
-            "/flash/.staging 600\nfailed . 0\n/.staging 600\n");
+            "version: /flash/.staging mode=600\nfiles: /ram/.staging mode=600\n"
+            "tight: /ram/.staging mode=600\ntool: /flash/.staging mode=755\n"
+            "file: /flash/.staging mode=600\nx: failed . mode=0\ndeps: /.staging mode=600\n");
 }
 
 TEST_F(ManifestTest, KeepDirectoryWithdrawsOnlyARemoval) {
