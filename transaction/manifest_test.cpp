@@ -30,7 +30,11 @@ std::string describe(const Manifest& manifest) {
 
 class ManifestTest : public RootFixture {};
 
-TEST_F(ManifestTest, ReplacingOrRemovingDeletesOnlyAStagedSource) {
+// Replacing or removing deletes only a staged source; keep_directory withdraws only a removal.
+TEST_F(ManifestTest, LaterOperationsReplaceEarlierOnes) {
+  make_dirs("/flash/var/pdb/p");
+  make_dirs("/flash/var/pdb/q");
+  write_file("/flash/var/pdb/file", "");
   write_file("/ram/download", "package");
   write_file("/flash/old", "old");
   write_file("/flash/replaced", "old");
@@ -55,14 +59,21 @@ TEST_F(ManifestTest, ReplacingOrRemovingDeletesOnlyAStagedSource) {
     // Only what exists is removed; a dropped staged file goes with its entry.
     std::cout << " download kept=" << is_present("/ram/download")
               << " dropped kept=" << is_present(dropped)
-              << " replaced kept=" << is_present(replaced) << "\n"
-              << describe(manifest);
+              << " replaced kept=" << is_present(replaced) << "\n";
+    manifest.remove_path("/flash/var/pdb/p/");
+    manifest.add_link("/flash/elsewhere", "/flash/var/pdb/q/");
+    for (const char* name : {"p/", "q/", "new/", "file"}) {
+      std::cout << name << "=" << manifest.keep_directory("/flash/var/pdb/" + std::string(name))
+                << " ";
+    }
+    std::cout << "\n" << describe(manifest);
     return 0;
   });
   EXPECT_EQ(run.out,
             "first kept=0 second holds /flash/x second kept=0 download kept=1 dropped kept=0 "
-            "replaced kept=0\n"
-            "/flash/old remove \n/flash/replaced remove \n/flash/x link /flash/elsewhere\n");
+            "replaced kept=0\np/=1 q/=0 new/=1 file=0 \n"
+            "/flash/old remove \n/flash/replaced remove \n/flash/var/pdb/q/ link /flash/elsewhere\n"
+            "/flash/x link /flash/elsewhere\n");
 }
 
 TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
@@ -106,24 +117,6 @@ TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
             "version: /flash/.staging mode=600\nfiles: /ram/.staging mode=600\n"
             "tight: /ram/.staging mode=600\ntool: /flash/.staging mode=755\n"
             "file: /flash/.staging mode=600\nx: failed . mode=0\ndeps: /.staging mode=600\n");
-}
-
-TEST_F(ManifestTest, KeepDirectoryWithdrawsOnlyARemoval) {
-  make_dirs("/flash/var/pdb/p");
-  make_dirs("/flash/var/pdb/q");
-  write_file("/flash/var/pdb/file", "");
-  const RunResult run = run_in_root([] {
-    Manifest manifest;
-    manifest.remove_path("/flash/var/pdb/p/");
-    manifest.add_link("/flash/elsewhere", "/flash/var/pdb/q/");
-    for (const char* name : {"p/", "q/", "new/", "file"}) {
-      std::cout << name << "=" << manifest.keep_directory("/flash/var/pdb/" + std::string(name))
-                << " ";
-    }
-    std::cout << "\n" << describe(manifest);
-    return 0;
-  });
-  EXPECT_EQ(run.out, "p/=1 q/=0 new/=1 file=0 \n/flash/var/pdb/q/ link /flash/elsewhere\n");
 }
 
 TEST_F(ManifestTest, SaveThenLoadKeepsStagedFilesTheTransactionsOwn) {
