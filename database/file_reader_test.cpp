@@ -10,6 +10,7 @@
 #include <cstring>
 #include <istream>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "testing/root_fixture.h"
@@ -49,7 +50,7 @@ TEST_F(FileReaderTest, ReadsAndSeeksFileAfterFile) {
   ASSERT_TRUE(reader.open(host_path("/small")));
   int first = 0, second = 0;
   EXPECT_TRUE(in >> first >> second);
-  EXPECT_EQ(first * 10 + second, 12);
+  EXPECT_EQ(std::make_pair(first, second), std::make_pair(1, 2));
   in.clear();
   ASSERT_TRUE(reader.open(host_path("/dir")));
   EXPECT_EQ(in.get(), EOF);

@@ -13,10 +13,10 @@
 #include <string>
 
 #include "testing/root_fixture.h"
+#include "testing/test_files.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
-#include "testing/test_files.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ TEST_F(BackgroundFlushTest, FlushesBehindTheWriterAndAFailureFailsTheStaging) {
     if (!plain.open("/tmp/plain")) return 1;
     std::ostream plain_out(&plain);
     write_mib(plain_out, 2 * STEP_MIB);
-    std::cout << "plain '" << disk.started << "' " << plain.close() << "\n";
+    std::cout << "plain '" << disk.started << "' closed=" << plain.close() << "\n";
 
     Manifest manifest;
     FileStream big = manifest.create_file("/flash/big", 1, 0);
@@ -108,23 +108,23 @@ TEST_F(BackgroundFlushTest, FlushesBehindTheWriterAndAFailureFailsTheStaging) {
     disk.started.clear();
     cancel(manifest);
     FileStream next = manifest.create_file("/flash/next", 1, 0);
-    std::cout << "cancel '" << disk.started << "' " << staged_files() << " next " << closed(next)
-              << "\n";
+    std::cout << "cancel '" << disk.started << "' staged=" << staged_files() << " next "
+              << closed(next) << "\n";
     // The kernel's own flush, where it has one, ends well on a sound disk.
     BackgroundFlush::replace_backend(nullptr);
     FileStream real = manifest.create_file("/flash/real", 1, 0);
     write_mib(real, 2 * STEP_MIB);
-    std::cout << "kernel " << BackgroundFlush::settle() << " " << closed(real) << "\n";
+    std::cout << "kernel settle=" << BackgroundFlush::settle() << " " << closed(real) << "\n";
     return 0;
   });
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out,
-            "plain '' 1\n"
+            "plain '' closed=1\n"
             "running 'F'\n"
             "after it 'FFF' big Input/output error, later Input/output error\n"
             "space 'w2F' more Input/output error\n"
-            "cancel 'w3' 1 next ok\n"
-            "kernel 0 ok\n");
+            "cancel 'w3' staged=1 next ok\n"
+            "kernel settle=0 ok\n");
 }
 
 // The kernel's own: a flush of a pipe fails (a flush that did nothing would not), a wait
@@ -160,14 +160,14 @@ TEST_F(BackgroundFlushTest, TheKernelsFlushWaitsWrapsAndKeepsToItsProcess) {
     }
     int status = -1;
     ::waitpid(child, &status, 0);
-    std::cout << "child " << status << " parent " << closed(parent) << " "
-              << BackgroundFlush::settle() << "\n";
+    std::cout << "child status=" << status << " parent " << closed(parent)
+              << " settle=" << BackgroundFlush::settle() << "\n";
     cancel(manifest);
     return 0;
   });
   if (run.out == "no io_uring\n") GTEST_SKIP() << "the kernel offers no io_uring here";
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "0E0E0E0E0E\nchild 0 parent ok 0\n");
+  EXPECT_EQ(run.out, "0E0E0E0E0E\nchild status=0 parent ok settle=0\n");
 }
 
 }  // namespace

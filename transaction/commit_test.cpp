@@ -7,15 +7,13 @@
 #include <iostream>
 
 #include "testing/root_fixture.h"
+#include "testing/test_files.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
-#include "testing/test_files.h"
 
 namespace {
 
-class CommitTest : public RootFixture {
- protected:
-};
+using CommitTest = RootFixture;
 
 TEST_F(CommitTest, EveryOperationIsCarriedOutInTwoPassesWhateverFailed) {
   write_file("/flash/var/pdb/p/version", "1 1\n");
@@ -45,7 +43,8 @@ TEST_F(CommitTest, EveryOperationIsCarriedOutInTwoPassesWhateverFailed) {
     const CommitResult result = commit(manifest, false);
     EXPECT_EQ(result.error, ENOTDIR);  // the first failure, once everything was tried
     EXPECT_TRUE(result.changed);
-    std::cout << manifest.operations().size() << " " << dir_entries("/flash/var/pdb/p") << " ";
+    std::cout << "operations=" << manifest.operations().size()
+              << " entry=" << dir_entries("/flash/var/pdb/p");
     // The database entry waits for a commit in which every file reached its place.
     Manifest record;
     record.remove_path("/flash/var/pdb/p/");
@@ -53,7 +52,7 @@ TEST_F(CommitTest, EveryOperationIsCarriedOutInTwoPassesWhateverFailed) {
     EXPECT_EQ(commit(record, false).error, 0);
     return 0;
   });
-  EXPECT_EQ(run.out, "11 files,version ");  // the operations stay
+  EXPECT_EQ(run.out, "operations=11 entry=files,version");  // the operations stay
   EXPECT_EQ(run.err, "symlink: Not a directory\nrename: No such file or directory\n");
   // A removed directory loses only its plain entries, and can be refilled.
   EXPECT_EQ(dir_entries(host_path("/flash/d")), ".hidden,sub");
@@ -74,12 +73,14 @@ TEST_F(CommitTest, AStagedFileThatCannotReachItsPlaceStaysUntilTheNextRunClearsI
     Manifest manifest;
     manifest.create_file("/flash/etc/x", 10, 0) << "new";
     EXPECT_EQ(commit(manifest, false).error, EISDIR);
-    std::cout << dir_entries("/flash/etc") << " " << dir_entries("/.staging").size() << " ";
+    const std::string staged = dir_entries("/.staging");
+    std::cout << "etc=" << dir_entries("/flash/etc") << " staged=" << staged.substr(0, 3)
+              << staged.size();
     clear_staging(manifest.staging(), {});
-    std::cout << dir_entries("/.staging");
+    std::cout << " after clearing=" << dir_entries("/.staging");
     return 0;
   });
-  EXPECT_EQ(run.out, "x 9 ");
+  EXPECT_EQ(run.out, "etc=x staged=tmp9 after clearing=");
   EXPECT_EQ(run.err, "rename: Is a directory\n");
 }
 
@@ -102,14 +103,18 @@ TEST_F(CommitTest, ACrossDeviceCopyReplacesWholeOrLeavesTheOldFile) {
         manifest.add_move("/ram/deep", "/flash/new/deep");  // into a directory made first
         EXPECT_EQ(commit(manifest, false).error, ENOSPC);
         struct stat info;
-        std::cout << file_text("/flash/keep") << " " << file_text("/flash/target") << " "
-                  << (::lstat("/flash/link", &info) == 0 && S_ISREG(info.st_mode)) << " "
-                  << file_text("/flash/link") << " " << file_text("/flash/new/deep") << " "
-                  << dir_entries("/flash") << "\n";
+        std::cout << "keep=" << file_text("/flash/keep") << " target=" << file_text("/flash/target")
+                  << " link-is-file="
+                  << (::lstat("/flash/link", &info) == 0 && S_ISREG(info.st_mode))
+                  << " link=" << file_text("/flash/link")
+                  << " deep=" << file_text("/flash/new/deep") << " flash=" << dir_entries("/flash")
+                  << "\n";
         return 0;
       },
       options);
-  EXPECT_EQ(run.out, "old target 1 small deep .staging,filler,keep,link,new,target\n");
+  EXPECT_EQ(run.out,
+            "keep=old target=target link-is-file=1 link=small deep=deep"
+            " flash=.staging,filler,keep,link,new,target\n");
   EXPECT_EQ(run.err, "");
 }
 

@@ -13,8 +13,8 @@
 #include <iostream>
 
 #include "testing/root_fixture.h"
-#include "transaction/file_ops.h"
 #include "testing/test_files.h"
+#include "transaction/file_ops.h"
 
 namespace {
 
@@ -30,7 +30,11 @@ std::string describe(const Manifest& manifest) {
 
 class ManifestTest : public RootFixture {};
 
-TEST_F(ManifestTest, ReplacingOrRemovingDeletesOnlyAStagedSource) {
+// Replacing or removing deletes only a staged source; keep_directory withdraws only a removal.
+TEST_F(ManifestTest, LaterOperationsReplaceEarlierOnes) {
+  make_dirs("/flash/var/pdb/p");
+  make_dirs("/flash/var/pdb/q");
+  write_file("/flash/var/pdb/file", "");
   write_file("/ram/download", "package");
   write_file("/flash/old", "old");
   write_file("/flash/replaced", "old");
@@ -55,14 +59,21 @@ TEST_F(ManifestTest, ReplacingOrRemovingDeletesOnlyAStagedSource) {
     // Only what exists is removed; a dropped staged file goes with its entry.
     std::cout << " download kept=" << is_present("/ram/download")
               << " dropped kept=" << is_present(dropped)
-              << " replaced kept=" << is_present(replaced) << "\n"
-              << describe(manifest);
+              << " replaced kept=" << is_present(replaced) << "\n";
+    manifest.remove_path("/flash/var/pdb/p/");
+    manifest.add_link("/flash/elsewhere", "/flash/var/pdb/q/");
+    for (const char* name : {"p/", "q/", "new/", "file"}) {
+      std::cout << name << "=" << manifest.keep_directory("/flash/var/pdb/" + std::string(name))
+                << " ";
+    }
+    std::cout << "\n" << describe(manifest);
     return 0;
   });
   EXPECT_EQ(run.out,
             "first kept=0 second holds /flash/x second kept=0 download kept=1 dropped kept=0 "
-            "replaced kept=0\n"
-            "/flash/old remove \n/flash/replaced remove \n/flash/x link /flash/elsewhere\n");
+            "replaced kept=0\np/=1 q/=0 new/=1 file=0 \n"
+            "/flash/old remove \n/flash/replaced remove \n/flash/var/pdb/q/ link /flash/elsewhere\n"
+            "/flash/x link /flash/elsewhere\n");
 }
 
 TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
@@ -83,8 +94,9 @@ TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
           struct stat info = {};
           const std::string temp = staged_source(manifest, path);
           ::stat(temp.c_str(), &info);
-          std::cout << (out ? "" : "failed ") << parent_dir(temp) << " " << std::oct
-                    << (info.st_mode & 07777) << std::dec << "\n";
+          std::cout << path.substr(path.rfind('/') + 1) << ": " << (out ? "" : "failed ")
+                    << parent_dir(temp) << " mode=" << std::oct << (info.st_mode & 07777)
+                    << std::dec << "\n";
         };
         dir_of("/flash/var/pdb/p/version", 32, 0);  // the staging area of the target's disk
         dir_of("/flash/var/pdb/p/files", 0, 0);     // no hint: RAM
@@ -102,26 +114,9 @@ TEST_F(ManifestTest, CreateFilePlacesTemporaryFilesByHintAndRoom) {
       options);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
-            "/flash/.staging 600\n/ram/.staging 600\n/ram/.staging 600\n/flash/.staging 755\n"
-            "/flash/.staging 600\nfailed . 0\n/.staging 600\n");
-}
-
-TEST_F(ManifestTest, KeepDirectoryWithdrawsOnlyARemoval) {
-  make_dirs("/flash/var/pdb/p");
-  make_dirs("/flash/var/pdb/q");
-  write_file("/flash/var/pdb/file", "");
-  const RunResult run = run_in_root([] {
-    Manifest manifest;
-    manifest.remove_path("/flash/var/pdb/p/");
-    manifest.add_link("/flash/elsewhere", "/flash/var/pdb/q/");
-    std::cout << manifest.keep_directory("/flash/var/pdb/p/")
-              << manifest.keep_directory("/flash/var/pdb/q/")
-              << manifest.keep_directory("/flash/var/pdb/new/")
-              << manifest.keep_directory("/flash/var/pdb/file") << "\n"
-              << describe(manifest);
-    return 0;
-  });
-  EXPECT_EQ(run.out, "1010\n/flash/var/pdb/q/ link /flash/elsewhere\n");
+            "version: /flash/.staging mode=600\nfiles: /ram/.staging mode=600\n"
+            "tight: /ram/.staging mode=600\ntool: /flash/.staging mode=755\n"
+            "file: /flash/.staging mode=600\nx: failed . mode=0\ndeps: /.staging mode=600\n");
 }
 
 TEST_F(ManifestTest, SaveThenLoadKeepsStagedFilesTheTransactionsOwn) {
@@ -134,13 +129,14 @@ TEST_F(ManifestTest, SaveThenLoadKeepsStagedFilesTheTransactionsOwn) {
     manifest.remove_path("/flash/gone");
     Manifest loaded;
     std::cout << staged_source(manifest, "/flash/a") << "\n"
-              << manifest.save("/ram/MANIFEST") << loaded.load("/ram/MANIFEST") << "\n"
+              << "saved=" << manifest.save("/ram/MANIFEST")
+              << " loaded=" << loaded.load("/ram/MANIFEST") << "\n"
               << file_text("/ram/MANIFEST") << describe(loaded);
     return 0;
   });
   const std::string temp = run.out.substr(0, run.out.find('\n'));
   EXPECT_EQ(temp.rfind("/.staging/tmp", 0), 0u) << temp;
-  EXPECT_EQ(run.out, temp + "\n11\nM /flash/a " + temp +
+  EXPECT_EQ(run.out, temp + "\nsaved=1 loaded=1\nM /flash/a " + temp +
                          "\nM /flash/bootimage /flash/var/pdb/image\n"
                          "U /flash/gone\nL /flash/link /target with spaces\n"
                          "/flash/a staged " +
@@ -206,18 +202,19 @@ TEST_F(ManifestTest, SaveIsWholeOrNothingOnAFullDisk) {
         for (int i = 0; i < 300; ++i) manifest.add_move("/src", "/flash/f" + std::to_string(i));
         errno = 0;
         const bool saved = manifest.save("/ram/MANIFEST");
-        std::cout << saved << " " << std::strerror(errno) << " " << dir_entries("/ram") << " "
-                  << file_text("/ram/MANIFEST");
+        std::cout << "saved=" << saved << " (" << std::strerror(errno)
+                  << ") ram=" << dir_entries("/ram") << " kept=" << file_text("/ram/MANIFEST");
         ::unlink("/ram/filler");
-        std::cout << manifest.save("/ram/MANIFEST") << " " << dir_entries("/ram") << " ";
+        std::cout << "saved=" << manifest.save("/ram/MANIFEST") << " ram=" << dir_entries("/ram");
         Manifest loaded;
-        std::cout << loaded.load("/ram/MANIFEST") << loaded.operations().size() << "\n";
+        std::cout << " loaded=" << loaded.load("/ram/MANIFEST")
+                  << " operations=" << loaded.operations().size() << "\n";
         return 0;
       },
       options);
   EXPECT_EQ(run.out,
-            "0 No space left on device .staging,MANIFEST,filler U /flash/earlier\n"
-            "1 .staging,MANIFEST 1301\n");
+            "saved=0 (No space left on device) ram=.staging,MANIFEST,filler kept=U /flash/earlier\n"
+            "saved=1 ram=.staging,MANIFEST loaded=1 operations=301\n");
 }
 
 TEST_F(ManifestTest, OverlongPathsAreRefusedWhereTheyEnter) {
@@ -225,16 +222,18 @@ TEST_F(ManifestTest, OverlongPathsAreRefusedWhereTheyEnter) {
   write_file("/ram/MANIFEST", "U /flash/a\nU " + huge + "\nU /flash/b\n");
   const RunResult run = run_in_root([&huge] {
     Manifest manifest;
-    std::cout << manifest.load("/ram/MANIFEST") << manifest.operations().size();
+    std::cout << "loaded=" << manifest.load("/ram/MANIFEST")
+              << " operations=" << manifest.operations().size();
     manifest.add_move("/src", huge);
     manifest.add_move(huge, "/flash/c");
     manifest.add_link(huge, "/flash/d");
     errno = 0;
     FileStream out = manifest.create_file(huge, 10, 0);
-    std::cout << out.is_open() << (errno == ENAMETOOLONG) << manifest.operations().size() << "\n";
+    std::cout << " open=" << out.is_open() << " too-long=" << (errno == ENAMETOOLONG)
+              << " operations=" << manifest.operations().size() << "\n";
     return 0;
   });
-  EXPECT_EQ(run.out, "01011\n");
+  EXPECT_EQ(run.out, "loaded=0 operations=1 open=0 too-long=1 operations=1\n");
 }
 
 }  // namespace
