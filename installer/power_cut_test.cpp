@@ -8,38 +8,33 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <iterator>
-#include <map>
-#include <regex>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
-#include "testing/whole_run.h"
-#include "package/package.h"
 #include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const Version V1 = make_version(1, 0, KIND_FINAL, 0);
 const Version V2 = make_version(2, 0, KIND_FINAL, 0);
 const std::string DOWNLOAD = "/rw/pckg/.download/";
+
+// A package whose files at V1 and at V2 differ as `v1` and `v2`.
+std::string versions(TestPackage p, Version version, std::vector<ArchiveEntry> v1,
+                     std::vector<ArchiveEntry> v2) {
+  p.files = version == V1 ? std::move(v1) : std::move(v2);
+  return package_bytes(p);
+}
 
 // An image part kept as /flash/var/pdb/app/image. v2 replaces a file, adds one in a new
 // directory, and drops one.
 std::string app(Version version) {
   TestPackage p = test_package("app", version);
   p.image = "app image " + version_text(version);
-  p.files =
-      version == V1
-          ? std::vector<ArchiveEntry>{file_entry("etc/a", "a1"), file_entry("etc/b", "b1")}
-          : std::vector<ArchiveEntry>{file_entry("etc/a", "a2"), file_entry("lib/x/d", "d2", 0755)};
-  return package_bytes(p);
+  return versions(p, version, {file_entry("etc/a", "a1"), file_entry("etc/b", "b1")},
+                  {file_entry("etc/a", "a2"), file_entry("lib/x/d", "d2", 0755)});
 }
 
 // The system image, kept as /flash/bootimage and linked from its database entry.
@@ -47,11 +42,8 @@ std::string system_package(Version version) {
   TestPackage p = test_package("system", version);
   p.image = "kernel " + version_text(version);
   p.group.header_flags = HEADER_BOOT_IMAGE;
-  p.files =
-      version == V1
-          ? std::vector<ArchiveEntry>{file_entry("boot/k", "k1"), file_entry("boot/old", "o1")}
-          : std::vector<ArchiveEntry>{file_entry("boot/k", "k2"), file_entry("lib/mod/m", "m2")};
-  return package_bytes(p);
+  return versions(p, version, {file_entry("boot/k", "k1"), file_entry("boot/old", "o1")},
+                  {file_entry("boot/k", "k2"), file_entry("lib/mod/m", "m2")});
 }
 
 // Made for no current system: --cleanup removes it.
@@ -66,12 +58,9 @@ std::string old_package(Version version) {
 // without a size hint, which puts it in RAM; its new mode shows a copy into place cut
 // halfway.
 std::string plain(Version version) {
-  TestPackage p = test_package("plain", version);
-  p.files = version == V1
-                ? std::vector<ArchiveEntry>{file_entry("etc/p", "p1"), file_entry("etc/q", "q1")}
-                : std::vector<ArchiveEntry>{file_entry("etc/p", "", 0755),
-                                            file_entry("lib/p/n", "n2", 0755)};
-  return package_bytes(p);
+  return versions(test_package("plain", version), version,
+                  {file_entry("etc/p", "p1"), file_entry("etc/q", "q1")},
+                  {file_entry("etc/p", "", 0755), file_entry("lib/p/n", "n2", 0755)});
 }
 
 std::string bundle(Version version) { return changing_bundle(version, V1); }
@@ -139,17 +128,8 @@ const Scenario SCENARIOS[] = {
 
 using Lines = std::map<std::string, std::string>;
 
-const std::regex STAGED("(/\\.staging/.+|/tmp[A-Za-z0-9]{6})$");
-const std::regex STAGING("(/\\.staging(/.+)?|/tmp[A-Za-z0-9]{6})$");  // and its directory
-
-// Staged files left behind: anything in a ".staging" directory, or named like a staged file.
-std::vector<std::string> staged_files(const Lines& entries) {
-  std::vector<std::string> found;
-  for (const auto& entry : entries) {
-    if (std::regex_search(entry.first, STAGED)) found.push_back(entry.first);
-  }
-  return found;
-}
+// Staged files and their directory, which a cut may leave for the next run to delete.
+const std::regex STAGING("(/\\.staging(/.+)?|/tmp[A-Za-z0-9]{6})$");
 
 // Package name -> its line of the table.
 Lines table(const std::string& text) {
@@ -185,6 +165,14 @@ std::string neither_old_nor_new(const Lines& now, const Lines& before, const Lin
   return text;
 }
 
+// On a disk root, what the next run starts from must be on the disk.
+void flush(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::syncfs(fd), 0);
+  ::close(fd);
+}
+
 class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tuple<int, bool>> {
  protected:
   void SetUp() override {
@@ -197,29 +185,11 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
   // Every entry, files whole, without the post log, whose messages differ; and without
   // "/ram" when asked (memory on a router, which a power cut empties).
   Lines entries(bool ram = true) const {
-    Lines lines = tree_entries("/", true);
-    lines.erase("/flash/postlog");
+    Lines lines = files_but_postlog();
     for (auto it = lines.begin(); !ram && it != lines.end();) {
       it = it->first.rfind("/ram", 0) == 0 ? lines.erase(it) : std::next(it);
     }
     return lines;
-  }
-
-  // On a disk root, what the next run starts from must be on the disk.
-  void flush() {
-    const int fd = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::syncfs(fd), 0);
-    ::close(fd);
-  }
-
-  void restore(const std::string& from) {
-    for (const auto& entry : fs::directory_iterator(root())) fs::remove_all(entry.path());
-    for (const auto& entry : fs::directory_iterator(from)) {
-      fs::copy(entry.path(), fs::path(root()) / entry.path().filename(),
-               fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    }
-    flush();
   }
 
   ChildOptions options(const Scenario& scenario) const {
@@ -266,8 +236,8 @@ TEST_P(PowerCut, EveryStepLeavesFilesOldOrNewAndARerunFinishes) {
   prepare(scenario);
   if (HasFatalFailure()) return;
   const std::string saved = root() + ".saved";
-  fs::copy(root(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  flush();
+  save_root(saved);
+  flush(root());
   const auto before = entries(ram);
   const auto table_before = table(run_installer({"-q", "--show"}).out);
 
@@ -300,7 +270,8 @@ TEST_P(PowerCut, EveryStepLeavesFilesOldOrNewAndARerunFinishes) {
   int steps = 0;
   for (int step = 1;; ++step) {
     SCOPED_TRACE("cut at step " + std::to_string(step));
-    restore(saved);
+    restore_root(saved);
+    flush(root());
     ChildOptions cut = options(scenario);
     cut.kill_at_step = step;
     if (!run_installer(scenario.args, cut).killed) break;
@@ -341,9 +312,7 @@ TEST_F(DiskRoot, APowerCutLosesWhatWasNotFlushedAndChildrenSeeTheDisk) {
   });
   EXPECT_EQ(child.status, 0);
   write_file("/flash/kept", "k");
-  const int fd = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_EQ(::syncfs(fd), 0);
-  ::close(fd);
+  flush(root());
   // The kernel may write a file back on its own before the cut (a busy machine does): one
   // of a few must be lost.
   bool lost = false;

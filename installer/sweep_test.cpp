@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,9 +19,9 @@
 #include "database/database_reader.h"
 #include "format/part_types.h"
 #include "installer/run_modes.h"
-#include "testing/whole_run.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
 
@@ -182,13 +183,16 @@ TEST_P(DamageSweep, CutAtEveryByteOrWithABitFlippedInEveryByte) {
       flipped[at] = char(flipped[at] ^ (1 << (at % 8)));
       check(flipped, "flipped at " + std::to_string(at), at >= 8 && at < offer.signed_from);
     }
-    std::cerr << refused_count << " " << installed_count;
+    std::cerr << "refused=" << refused_count << " installed=" << installed_count;
     return 0;
   });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   int refused = 0, installed = 0;
-  std::istringstream(run.err.substr(run.err.rfind('\n') + 1)) >> refused >> installed;
+  ASSERT_EQ(std::sscanf(run.err.substr(run.err.rfind('\n') + 1).c_str(), "refused=%d installed=%d",
+                        &refused, &installed),
+            2)
+      << run.err;
   // Most damage is refused; the bytes no check reads may change without harm.
   EXPECT_GT(refused, int(offer.bytes.size()));
   EXPECT_GT(installed, 0);
