@@ -66,25 +66,23 @@ std::string plain(Version version) {
 std::string bundle(Version version) { return changing_bundle(version, V1); }
 std::string routeros(Version version) { return boot_image_bundle(version); }
 
-// A package file, made once the test knows it can sign.
+// A package file at V1, made once the test knows it can sign.
 struct Offer {
   const char* file;
   std::string (*bytes)(Version);
-  Version version;
 };
 
 enum Flags : unsigned {
-  BOOTIMAGE = 1,        // env bootimage=1
-  STDIN = 2,            // the offer comes on standard input
-  SAVED = 4,            // an "--safe" run stages the offer first
-  RAM_FILE_SYSTEM = 8,  // "/ram" on a tmpfs of its own, emptied by every cut as on a router
+  UPGRADE = 1,           // the first package installed is then offered at V2
+  BOOTIMAGE = 2,         // env bootimage=1
+  STDIN = 4,             // the offer comes on standard input
+  SAVED = 8,             // an "--safe" run stages the offer first
+  RAM_FILE_SYSTEM = 16,  // "/ram" on a tmpfs of its own, emptied by every cut as on a router
 };
 
 struct Scenario {
   const char* name;
-  // What the start state installs first, and what it then offers (into the download
-  // folder, or standard input).
-  std::vector<Offer> installed, offered;
+  std::vector<Offer> installed;   // what the start state installs first
   std::vector<std::string> args;  // the run that is cut; run again to finish
   unsigned flags = 0;
   // Written once the installed packages are in, as other programs do: path, contents.
@@ -92,38 +90,22 @@ struct Scenario {
 };
 
 const Scenario SCENARIOS[] = {
-    {"upgrade", {{"app.vmp", app, V1}}, {{"app.vmp", app, V2}}, {"-q"}},
-    {"boot_image",
-     {{"system.vmp", system_package, V1}},
-     {{"system.vmp", system_package, V2}},
-     {"-q"},
-     BOOTIMAGE},
-    {"stream", {{"app.vmp", app, V1}}, {{"-", app, V2}}, {"-q", "-"}, STDIN},
-    {"cleanup",
-     {{"system.vmp", system_package, V1}, {"old.vmp", old_package, V1}},
-     {},
-     {"-q", "--cleanup"}},
-    {"commit", {{"app.vmp", app, V1}}, {{"app.vmp", app, V2}}, {"--commit"}, SAVED},
-    {"bundle", {{"m.vmp", bundle, V1}}, {{"m.vmp", bundle, V2}}, {"-q"}},
-    {"bundle_stream", {{"m.vmp", bundle, V1}}, {{"-", bundle, V2}}, {"-q", "-"}, STDIN},
-    {"boot_image_bundle",
-     {{"routeros.vmp", routeros, V1}},
-     {{"routeros.vmp", routeros, V2}},
-     {"-q"},
-     BOOTIMAGE},
-    {"without_image", {{"plain.vmp", plain, V1}}, {{"plain.vmp", plain, V2}}, {"-q"}},
+    {"upgrade", {{"app.vmp", app}}, {"-q"}, UPGRADE},
+    {"boot_image", {{"system.vmp", system_package}}, {"-q"}, UPGRADE | BOOTIMAGE},
+    {"stream", {{"app.vmp", app}}, {"-q", "-"}, UPGRADE | STDIN},
+    {"cleanup", {{"system.vmp", system_package}, {"old.vmp", old_package}}, {"-q", "--cleanup"}},
+    {"commit", {{"app.vmp", app}}, {"--commit"}, UPGRADE | SAVED},
+    {"bundle", {{"m.vmp", bundle}}, {"-q"}, UPGRADE},
+    {"bundle_stream", {{"m.vmp", bundle}}, {"-q", "-"}, UPGRADE | STDIN},
+    {"boot_image_bundle", {{"routeros.vmp", routeros}}, {"-q"}, UPGRADE | BOOTIMAGE},
+    {"without_image", {{"plain.vmp", plain}}, {"-q"}, UPGRADE},
     // Not the only package: a plan that leaves nothing active is refused.
     {"scheduled_uninstall",
-     {{"m.vmp", bundle, V1}, {"app.vmp", app, V1}},
-     {},
+     {{"m.vmp", bundle}, {"app.vmp", app}},
      {"-q"},
      0,
      {{"/ram/pdb/m/schedule", "uninstall\n"}}},
-    {"ram_elsewhere",
-     {{"plain.vmp", plain, V1}},
-     {{"plain.vmp", plain, V2}},
-     {"-q"},
-     RAM_FILE_SYSTEM},
+    {"ram_elsewhere", {{"plain.vmp", plain}}, {"-q"}, UPGRADE | RAM_FILE_SYSTEM},
 };
 
 using Lines = std::map<std::string, std::string>;
@@ -203,17 +185,18 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
   void prepare(const Scenario& scenario) {
     make_dirs("/flash/var/pdb");
     for (const Offer& offer : scenario.installed) {
-      write_file(DOWNLOAD + offer.file, offer.bytes(offer.version));
+      write_file(DOWNLOAD + offer.file, offer.bytes(V1));
     }
     ChildOptions first = options(scenario);
     first.stdin_data.clear();
     ASSERT_EQ(run_installer({"-q"}, first).status, 0);
     for (const auto& [path, contents] : scenario.written) write_file(path, contents);
-    for (const Offer& offer : scenario.offered) {
+    if (scenario.flags & UPGRADE) {
+      const Offer& offer = scenario.installed.front();
       if (scenario.flags & STDIN) {
-        stdin_bytes_ = offer.bytes(offer.version);
+        stdin_bytes_ = offer.bytes(V2);
       } else {
-        write_file(DOWNLOAD + offer.file, offer.bytes(offer.version));
+        write_file(DOWNLOAD + offer.file, offer.bytes(V2));
       }
     }
     if (scenario.flags & SAVED) {

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -183,19 +182,13 @@ TEST_P(DamageSweep, CutAtEveryByteOrWithABitFlippedInEveryByte) {
       flipped[at] = char(flipped[at] ^ (1 << (at % 8)));
       check(flipped, "flipped at " + std::to_string(at), at >= 8 && at < offer.signed_from);
     }
-    std::cerr << "refused=" << refused_count << " installed=" << installed_count;
+    // Most damage is refused; the bytes no check reads may change without harm.
+    if (refused_count <= int(offer.bytes.size())) std::cout << "refused " << refused_count << "\n";
+    if (installed_count == 0) std::cout << "installed none\n";
     return 0;
   });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
-  int refused = 0, installed = 0;
-  ASSERT_EQ(std::sscanf(run.err.substr(run.err.rfind('\n') + 1).c_str(), "refused=%d installed=%d",
-                        &refused, &installed),
-            2)
-      << run.err;
-  // Most damage is refused; the bytes no check reads may change without harm.
-  EXPECT_GT(refused, int(offer.bytes.size()));
-  EXPECT_GT(installed, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(OfferAndMode, DamageSweep,
