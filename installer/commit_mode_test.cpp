@@ -3,18 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <iostream>
 #include <regex>
 
-#include "testing/whole_run.h"
 #include "testing/test_files.h"
+#include "testing/whole_run.h"
 
 namespace {
 
-class CommitMode : public WholeRun {
- protected:
-};
+using CommitMode = WholeRun;
 
 TEST_F(CommitMode, CancelModeDropsAndCommitModeCarriesOutAStoredTransaction) {
   write_file("/flash/old/a", "a");
@@ -79,9 +76,7 @@ TEST_F(CommitMode, CommitModeCopiesAcrossFileSystemsWithTheSpinner) {
         put_file("/ram/MANIFEST",
                  "M /flash/big /ram/tmpBig\nM /flash/bin/tool /ram/tmpTool\n"
                  "M /flash/dir /ram/tmpDir\n");
-        char name[] = "installer", mode[] = "--commit";
-        char* argv[] = {name, mode, nullptr};
-        const int status = ::run_installer(2, argv);
+        const int status = enter_installer({"--commit"});
         // The sources stay in RAM after a copy.
         return file_text("/ram/tmpBig") == contents && is_present("/ram/tmpDir") ? status : 2;
       },

@@ -7,15 +7,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
-#include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "installer/entry.h"
-#include "testing/whole_run.h"
 #include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
 
@@ -68,41 +63,11 @@ const Upgrade UPGRADES[] = {
      {"/flash/bootimage", "/flash/var/pdb/routeros/image", "/flash/etc/net"}},
 };
 
-// Staged files left behind: anything in a ".staging" directory, or named like a staged file.
-bool staged_file_left(const std::map<std::string, std::string>& entries) {
-  static const std::regex staged("(/\\.staging/.+|/tmp[A-Za-z0-9]{6})$");
-  for (const auto& entry : entries) {
-    if (std::regex_search(entry.first, staged)) return true;
-  }
-  return false;
-}
-
 class FaultInjection : public WholeRun {
  protected:
   void SetUp() override {
     WholeRun::SetUp();
-    if (IsSkipped()) return;
-    SKIP_WITHOUT_SIGNING_KEYS();
-  }
-
-  // v1 installed, v2 in the download folder.
-  void offer_upgrade(int extra_files = 0) {
-    make_dirs("/flash/var/pdb");
-    write_file(DOWNLOAD, package_bytes(app(V1)));
-    ASSERT_EQ(run_installer({"-q"}).status, 0);
-    write_file(DOWNLOAD, package_bytes(app(V2, extra_files)));
-  }
-
-  // Every entry, files whole, without the post log, whose messages differ.
-  std::map<std::string, std::string> state() const {
-    auto lines = tree_entries("/", true);
-    lines.erase("/flash/postlog");
-    return lines;
-  }
-
-  void restore(const std::string& from) {
-    fs::remove_all(root());
-    fs::copy(from, root(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
   }
 };
 
@@ -125,22 +90,21 @@ TEST_F(FaultInjection, AFailingCallNeverLosesThePackageAndARerunFinishes) {
         ASSERT_EQ(run_installer({"-q", "--safe"}, options).status, 0);
       }
       const std::string saved = root() + ".saved";
-      fs::remove_all(saved);
-      fs::copy(root(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      save_root(saved);
       ASSERT_EQ(run_installer(args, options).status, 0);
-      const auto done = state();
+      const auto done = files_but_postlog();
       ASSERT_EQ(read_file(upgrade.installed[0]), upgrade.bytes(V2));
 
       for (const char* call : {"syncfs", "fsync", "rename", "unlink", "fchmod"}) {
         for (int nth = 1; nth <= 40; ++nth) {
           SCOPED_TRACE(std::string(upgrade.download) + (safe ? " --commit" : " upgrade") + ": " +
                        call + " #" + std::to_string(nth) + " fails");
-          restore(saved);
+          restore_root(saved);
           ChildOptions faulty = options;
           faulty.fault = InjectedFault{call, nth, EIO};
           const RunResult run = run_installer(args, faulty);
           if (!run.injected) break;
-          const auto now = state();
+          const auto now = files_but_postlog();
           const std::string left = tree_differences(done, now);  // "-" not done yet
           if (run.status == 0) {
             EXPECT_TRUE(left.empty()) << "reported success:\n" << left;
@@ -155,12 +119,12 @@ TEST_F(FaultInjection, AFailingCallNeverLosesThePackageAndARerunFinishes) {
           EXPECT_TRUE(exists(upgrade.download) || installed) << left;
           const RunResult rerun = run_installer(args, options);
           EXPECT_EQ(rerun.status, 0) << rerun.out << rerun.err;
-          const auto finished = state();
+          const auto finished = files_but_postlog();
           const std::string unfinished = tree_differences(done, finished);
           EXPECT_TRUE(unfinished.empty()) << "the faulted run (status " << run.status << ") left:\n"
                                           << left << "the rerun left:\n"
                                           << unfinished;
-          EXPECT_FALSE(staged_file_left(finished)) << tree("/");
+          EXPECT_EQ(staged_files(finished), std::vector<std::string>()) << tree("/");
         }
       }
     }
@@ -170,7 +134,10 @@ TEST_F(FaultInjection, AFailingCallNeverLosesThePackageAndARerunFinishes) {
 // The space check counts the inodes that the commit needs beyond what staging took.
 TEST_F(FaultInjection, AFlashWithTooFewInodesRefusesTheUpgradeUntouched) {
   require_mounts();
-  offer_upgrade(16);  // 19 new directories
+  make_dirs("/flash/var/pdb");
+  write_file(DOWNLOAD, package_bytes(app(V1)));
+  ASSERT_EQ(run_installer({"-q"}).status, 0);
+  write_file(DOWNLOAD, package_bytes(app(V2, 16)));  // 19 new directories
   fs::rename(host_path("/flash"), host_path("/rw/seed"));
   make_dirs("/flash");
   // The installer on a tmpfs flash that starts as v1 left it; prints the inodes it then
@@ -194,9 +161,8 @@ TEST_F(FaultInjection, AFlashWithTooFewInodesRefusesTheUpgradeUntouched) {
             return lines;
           };
           const auto before = listing();
-          std::string name = "installer", option = mode ? mode : "";
-          char* argv[] = {name.data(), mode ? option.data() : nullptr, nullptr};
-          const int status = ::run_installer(mode ? 2 : 1, argv);
+          const int status =
+              enter_installer(mode ? std::vector<std::string>{mode} : std::vector<std::string>{});
           struct statfs info;
           ::statfs("/flash", &info);
           std::cout << "\ninodes=" << info.f_files - info.f_ffree

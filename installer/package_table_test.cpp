@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "authoring/package_writer.h"
-#include "testing/whole_run.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
 
@@ -72,9 +72,7 @@ using ShowMode = WholeRun;
 TEST_F(ShowMode, ShowModePrintsTheLoadedTable) {
   PackageWriter image;
   image.add_header_group(header_group("x", 0x01026600, 0));
-  std::ostringstream bytes;
-  ASSERT_TRUE(image.write(bytes));
-  write_file("/flash/var/pdb/x/image", bytes.str());
+  write_file("/flash/var/pdb/x/image", written(image));
   const RunResult run = run_installer({"-q", "--show"});
   EXPECT_EQ(run.status, 0);
   const std::string row = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);

@@ -8,38 +8,33 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <iterator>
-#include <map>
-#include <regex>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
-#include "testing/whole_run.h"
-#include "package/package.h"
 #include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const Version V1 = make_version(1, 0, KIND_FINAL, 0);
 const Version V2 = make_version(2, 0, KIND_FINAL, 0);
 const std::string DOWNLOAD = "/rw/pckg/.download/";
+
+// A package whose files at V1 and at V2 differ as `v1` and `v2`.
+std::string versions(TestPackage p, Version version, std::vector<ArchiveEntry> v1,
+                     std::vector<ArchiveEntry> v2) {
+  p.files = version == V1 ? std::move(v1) : std::move(v2);
+  return package_bytes(p);
+}
 
 // An image part kept as /flash/var/pdb/app/image. v2 replaces a file, adds one in a new
 // directory, and drops one.
 std::string app(Version version) {
   TestPackage p = test_package("app", version);
   p.image = "app image " + version_text(version);
-  p.files =
-      version == V1
-          ? std::vector<ArchiveEntry>{file_entry("etc/a", "a1"), file_entry("etc/b", "b1")}
-          : std::vector<ArchiveEntry>{file_entry("etc/a", "a2"), file_entry("lib/x/d", "d2", 0755)};
-  return package_bytes(p);
+  return versions(p, version, {file_entry("etc/a", "a1"), file_entry("etc/b", "b1")},
+                  {file_entry("etc/a", "a2"), file_entry("lib/x/d", "d2", 0755)});
 }
 
 // The system image, kept as /flash/bootimage and linked from its database entry.
@@ -47,11 +42,8 @@ std::string system_package(Version version) {
   TestPackage p = test_package("system", version);
   p.image = "kernel " + version_text(version);
   p.group.header_flags = HEADER_BOOT_IMAGE;
-  p.files =
-      version == V1
-          ? std::vector<ArchiveEntry>{file_entry("boot/k", "k1"), file_entry("boot/old", "o1")}
-          : std::vector<ArchiveEntry>{file_entry("boot/k", "k2"), file_entry("lib/mod/m", "m2")};
-  return package_bytes(p);
+  return versions(p, version, {file_entry("boot/k", "k1"), file_entry("boot/old", "o1")},
+                  {file_entry("boot/k", "k2"), file_entry("lib/mod/m", "m2")});
 }
 
 // Made for no current system: --cleanup removes it.
@@ -66,36 +58,31 @@ std::string old_package(Version version) {
 // without a size hint, which puts it in RAM; its new mode shows a copy into place cut
 // halfway.
 std::string plain(Version version) {
-  TestPackage p = test_package("plain", version);
-  p.files = version == V1
-                ? std::vector<ArchiveEntry>{file_entry("etc/p", "p1"), file_entry("etc/q", "q1")}
-                : std::vector<ArchiveEntry>{file_entry("etc/p", "", 0755),
-                                            file_entry("lib/p/n", "n2", 0755)};
-  return package_bytes(p);
+  return versions(test_package("plain", version), version,
+                  {file_entry("etc/p", "p1"), file_entry("etc/q", "q1")},
+                  {file_entry("etc/p", "", 0755), file_entry("lib/p/n", "n2", 0755)});
 }
 
 std::string bundle(Version version) { return changing_bundle(version, V1); }
 std::string routeros(Version version) { return boot_image_bundle(version); }
 
-// A package file, made once the test knows it can sign.
+// A package file at V1, made once the test knows it can sign.
 struct Offer {
   const char* file;
   std::string (*bytes)(Version);
-  Version version;
 };
 
 enum Flags : unsigned {
-  BOOTIMAGE = 1,        // env bootimage=1
-  STDIN = 2,            // the offer comes on standard input
-  SAVED = 4,            // an "--safe" run stages the offer first
-  RAM_FILE_SYSTEM = 8,  // "/ram" on a tmpfs of its own, emptied by every cut as on a router
+  UPGRADE = 1,           // the first package installed is then offered at V2
+  BOOTIMAGE = 2,         // env bootimage=1
+  STDIN = 4,             // the offer comes on standard input
+  SAVED = 8,             // an "--safe" run stages the offer first
+  RAM_FILE_SYSTEM = 16,  // "/ram" on a tmpfs of its own, emptied by every cut as on a router
 };
 
 struct Scenario {
   const char* name;
-  // What the start state installs first, and what it then offers (into the download
-  // folder, or standard input).
-  std::vector<Offer> installed, offered;
+  std::vector<Offer> installed;   // what the start state installs first
   std::vector<std::string> args;  // the run that is cut; run again to finish
   unsigned flags = 0;
   // Written once the installed packages are in, as other programs do: path, contents.
@@ -103,53 +90,28 @@ struct Scenario {
 };
 
 const Scenario SCENARIOS[] = {
-    {"upgrade", {{"app.vmp", app, V1}}, {{"app.vmp", app, V2}}, {"-q"}},
-    {"boot_image",
-     {{"system.vmp", system_package, V1}},
-     {{"system.vmp", system_package, V2}},
-     {"-q"},
-     BOOTIMAGE},
-    {"stream", {{"app.vmp", app, V1}}, {{"-", app, V2}}, {"-q", "-"}, STDIN},
-    {"cleanup",
-     {{"system.vmp", system_package, V1}, {"old.vmp", old_package, V1}},
-     {},
-     {"-q", "--cleanup"}},
-    {"commit", {{"app.vmp", app, V1}}, {{"app.vmp", app, V2}}, {"--commit"}, SAVED},
-    {"bundle", {{"m.vmp", bundle, V1}}, {{"m.vmp", bundle, V2}}, {"-q"}},
-    {"bundle_stream", {{"m.vmp", bundle, V1}}, {{"-", bundle, V2}}, {"-q", "-"}, STDIN},
-    {"boot_image_bundle",
-     {{"routeros.vmp", routeros, V1}},
-     {{"routeros.vmp", routeros, V2}},
-     {"-q"},
-     BOOTIMAGE},
-    {"without_image", {{"plain.vmp", plain, V1}}, {{"plain.vmp", plain, V2}}, {"-q"}},
+    {"upgrade", {{"app.vmp", app}}, {"-q"}, UPGRADE},
+    {"boot_image", {{"system.vmp", system_package}}, {"-q"}, UPGRADE | BOOTIMAGE},
+    {"stream", {{"app.vmp", app}}, {"-q", "-"}, UPGRADE | STDIN},
+    {"cleanup", {{"system.vmp", system_package}, {"old.vmp", old_package}}, {"-q", "--cleanup"}},
+    {"commit", {{"app.vmp", app}}, {"--commit"}, UPGRADE | SAVED},
+    {"bundle", {{"m.vmp", bundle}}, {"-q"}, UPGRADE},
+    {"bundle_stream", {{"m.vmp", bundle}}, {"-q", "-"}, UPGRADE | STDIN},
+    {"boot_image_bundle", {{"routeros.vmp", routeros}}, {"-q"}, UPGRADE | BOOTIMAGE},
+    {"without_image", {{"plain.vmp", plain}}, {"-q"}, UPGRADE},
     // Not the only package: a plan that leaves nothing active is refused.
     {"scheduled_uninstall",
-     {{"m.vmp", bundle, V1}, {"app.vmp", app, V1}},
-     {},
+     {{"m.vmp", bundle}, {"app.vmp", app}},
      {"-q"},
      0,
      {{"/ram/pdb/m/schedule", "uninstall\n"}}},
-    {"ram_elsewhere",
-     {{"plain.vmp", plain, V1}},
-     {{"plain.vmp", plain, V2}},
-     {"-q"},
-     RAM_FILE_SYSTEM},
+    {"ram_elsewhere", {{"plain.vmp", plain}}, {"-q"}, UPGRADE | RAM_FILE_SYSTEM},
 };
 
 using Lines = std::map<std::string, std::string>;
 
-const std::regex STAGED("(/\\.staging/.+|/tmp[A-Za-z0-9]{6})$");
-const std::regex STAGING("(/\\.staging(/.+)?|/tmp[A-Za-z0-9]{6})$");  // and its directory
-
-// Staged files left behind: anything in a ".staging" directory, or named like a staged file.
-std::vector<std::string> staged_files(const Lines& entries) {
-  std::vector<std::string> found;
-  for (const auto& entry : entries) {
-    if (std::regex_search(entry.first, STAGED)) found.push_back(entry.first);
-  }
-  return found;
-}
+// Staged files and their directory, which a cut may leave for the next run to delete.
+const std::regex STAGING("(/\\.staging(/.+)?|/tmp[A-Za-z0-9]{6})$");
 
 // Package name -> its line of the table.
 Lines table(const std::string& text) {
@@ -185,6 +147,14 @@ std::string neither_old_nor_new(const Lines& now, const Lines& before, const Lin
   return text;
 }
 
+// On a disk root, what the next run starts from must be on the disk.
+void flush(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::syncfs(fd), 0);
+  ::close(fd);
+}
+
 class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tuple<int, bool>> {
  protected:
   void SetUp() override {
@@ -197,29 +167,11 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
   // Every entry, files whole, without the post log, whose messages differ; and without
   // "/ram" when asked (memory on a router, which a power cut empties).
   Lines entries(bool ram = true) const {
-    Lines lines = tree_entries("/", true);
-    lines.erase("/flash/postlog");
+    Lines lines = files_but_postlog();
     for (auto it = lines.begin(); !ram && it != lines.end();) {
       it = it->first.rfind("/ram", 0) == 0 ? lines.erase(it) : std::next(it);
     }
     return lines;
-  }
-
-  // On a disk root, what the next run starts from must be on the disk.
-  void flush() {
-    const int fd = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::syncfs(fd), 0);
-    ::close(fd);
-  }
-
-  void restore(const std::string& from) {
-    for (const auto& entry : fs::directory_iterator(root())) fs::remove_all(entry.path());
-    for (const auto& entry : fs::directory_iterator(from)) {
-      fs::copy(entry.path(), fs::path(root()) / entry.path().filename(),
-               fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    }
-    flush();
   }
 
   ChildOptions options(const Scenario& scenario) const {
@@ -233,17 +185,18 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
   void prepare(const Scenario& scenario) {
     make_dirs("/flash/var/pdb");
     for (const Offer& offer : scenario.installed) {
-      write_file(DOWNLOAD + offer.file, offer.bytes(offer.version));
+      write_file(DOWNLOAD + offer.file, offer.bytes(V1));
     }
     ChildOptions first = options(scenario);
     first.stdin_data.clear();
     ASSERT_EQ(run_installer({"-q"}, first).status, 0);
     for (const auto& [path, contents] : scenario.written) write_file(path, contents);
-    for (const Offer& offer : scenario.offered) {
+    if (scenario.flags & UPGRADE) {
+      const Offer& offer = scenario.installed.front();
       if (scenario.flags & STDIN) {
-        stdin_bytes_ = offer.bytes(offer.version);
+        stdin_bytes_ = offer.bytes(V2);
       } else {
-        write_file(DOWNLOAD + offer.file, offer.bytes(offer.version));
+        write_file(DOWNLOAD + offer.file, offer.bytes(V2));
       }
     }
     if (scenario.flags & SAVED) {
@@ -266,8 +219,8 @@ TEST_P(PowerCut, EveryStepLeavesFilesOldOrNewAndARerunFinishes) {
   prepare(scenario);
   if (HasFatalFailure()) return;
   const std::string saved = root() + ".saved";
-  fs::copy(root(), saved, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-  flush();
+  save_root(saved);
+  flush(root());
   const auto before = entries(ram);
   const auto table_before = table(run_installer({"-q", "--show"}).out);
 
@@ -300,7 +253,8 @@ TEST_P(PowerCut, EveryStepLeavesFilesOldOrNewAndARerunFinishes) {
   int steps = 0;
   for (int step = 1;; ++step) {
     SCOPED_TRACE("cut at step " + std::to_string(step));
-    restore(saved);
+    restore_root(saved);
+    flush(root());
     ChildOptions cut = options(scenario);
     cut.kill_at_step = step;
     if (!run_installer(scenario.args, cut).killed) break;
@@ -341,9 +295,7 @@ TEST_F(DiskRoot, APowerCutLosesWhatWasNotFlushedAndChildrenSeeTheDisk) {
   });
   EXPECT_EQ(child.status, 0);
   write_file("/flash/kept", "k");
-  const int fd = ::open(root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_EQ(::syncfs(fd), 0);
-  ::close(fd);
+  flush(root());
   // The kernel may write a file back on its own before the cut (a busy machine does): one
   // of a few must be lost.
   bool lost = false;

@@ -6,11 +6,10 @@
 #include <iostream>
 #include <random>
 
-#include "installer/entry.h"
 #include "installer/stream_install.h"
-#include "testing/whole_run.h"
-#include "testing/test_packages.h"
 #include "testing/test_files.h"
+#include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
 
@@ -24,13 +23,28 @@ class StreamRun : public WholeRun {
     if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
     make_dirs("/flash/var/pdb");
   }
-  RunResult stream(const std::string& bytes, std::vector<std::string> args = {},
-                   ChildOptions options = {}) {
-    options.stdin_data = bytes;
-    args.push_back("-");
-    return run_installer(args, options);
-  }
 };
+
+// Random bytes, which do not compress.
+std::string noise(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = char(random());
+  return bytes;
+}
+
+ChildOptions on_flash_of(const std::string& size, const std::string& input) {
+  ChildOptions options;
+  options.mounts = {{"/flash", size}};
+  options.stdin_data = input;
+  return options;
+}
+
+// A tmpfs flash starts empty.
+void make_pdb() {
+  ::mkdir("/flash/var", 0755);
+  ::mkdir("/flash/var/pdb", 0755);
+}
 
 TEST_F(StreamRun, KeepsTheImageOnlyInTheDatabaseOfAPackageWithAnImagePart) {
   TestPackage kept = test_package("kept", V1);
@@ -42,7 +56,7 @@ TEST_F(StreamRun, KeepsTheImageOnlyInTheDatabaseOfAPackageWithAnImagePart) {
   const RunResult run = stream(bytes, {}, piped);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(read_file("/flash/var/pdb/kept/image"), bytes);
-  EXPECT_EQ(read_file("/flash/postlog"), "installed kept-1.0\n");
+  EXPECT_EQ(postlog(), "installed kept-1.0\n");
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));  // an upgrade-mode marker only
 
   // A package without one keeps no copy anywhere.
@@ -63,16 +77,16 @@ TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
   ChildOptions boot;
   boot.env = {{"bootimage", "1"}};
   ASSERT_EQ(stream(bytes, {}, boot).status, 0);
-  ::unlink(host_path("/flash/postlog").c_str());
+  remove("/flash/postlog");
   const std::string before = tree("/flash");
   // The same version again, whole or cut short, with or without --reinstall: nothing of it
   // replaces the verified image.
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"--reinstall"}}) {
     for (const std::string& offered : {bytes, bytes.substr(0, 300)}) {
-      ::unlink(host_path("/flash/postlog").c_str());
+      remove("/flash/postlog");
       EXPECT_EQ(stream(offered, args, boot).status, 0);
-      ::unlink(host_path("/flash/postlog").c_str());
+      remove("/flash/postlog");
       EXPECT_EQ(tree("/flash"), before);
       EXPECT_EQ(read_file("/flash/bootimage"), bytes);
     }
@@ -83,8 +97,8 @@ TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
     write_file("/rw/pckg/.download/kept.vmp", bytes);
     EXPECT_EQ(run_installer({reinstall}, boot).status, 0) << reinstall;
     EXPECT_FALSE(exists("/rw/pckg/.download/kept.vmp")) << reinstall;
-    ::unlink(host_path("/flash/postlog").c_str());
-    ::unlink(host_path("/flash/PCKGS_CHANGED").c_str());
+    remove("/flash/postlog");
+    remove("/flash/PCKGS_CHANGED");
     EXPECT_EQ(tree("/flash"), before) << reinstall;
   }
 }
@@ -93,25 +107,16 @@ TEST_F(StreamRun, ACopyThatCannotBeWrittenOrPlacedFailsOrLeavesNothing) {
   require_mounts();
   TestPackage big = test_package("big", V1);
   big.image = "image part";
-  std::mt19937 random(7);
-  std::string noise(200000, '\0');
-  for (char& byte : noise) byte = char(random());
-  big.files = {file_entry("noise", noise)};  // does not compress
+  big.files = {file_entry("noise", noise(200000, 7))};
   const std::string bytes = package_bytes(big);
-  ChildOptions small;
-  small.mounts = {{"/flash", "128k"}};
-  small.stdin_data = bytes;
   const RunResult full = run_in_root(
       [] {
-        ::mkdir("/flash/var", 0755);
-        ::mkdir("/flash/var/pdb", 0755);
-        char name[] = "installer", dash[] = "-";
-        char* argv[] = {name, dash, nullptr};
-        const int status = ::run_installer(2, argv);
+        make_pdb();
+        const int status = enter_installer({"-"});
         std::cout << "\n[" << dir_entries("/flash") << "][" << dir_entries("/flash/var/pdb") << "]";
         return status;
       },
-      small);
+      on_flash_of("128k", bytes));
   EXPECT_EQ(full.status, 1);
   EXPECT_NE(full.out.find("ERROR: could not write image: No space left on device\n"),
             std::string::npos)
@@ -134,50 +139,39 @@ TEST_F(StreamRun, ACopyThatCannotBeWrittenOrPlacedFailsOrLeavesNothing) {
 TEST_F(StreamRun, AFailedInstallLeavesTheFlashAsItWasWithItsResultAsStatus) {
   const RunResult first = stream(package_bytes(test_package("p", V2)));
   ASSERT_EQ(first.status, 0);
-  ::unlink(host_path("/flash/postlog").c_str());
+  remove("/flash/postlog");
   const std::string before = tree("/");
   TestPackage unsigned_package = test_package("p", make_version(3, 0, KIND_FINAL, 0));
   unsigned_package.level = 0;
   unsigned_package.image = "x";
-  struct Case {
+  TestPackage unsigned_member = test_package("p", V1);
+  unsigned_member.level = 0;
+  const struct {
+    const char* name;
     std::string bytes;
-    std::vector<std::string> args;
     int status;
     const char* message;
-  };
-  const Case cases[] = {
-      {package_bytes(unsigned_package),
-       {},
-       1,
+  } cases[] = {
+      {"unsigned", package_bytes(unsigned_package), 1,
        "ERROR: installation of p-3.0 failed: broken package\n"},
-      {package_bytes(test_package("p", V1)),
-       {},
-       1,
+      {"older", package_bytes(test_package("p", V1)), 1,
        "WARNING: omitting package p-1.0: newer package p-2.0 is already installed\n"},
-      {"garbage", {}, 1, ""},
-      {bundle_bytes(header_group("suite", V1), {}), {}, 3, ""},
+      {"garbage", "garbage", 1, ""},
+      {"bundle without members", bundle_bytes(header_group("suite", V1), {}), 3, ""},
       // A bundle header named like an installed package of its own stands for nothing.
-      {bundle_bytes(header_group("p", V1), {test_package("m", V1)}),
-       {},
-       1,
+      {"bundle named p", bundle_bytes(header_group("p", V1), {test_package("m", V1)}), 1,
        "ERROR: installation of p-1.0 failed: broken package\n"},
       // A member passed over (older than p-2.0) is checked all the same.
-      {bundle_bytes(header_group("s", V1), {[] {
-                      TestPackage member = test_package("p", V1);
-                      member.level = 0;
-                      return member;
-                    }()}),
-       {},
-       2,
+      {"older unsigned member", bundle_bytes(header_group("s", V1), {unsigned_member}), 2,
        "ERROR: installation of s-1.0 failed: broken package\n"},
   };
-  for (const Case& c : cases) {
-    ::unlink(host_path("/flash/postlog").c_str());
-    const RunResult run = stream(c.bytes, c.args);
-    EXPECT_EQ(run.status, c.status) << c.message;
-    EXPECT_EQ(read_file("/flash/postlog"), c.message);
-    ::unlink(host_path("/flash/postlog").c_str());
-    EXPECT_EQ(tree("/"), before) << c.message;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    remove("/flash/postlog");
+    EXPECT_EQ(stream(c.bytes).status, c.status);
+    EXPECT_EQ(postlog(), c.message);
+    remove("/flash/postlog");
+    EXPECT_EQ(tree("/"), before);
   }
 }
 
@@ -197,72 +191,53 @@ TEST_F(StreamRun, TheSystemImageIsKeptWholeAtTheBootImage) {
                 "/flash/var/pdb/system/\n/flash/var/pdb/system/image -> /flash/bootimage\n");
 }
 
+// On a flash too small, nothing is left of a cancelled install: no file placed, none staged.
 TEST_F(StreamRun, AnInstallThatDoesNotFitIsCancelledUnlessReinstalling) {
   require_mounts();
   TestPackage big = test_package("big", V1);
   big.files = {file_entry("big", std::string(300000, '\0'))};  // compresses to little
-  const std::string bytes = package_bytes(big);
-  for (const bool reinstall : {false, true}) {
-    ChildOptions small;
-    small.mounts = {{"/flash", "128k"}};
-    small.stdin_data = bytes;
+  const std::string random = noise(1 << 20, 3);
+  TestPackage p = test_package("p", V1);
+  // The first file is staged on the flash; the second, once the copy has grown, in /ram.
+  p.files = {file_entry("a/first", random.substr(0, 128 << 10)), file_entry("b/second", random)};
+  const std::string cancelled = "ERROR: not enough space for upgrade\n";
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* flash;
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"too big", package_bytes(big), "128k", {"-"}, 28, cancelled},
+      // Not checked: the copy that does not fit fails the commit.
+      {"too big, reinstalled",
+       package_bytes(big),
+       "128k",
+       {"--reinstall", "-"},
+       1,
+       "ERROR: can not commit: No space left on device\n"},
+      // A package that keeps no copy of itself still has one on the flash while the space
+      // check runs, and the check counts it: the copy goes only once the check passed. Room
+      // for the copy and the first file (1.28 MiB), too little for the second beside them.
+      {"the copy counts", package_bytes(p), "1340k", {"-"}, 28, cancelled},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     const RunResult run = run_in_root(
-        [reinstall] {
-          ::mkdir("/flash/var", 0755);
-          ::mkdir("/flash/var/pdb", 0755);
-          std::vector<std::string> words = {"installer", "-"};
-          if (reinstall) words.insert(words.begin() + 1, "--reinstall");
-          std::vector<char*> argv;
-          for (std::string& word : words) argv.push_back(&word[0]);
-          const int status = ::run_installer(int(argv.size()), argv.data());
-          // Cancelled, nothing is left of it; installed, the file is whole.
+        [&c] {
+          make_pdb();
+          const int status = enter_installer(c.args);
           std::cout << "\nbig=" << file_text("/flash/big").size()
+                    << " first=" << is_present("/flash/a/first")
                     << " staged=" << dir_entries("/flash/.staging");
           return status;
         },
-        small);
-    if (reinstall) {
-      // Not checked: the copy that does not fit fails the commit.
-      EXPECT_EQ(run.status, 1);
-      EXPECT_NE(run.out.find("ERROR: can not commit: No space left on device\n"), std::string::npos)
-          << run.out;
-    } else {
-      EXPECT_EQ(run.status, 28);
-      EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos);
-    }
-    EXPECT_NE(run.out.find("\nbig=0 staged="), std::string::npos) << run.out;
+        on_flash_of(c.flash, c.bytes));
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nbig=0 first=0 staged="), std::string::npos) << run.out;
   }
-}
-
-// A package that keeps no copy of itself still has one on the flash while the space check
-// runs, and the check counts it, as it always did: the copy goes only once the check passed.
-TEST_F(StreamRun, TheSpaceCheckCountsTheCopyOfAPackageThatKeepsNone) {
-  require_mounts();
-  std::mt19937 random(3);
-  std::string noise(1 << 20, '\0');
-  for (char& byte : noise) byte = char(random());
-  TestPackage p = test_package("p", V1);
-  // The first file is staged on the flash; the second, once the copy has grown, in /ram.
-  p.files = {file_entry("a/first", noise.substr(0, 128 << 10)), file_entry("b/second", noise)};
-  ChildOptions options;
-  // Room for the copy and the first file (1.28 MiB), too little for the second beside them.
-  options.mounts = {{"/flash", "1340k"}};
-  options.stdin_data = package_bytes(p);
-  const RunResult run = run_in_root(
-      [] {
-        ::mkdir("/flash/var", 0755);
-        ::mkdir("/flash/var/pdb", 0755);
-        char installer[] = "installer", stdin_mode[] = "-";
-        char* argv[] = {installer, stdin_mode, nullptr};
-        const int status = ::run_installer(2, argv);
-        std::cout << "\nfirst=" << is_present("/flash/a/first")
-                  << " staged=" << dir_entries("/flash/.staging");
-        return status;
-      },
-      options);
-  EXPECT_EQ(run.status, 28);
-  EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("\nfirst=0 staged="), std::string::npos) << run.out;
 }
 
 TEST_F(StreamRun, TheCopyIsNeverWrittenThroughALinkOrIntoAFile) {
@@ -279,6 +254,7 @@ TEST_F(StreamRun, TheCopyIsNeverWrittenThroughALinkOrIntoAFile) {
     EXPECT_EQ(run.status, 255) << kind;
     EXPECT_EQ(run.out, "ERROR: could not open image\n") << kind;
     EXPECT_EQ(dir_entries(host_path("/flash/etc")), "passwd") << kind;
+    EXPECT_FALSE(exists("/flash/postlog")) << kind;
     ::unlink(staging.c_str());
   }
 }

@@ -18,9 +18,9 @@
 #include "database/database_reader.h"
 #include "format/part_types.h"
 #include "installer/run_modes.h"
-#include "testing/whole_run.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
 
@@ -182,16 +182,13 @@ TEST_P(DamageSweep, CutAtEveryByteOrWithABitFlippedInEveryByte) {
       flipped[at] = char(flipped[at] ^ (1 << (at % 8)));
       check(flipped, "flipped at " + std::to_string(at), at >= 8 && at < offer.signed_from);
     }
-    std::cerr << refused_count << " " << installed_count;
+    // Most damage is refused; the bytes no check reads may change without harm.
+    if (refused_count <= int(offer.bytes.size())) std::cout << "refused " << refused_count << "\n";
+    if (installed_count == 0) std::cout << "installed none\n";
     return 0;
   });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
-  int refused = 0, installed = 0;
-  std::istringstream(run.err.substr(run.err.rfind('\n') + 1)) >> refused >> installed;
-  // Most damage is refused; the bytes no check reads may change without harm.
-  EXPECT_GT(refused, int(offer.bytes.size()));
-  EXPECT_GT(installed, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(OfferAndMode, DamageSweep,

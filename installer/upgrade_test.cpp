@@ -9,15 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <sstream>
 
-#include "database/database_reader.h"
-#include "testing/whole_run.h"
-#include "package/relations.h"
-#include "package/repository.h"
-#include "testing/test_packages.h"
 #include "testing/test_files.h"
+#include "testing/test_packages.h"
+#include "testing/whole_run.h"
 
 namespace {
 
@@ -36,8 +31,7 @@ class UpgradeRun : public WholeRun {
   void SetUp() override {
     WholeRun::SetUp();
     if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
-    make_dirs("/flash/var/pdb");
-    make_dirs("/rw/pckg/.download");
+    make_router_dirs();
   }
 
   void offer(const std::string& name, const std::string& bytes,
@@ -50,12 +44,10 @@ class UpgradeRun : public WholeRun {
     for (const auto& [name, bytes] : files) offer(name, bytes, "/flash/var/pckg/");
     const RunResult run = run_installer({"-q"});
     ASSERT_EQ(run.status, 0);
-    ::system(("rm -rf " + host_path("/flash/var/pckg") + " " + host_path("/flash/PCKGS_CHANGED") +
-              " " + host_path("/flash/postlog"))
-                 .c_str());
+    for (const char* path : {"/flash/var/pckg", "/flash/PCKGS_CHANGED", "/flash/postlog"}) {
+      remove(path);
+    }
   }
-
-  std::string postlog() { return read_file("/flash/postlog"); }
 };
 
 TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
@@ -89,8 +81,9 @@ TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
   EXPECT_FALSE(exists("/flash/etc/hidden") || exists("/flash/etc/shout"));
 
   // Nothing new to install: nothing staged, no marker, and the post log is not read.
-  ::unlink(host_path("/flash/PCKGS_CHANGED").c_str());
-  ::system(("rm -rf " + host_path("/rw/pckg/.download") + "/*").c_str());
+  remove("/flash/PCKGS_CHANGED");
+  remove("/rw/pckg/.download");
+  make_dirs("/rw/pckg/.download");
   const RunResult idle = run_installer({"--safe"});
   EXPECT_EQ(idle.status, 0);
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED") || exists("/ram/MANIFEST"));
@@ -125,8 +118,8 @@ TEST_F(UpgradeRun, OlderVersionsNeedADowngradeAndTheSameOneAReinstall) {
   EXPECT_EQ(run_installer({}).status, 0);
   EXPECT_EQ(loaded_records(), "a-1.0\n");
   EXPECT_EQ(read_file("/flash/etc/a"), "a-1.0");
-  ::unlink(host_path("/ram/DOWNGRADE").c_str());
-  ::unlink(host_path("/rw/pckg/.download/a3.vmp").c_str());
+  remove("/ram/DOWNGRADE");
+  remove("/rw/pckg/.download/a3.vmp");
 
   // The installed version again: a warning, or with --reinstall the "installed" line.
   const RunResult same = run_installer({});
@@ -138,40 +131,87 @@ TEST_F(UpgradeRun, OlderVersionsNeedADowngradeAndTheSameOneAReinstall) {
   EXPECT_EQ(same.status + again.status, 0);
 }
 
-TEST_F(UpgradeRun, ConflictsDisableAndUserChoicesStay) {
+// What the plan makes of packages that exclude, need or retire each other, and of the user's
+// choices.
+TEST_F(UpgradeRun, RelationsAndSchedulesDecideWhatIsEnabled) {
+  using Files = std::vector<std::pair<std::string, std::string>>;
   TestPackage guard = with_file("guard", V1, "etc/guard");
   guard.group.conflicts = std::vector<Dependency>{{"rival", 0, 0, 0}};
-  install_first({{"guard.vmp", package_bytes(guard)},
-                 {"tool.vmp", package_bytes(with_file("tool", V1, "bin/tool"))}});
-  // The user disables tool; its next version keeps that state.
-  write_file("/ram/pdb/tool/schedule", "disable\n");
-  offer("tool.vmp", package_bytes(with_file("tool", V2, "bin/tool")));
-  offer("rival.vmp", package_bytes(with_file("rival", V1, "etc/rival")));
-  EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(loaded_records(), "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n");
-  EXPECT_EQ(read_file("/flash/x/rival/etc/rival"), "rival-1.0");
-  EXPECT_EQ(read_file("/flash/x/tool/bin/tool"), "tool-2.0");
-  EXPECT_FALSE(exists("/flash/bin/tool"));
-  const std::string log = postlog();
-  EXPECT_NE(log.find("installed (disabled) rival-1.0\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("conflicts"), std::string::npos) << log;
-}
-
-TEST_F(UpgradeRun, ANewBundleRetiresTheMembersItLacksAndDisablesItsListedOnes) {
-  install_first(
-      {{"suite.vmp", bundle_bytes(header_group("suite", V1),
-                                  {with_file("m1", V1, "m1"), with_file("m2", V1, "m2")})}});
-  EXPECT_EQ(loaded_records(), "m1-1.0 from suite\nm2-1.0 from suite\nsuite-1.0\n");
-  offer("suite.vmp", bundle_bytes(header_group("suite", V2),
-                                  {with_file("m1", V2, "m1"), with_file("m3", V1, "m3")}, {"m3"}));
-  EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(loaded_records(), "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n");
-  // A member's record comes from its bundle's image, which lists no files: its database
-  // entry goes, the files it wrote stay.
-  EXPECT_FALSE(exists("/flash/var/pdb/m2"));
-  EXPECT_TRUE(exists("/flash/m2"));
-  EXPECT_EQ(read_file("/flash/x/m3/m3"), "m3-1.0");
-  EXPECT_NE(postlog().find("installed suite-2.0\n"), std::string::npos) << postlog();
+  TestPackage lib_guard = with_file("guard", V1, "guard");
+  lib_guard.group.conflicts = std::vector<Dependency>{{"lib", V2, 0, 0}};
+  TestPackage app = with_file("app", V1, "app");
+  app.group.depends = std::vector<Dependency>{{"lib", 0, 0, 0}};
+  const struct {
+    const char* name;
+    Files installed;
+    std::string before;  // the records once installed
+    Files written, offered;
+    std::string records, log;
+    Files files;  // path and contents; "" for a path that must not exist
+  } scenarios[] = {
+      // The user disabled tool; its next version keeps that state.
+      {"a conflict disables, a user's choice stays",
+       {{"guard.vmp", package_bytes(guard)},
+        {"tool.vmp", package_bytes(with_file("tool", V1, "bin/tool"))}},
+       "guard-1.0\ntool-1.0\n",
+       {{"/ram/pdb/tool/schedule", "disable\n"}},
+       {{"tool.vmp", package_bytes(with_file("tool", V2, "bin/tool"))},
+        {"rival.vmp", package_bytes(with_file("rival", V1, "etc/rival"))}},
+       "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n",
+       "disabled tool-1.0\ninstalled (disabled) rival-1.0\ninstalled (disabled) tool-2.0\n",
+       {{"/flash/x/rival/etc/rival", "rival-1.0"},
+        {"/flash/x/tool/bin/tool", "tool-2.0"},
+        {"/flash/bin/tool", ""}}},
+      // A member's record comes from its bundle's image, which lists no files: its database
+      // entry goes, the files it wrote stay.
+      {"a new bundle retires the members it lacks and disables its listed ones",
+       {{"suite.vmp", bundle_bytes(header_group("suite", V1),
+                                   {with_file("m1", V1, "m1"), with_file("m2", V1, "m2")})}},
+       "m1-1.0 from suite\nm2-1.0 from suite\nsuite-1.0\n",
+       {},
+       {{"suite.vmp",
+         bundle_bytes(header_group("suite", V2),
+                      {with_file("m1", V2, "m1"), with_file("m3", V1, "m3")}, {"m3"})}},
+       "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n",
+       "installed suite-2.0\n",
+       {{"/flash/var/pdb/m2", ""}, {"/flash/m2", "m2-1.0"}, {"/flash/x/m3/m3", "m3-1.0"}}},
+      // The new lib comes in disabled, since guard excludes it; app, which needs it, switches
+      // it on and guard off. Guard was on before and nothing excludes it: it comes back.
+      {"what was enabled is enabled again",
+       {{"lib.vmp", package_bytes(with_file("lib", V1, "lib"))},
+        {"guard.vmp", package_bytes(lib_guard)},
+        {"app.vmp", package_bytes(app)}},
+       "app-1.0\nguard-1.0\nlib-1.0\n",
+       {},
+       {{"lib.vmp", package_bytes(with_file("lib", V2, "lib"))}},
+       "app-1.0\nguard-1.0\nlib-2.0\n",
+       "installed (disabled) lib-2.0\nenabled guard-1.0\n",
+       {}},
+      {"the schedule may not take the last package away",
+       {{"only.vmp", package_bytes(with_file("only", V1, "only"))}},
+       "only-1.0\n",
+       {{"/ram/pdb/only/schedule", "uninstall\n"}},
+       {},
+       "only-1.0\n",
+       "ERROR: can not uninstall or disable all packages\n",
+       {{"/flash/only", "only-1.0"}}},
+  };
+  for (const auto& scenario : scenarios) {
+    SCOPED_TRACE(scenario.name);
+    reset_root();
+    make_router_dirs();
+    install_first(scenario.installed);
+    EXPECT_EQ(loaded_records(), scenario.before);
+    for (const auto& [path, contents] : scenario.written) write_file(path, contents);
+    for (const auto& [name, bytes] : scenario.offered) offer(name, bytes);
+    EXPECT_EQ(run_installer({}).status, 0);
+    EXPECT_EQ(loaded_records(), scenario.records);
+    EXPECT_EQ(postlog(), scenario.log);
+    for (const auto& [path, contents] : scenario.files) {
+      EXPECT_EQ(exists(path), !contents.empty()) << path;
+      EXPECT_EQ(read_file(path), contents) << path;
+    }
+  }
 }
 
 TEST_F(UpgradeRun, AFailingFileCancelsEverythingStagedBeforeIt) {
@@ -188,7 +228,7 @@ TEST_F(UpgradeRun, AFailingFileCancelsEverythingStagedBeforeIt) {
   EXPECT_NE(postlog().find("installed base-2.0\n"), std::string::npos) << postlog();
   EXPECT_NE(postlog().find("ERROR: installation of bad-1.0 failed: broken package\n"),
             std::string::npos);
-  ::unlink(host_path("/flash/postlog").c_str());
+  remove("/flash/postlog");
   EXPECT_EQ(tree("/"), before);
 }
 
@@ -234,8 +274,7 @@ TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
   for (const auto& attack : attacks) {
     SCOPED_TRACE(attack.attack);
     reset_root();
-    make_dirs("/flash/var/pdb");
-    make_dirs("/rw/pckg/.download");
+    make_router_dirs();
     write_file(other, verified);
     if (attack.link) {
       ASSERT_EQ(::symlink(other.c_str(), host_path(download).c_str()), 0);
@@ -262,36 +301,6 @@ TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
   ::unsetenv("bootimage");
 }
 
-TEST_F(UpgradeRun, WhatWasEnabledIsEnabledAgain) {
-  TestPackage guard = with_file("guard", V1, "guard");
-  guard.group.conflicts = std::vector<Dependency>{{"lib", V2, 0, 0}};
-  TestPackage app = with_file("app", V1, "app");
-  app.group.depends = std::vector<Dependency>{{"lib", 0, 0, 0}};
-  install_first({{"lib.vmp", package_bytes(with_file("lib", V1, "lib"))},
-                 {"guard.vmp", package_bytes(guard)},
-                 {"app.vmp", package_bytes(app)}});
-  // The new lib comes in disabled, since guard excludes it; app, which needs it, switches it
-  // on and guard off. Guard was on before the upgrade and nothing excludes it: it comes back.
-  offer("lib.vmp", package_bytes(with_file("lib", V2, "lib")));
-  EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(loaded_records(), "app-1.0\nguard-1.0\nlib-2.0\n");
-  EXPECT_EQ(postlog(), "installed (disabled) lib-2.0\nenabled guard-1.0\n");
-}
-
-TEST_F(UpgradeRun, AnUpgradeThatLeavesNoPackageFails) {
-  // Nothing installed and nothing offered: no package would remain.
-  const RunResult empty = run_installer({});
-  EXPECT_EQ(empty.status, 1);
-  EXPECT_EQ(postlog(), "ERROR: router installation failed!!!\n");
-  EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
-  // Nor may the schedule take the last one away.
-  install_first({{"only.vmp", package_bytes(with_file("only", V1, "only"))}});
-  write_file("/ram/pdb/only/schedule", "uninstall\n");
-  EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(loaded_records(), "only-1.0\n");
-  EXPECT_EQ(postlog(), "ERROR: can not uninstall or disable all packages\n");
-}
-
 // A transaction saved with --safe never replays over a newer install, its staged files never
 // outlive it, and a kept image keeps the download's mode, whatever the download is named.
 TEST_F(UpgradeRun, ASavedTransactionIsDroppedByANewerOneAndLeavesNothingBehind) {
@@ -312,7 +321,7 @@ TEST_F(UpgradeRun, ASavedTransactionIsDroppedByANewerOneAndLeavesNothingBehind) 
   EXPECT_TRUE(exists("/rw/pckg/.download/app two.vmp"));
   // Saved again, then overtaken by version 3: committing the saved one would undo it.
   ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
-  ::unlink(host_path("/rw/pckg/.download/app two.vmp").c_str());
+  remove("/rw/pckg/.download/app two.vmp");
   offer("app3.vmp", with_image(V3));
   ::chmod(host_path("/rw/pckg/.download/app3.vmp").c_str(), 0640);
   const RunResult newer = run_installer({});

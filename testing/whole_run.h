@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,20 +20,70 @@
 #include "package/repository.h"
 #include "testing/root_fixture.h"
 
+// The installer's entry function with `args`, in the calling process.
+inline int enter_installer(const std::vector<std::string>& args) {
+  std::vector<std::string> words = {"installer"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  return ::run_installer(static_cast<int>(words.size()), argv.data());
+}
+
+// Staged files left behind: anything in a ".staging" directory, or named like a staged file.
+inline std::vector<std::string> staged_files(const std::map<std::string, std::string>& entries) {
+  static const std::regex staged("(/\\.staging/.+|/tmp[A-Za-z0-9]{6})$");
+  std::vector<std::string> found;
+  for (const auto& entry : entries) {
+    if (std::regex_search(entry.first, staged)) found.push_back(entry.first);
+  }
+  return found;
+}
+
 class WholeRun : public RootFixture {
  protected:
   // The installer's entry function with `args`, inside the root.
   RunResult run_installer(const std::vector<std::string>& args, const ChildOptions& options = {}) {
-    return run_in_root(
-        [&args] {
-          std::vector<std::string> words = {"installer"};
-          words.insert(words.end(), args.begin(), args.end());
-          std::vector<char*> argv;
-          for (std::string& word : words) argv.push_back(word.data());
-          argv.push_back(nullptr);
-          return ::run_installer(static_cast<int>(words.size()), argv.data());
-        },
-        options);
+    return run_in_root([&args] { return enter_installer(args); }, options);
+  }
+
+  // Standard input carries `bytes`; "-" is added to `args`.
+  RunResult stream(const std::string& bytes, std::vector<std::string> args = {},
+                   ChildOptions options = {}) {
+    options.stdin_data = bytes;
+    args.push_back("-");
+    return run_installer(args, options);
+  }
+
+  // The database and download folders an installed router has.
+  void make_router_dirs() {
+    make_dirs("/flash/var/pdb");
+    make_dirs("/rw/pckg/.download");
+  }
+
+  void remove(const std::string& path) { std::filesystem::remove_all(host_path(path)); }
+  std::string postlog() const { return read_file("/flash/postlog"); }
+
+  // Every entry, files whole, without the post log, whose messages differ.
+  std::map<std::string, std::string> files_but_postlog() const {
+    auto lines = tree_entries("/", true);
+    lines.erase("/flash/postlog");
+    return lines;
+  }
+
+  // The root copied to `saved`, and back.
+  void save_root(const std::string& saved) {
+    std::filesystem::remove_all(saved);
+    std::filesystem::copy(root(), saved, copy_whole);
+  }
+  void restore_root(const std::string& saved) {
+    for (const auto& entry : std::filesystem::directory_iterator(root())) {
+      std::filesystem::remove_all(entry.path());
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(saved)) {
+      std::filesystem::copy(entry.path(), std::filesystem::path(root()) / entry.path().filename(),
+                            copy_whole);
+    }
   }
 
   // One line per installed record as the next run loads it, in name order:
@@ -76,4 +129,8 @@ class WholeRun : public RootFixture {
         },
         options);
   }
+
+ private:
+  static constexpr auto copy_whole =
+      std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks;
 };
