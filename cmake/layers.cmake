@@ -48,7 +48,8 @@ endfunction()
 
 # In `result`, the include folder for the tests of layer `name`.
 function(layer_test_include name result)
-  set(folders ${LAYER_DEPS_${name}} ${LAYER_DEPS_${name}_test} testing authoring)
+  set(folders ${LAYER_DEPS_${name}} ${LAYER_DEPS_${name}_test} testing authoring
+              ${LAYER_DEPS_authoring})
   list(REMOVE_DUPLICATES folders)
   list(REMOVE_ITEM folders ${name})
   # The folder is named after the tests; its link to their own sources after the layer.

@@ -19,7 +19,7 @@ namespace {
 std::string record_line(const Package& package, RecordDetail detail = RecordDetail::full) {
   std::ostringstream line;
   line << package.name << " v=" << package.version << " t=" << package.build_time;
-  if (!package.text_part23.empty()) line << " note=" << package.text_part23;
+  if (!package.note.empty()) line << " note=" << package.note;
   if (package.disabled) line << " disabled";
   if (!package.bundle.name.empty()) {
     line << " from=" << package.bundle.name << ":" << package.bundle.min << ":"
@@ -49,9 +49,9 @@ class DatabaseLoading : public RootFixture {
   // The loaded records in load order, one line each.
   RunResult load() {
     return run_in_root([] {
-      Repository repository(std::cout);
-      open_repository(repository, false, "ppc");
-      for (const auto& package : repository.packages) std::cout << record_line(*package) << "\n";
+      Repository repository;
+      (void)open_repository(repository, "ppc");
+      for (const auto& package : repository.packages()) std::cout << record_line(*package) << "\n";
       return repository.architecture == "ppc" ? 0 : 1;
     });
   }
@@ -317,14 +317,14 @@ TEST_F(DatabaseLoading, TableDetailKeepsWhatTheTableShows) {
   make_dirs("/flash/var/pdb/broken/version");
   write_file("/ram/pdb/plain/schedule", "enable");
   HeaderGroup image = header_group("img", 0x01026600, 5);
-  image.text_part23 = "kept as its image";
+  image.note = "kept as its image";
   entry("img", "image", image_of({image}));
   const RunResult run = run_in_root([] {
     std::vector<std::string> lines[2];
     for (const RecordDetail detail : {RecordDetail::full, RecordDetail::table}) {
-      Repository repository(std::cout);
-      open_repository(repository, true, "i386", detail);
-      for (const auto& package : repository.packages) {
+      Repository repository;
+      (void)open_repository(repository, "i386", detail);
+      for (const auto& package : repository.packages()) {
         lines[int(detail)].push_back(record_line(*package, RecordDetail::table));
       }
     }

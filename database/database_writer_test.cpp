@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <iostream>
 
+#include "package/console.h"
 #include "testing/root_fixture.h"
 #include "testing/test_files.h"
 #include "transaction/commit.h"
@@ -56,9 +57,10 @@ TEST_F(DatabaseWriterTest, RecordsHaveTheExactFilesOfTheirKind) {
     Package off("t");
     off.version = 2;
     off.disabled = off.user_forced = true;
+    Console console(std::cout);
     Manifest manifest;
     for (const Package* package : {&full, &bare, &part21, &flagged, &off}) {
-      if (!write_database_record(*package, manifest)) return 1;
+      if (!write_database_record(console, *package, manifest)) return 1;
     }
     EXPECT_EQ(commit(manifest, false).error, 0);
     return 0;
@@ -127,8 +129,9 @@ TEST_F(DatabaseWriterTest, FullDiskIsReportedAndNothingReachesAFinalPath) {
         package.version = make_version(1, 0, KIND_FINAL, 0);
         package.bundle = {"suite", make_version(2, 1, KIND_FINAL, 0), 0, 0};
         package.files = {"/flash/bin/p"};
+        Console console(std::cout);
         Manifest manifest;
-        const bool written = write_database_record(package, manifest);
+        const bool written = write_database_record(console, package, manifest);
         std::cout << "written=" << written << " database=[" << dir_entries("/flash/var/pdb")
                   << "] staged:";
         for (const auto& [path, op] : manifest.operations()) {
@@ -152,14 +155,15 @@ TEST_F(DatabaseWriterTest, FailureMessagesNameTheCause) {
   const RunResult run = run_in_root([] {
     Package package("p");
     package.version = make_version(1, 0, KIND_FINAL, 0);
+    Console console(std::cout);
     Manifest manifest;
-    const bool written = write_database_record(package, manifest);
+    const bool written = write_database_record(console, package, manifest);
     std::cout << "written=" << written << "\n";
     for (const int cause : {EIO, EACCES}) {
       errno = cause;
-      report_write_failure(package, "etc/x");
+      report_write_failure(console, package, "etc/x");
     }
-    report_broken(package);
+    report_broken(console, package);
     return 0;
   });
   EXPECT_EQ(run.out,

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "authoring/package_writer.h"
-#include "package/repository.h"
+#include "package/console.h"
 #include "testing/test_packages.h"
 
 namespace {
@@ -283,10 +283,10 @@ TEST(PartStreamTest, ProgressBarFollowsTheStream) {
   PartStream stream(in, false);
   stream.accepted_types = {PART_ARCHIVE};
   std::ostringstream screen;
-  Repository repository(screen);
+  Console console(screen);
   EXPECT_EQ(stream.next_part(), PART_ARCHIVE);
   stream.seekg(50);
-  show_progress(repository, "0123456789", stream);
-  EXPECT_EQ(repository.status_line,
+  show_progress(console, "0123456789", stream);
+  EXPECT_EQ(console.status_line,
             "0123456789 [" + std::string(32, '#') + std::string(32, ' ') + "]");
 }

@@ -12,6 +12,7 @@
 #include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "install/remove_package.h"
+#include "package/console.h"
 #include "package/repository.h"
 #include "testing/fake_board.h"
 #include "testing/root_fixture.h"
@@ -61,13 +62,14 @@ class InstallTest : public RootFixture {
           if (!read_header(package, stream)) return 3;
           package.disabled = setup.disabled;
           package.bundle.name = setup.bundle;
+          Console console(std::cout);
           Manifest manifest;
           if (setup.before) setup.before(manifest);
-          const bool installed = install_package(package, manifest, stream);
+          const bool installed = install_package(console, package, manifest, stream);
           if (setup.after) setup.after(manifest);
           if (installed && setup.commit && commit(manifest, false).error != 0) return 4;
           if (!installed || !setup.commit) cancel(manifest);
-          for (const std::string& message : Repository::instance().messages) {
+          for (const std::string& message : console.messages) {
             std::cerr << message << "\n";
           }
           std::cerr << "result=" << installed << " files=";
@@ -389,7 +391,7 @@ TEST_F(InstallTest, RemovalTakesFilesEntryAndAnUnsharedBootImage) {
       // Recorded paths that extraction could never have written are left alone.
       p.files = {"/etc/a", "/x/p/etc/b", "/missing", "/etc/dir", "/", "/../etc", "/etc/a b"};
       Manifest manifest;
-      const Repository installed(std::cout);
+      const Repository installed;
       remove_installed_package(p, manifest, installed);
       for (const auto& [path, op] : manifest.operations()) std::cout << path << "\n";
       std::cout << "files=" << p.files.size() << " action=" << p.action << "\n";

@@ -22,8 +22,7 @@ const std::string SEPARATOR = std::string(94, '-') + "\n";
 
 Package& add(Repository& repository, const std::string& name, Version version,
              uint32_t build_time) {
-  repository.packages.push_back(std::make_unique<Package>(name));
-  Package& package = *repository.packages.back();
+  Package& package = repository.add(std::make_unique<Package>(name));
   package.version = version;
   package.build_time = build_time;
   return package;
@@ -32,8 +31,7 @@ Package& add(Repository& repository, const std::string& name, Version version,
 }  // namespace
 
 TEST(PackageTable, EmptyRepositoryPrintsHeaderAndSeparatorOnly) {
-  std::ostringstream screen;
-  Repository repository(screen);
+  Repository repository;
   std::ostringstream table;
   print_package_table(repository, table);
   EXPECT_EQ(table.str(), HEADER + SEPARATOR);
@@ -41,15 +39,13 @@ TEST(PackageTable, EmptyRepositoryPrintsHeaderAndSeparatorOnly) {
 }
 
 TEST(PackageTable, RowsShowMarksVersionsDatesAndNotesInOrder) {
-  std::ostringstream screen;
-  Repository repository(screen);
+  Repository repository;
   Package& member = add(repository, "wifi", 0x03146302, 0);
   member.disabled = true;
   member.bundle = Dependency{"suite", 0, 0, 0};
   member.note = "wireless drivers";
   add(repository, "system", 0x06306601, 1700000000);
   add(repository, "a-very-long-name-xx", 0x01026600, 86399);
-  repository.quiet = true;  // the table does not go through the console
 
   std::ostringstream table;
   print_package_table(repository, table);
@@ -59,7 +55,6 @@ TEST(PackageTable, RowsShowMarksVersionsDatesAndNotesInOrder) {
                              "Nov/14/2023 22:13:20" + " " + pad("", 40) + "\n" +
                              "a-very-long-name-xx" + "    " + pad("1.2", 13) + " " +
                              "Jan/01/1970 23:59:59" + " " + pad("", 40) + "\n");
-  EXPECT_EQ(screen.str(), "");
 }
 
 TEST(PackageTable, BuildDateCoversTheWholeWord) {

@@ -5,7 +5,7 @@
 
 #include <iostream>
 
-#include "package/repository.h"
+#include "package/console.h"
 #include "planning/admission.h"
 #include "testing/root_fixture.h"
 #include "testing/test_files.h"
@@ -18,9 +18,10 @@ class UpgradeTail : public RootFixture {};
 // Stages "x" for `path` unless it is empty, then ends an upgrade; prints the temporary
 // files of the marker and of `path`.
 int finish_staged(const std::string& path, bool commit_now) {
+  Console console(std::cout);
   Manifest manifest;
   if (!path.empty()) manifest.create_file(path, 0, 0) << "x";
-  const int status = finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, commit_now);
+  const int status = finish_upgrade(console, manifest, ADMIT_UPGRADE, commit_now);
   std::cout << staged_source(manifest, "/flash/PCKGS_CHANGED") << " "
             << staged_source(manifest, path);
   return status;
@@ -69,10 +70,11 @@ TEST_F(UpgradeTail, ASaveOnAFullRamOrAnUpgradeThatDoesNotFitIsCancelled) {
   const RunResult save = run_in_root(
       [] {
         if (!put_file("/ram/filler", std::string(8192, 'f'))) return 99;
+        Console console(std::cout);
         Manifest manifest;
         manifest.create_file("/flash/a", 10, 0) << "new";
-        const int status = finish_upgrade(Repository::instance(), manifest, ADMIT_UPGRADE, false);
-        (void)commit_mode(Repository::instance());  // nothing was saved to commit
+        const int status = finish_upgrade(console, manifest, ADMIT_UPGRADE, false);
+        (void)commit_mode(console);  // nothing was saved to commit
         std::cout << "status=" << status << " ram=" << dir_entries("/ram")
                   << " flash=" << dir_entries("/flash") << "\n";
         return 0;
@@ -90,10 +92,11 @@ TEST_F(UpgradeTail, ASaveOnAFullRamOrAnUpgradeThatDoesNotFitIsCancelled) {
         [allow] {
           struct statfs info;
           if (::statfs("/flash", &info) != 0) return 99;
+          Console console(std::cout);
           Manifest manifest;
           manifest.create_file("/flash/big", 0, 0) << std::string(info.f_bsize, 'b');
           const std::string temp = staged_source(manifest, "/flash/big");
-          const int status = finish_upgrade(Repository::instance(), manifest, allow, true);
+          const int status = finish_upgrade(console, manifest, allow, true);
           std::cout << "status=" << status << " staged=" << is_present(temp)
                     << " big=" << is_present("/flash/big")
                     << " marker=" << is_present("/flash/PCKGS_CHANGED") << "\n";

@@ -18,6 +18,7 @@
 #include "database/database_reader.h"
 #include "format/part_types.h"
 #include "installer/run_modes.h"
+#include "package/console.h"
 #include "package/repository.h"
 #include "testing/test_packages.h"
 #include "testing/whole_run.h"
@@ -108,16 +109,17 @@ std::string run_once(const std::string& bytes, bool stream, bool& refused, int& 
   empty_root();
   if (!stream) std::ofstream("/rw/pckg/.download/offer.vmp", std::ios::binary) << bytes;
   const std::string before = state();
-  Repository& repository = Repository::instance();
-  repository.reset();
-  open_repository(repository, true, "i386");
+  Console console(std::cout);
+  console.quiet = true;
+  Repository repository;
+  (void)open_repository(repository, "i386");
   RunOptions options;
   options.quiet = true;
   if (stream) {
     std::istringstream in(bytes);
-    status = stream_mode(repository, options, in);
+    status = stream_mode(console, repository, options, in);
   } else {
-    status = upgrade_mode(repository, options);
+    status = upgrade_mode(console, repository, options);
   }
   ::unlink("/flash/postlog");
   const std::string after = state();

@@ -7,6 +7,7 @@
 #include <optional>
 #include <sstream>
 
+#include "package/system_paths.h"
 #include "testing/root_fixture.h"
 
 namespace {

@@ -14,7 +14,7 @@ class Lookups : public ::testing::Test {
     for (const char* text :
          {"a-1.0 disabled gives=dns", "b-1.0 gives=dns@5>=2.0", "a-2.0 excludes=c",
           "p-1.0 placeholder gives=dns", "c-1.0 disabled", "d-1.0 disabled gives=dns"}) {
-      repository.packages.push_back(package_from(text));
+      repository.add(package_from(text));
     }
   }
   std::string names(const std::vector<Package*>& found) const {
@@ -23,8 +23,7 @@ class Lookups : public ::testing::Test {
       text += package->name + "-" + version_text(package->version) + " ";
     return text;
   }
-  std::ostringstream screen;
-  Repository repository{screen};
+  Repository repository;
 };
 
 }  // namespace
@@ -38,7 +37,7 @@ TEST_F(Lookups, FindTheFirstOrTheActiveOne) {
   EXPECT_EQ(repository.find_active("dns")->name, "b");
   // ... else the last disabled one.
   EXPECT_EQ(repository.find_active("c")->name, "c");
-  repository.packages[1]->disabled = true;
+  repository.packages()[1]->disabled = true;
   EXPECT_EQ(repository.find_active("dns")->name, "p");  // placeholders are not skipped here
   EXPECT_EQ(repository.find_active("none"), nullptr);
 }
@@ -54,6 +53,22 @@ TEST_F(Lookups, ProvidersAndConflicts) {
   EXPECT_EQ(names(ranged), "a-1.0 d-1.0 ");
   // Only an enabled package that excludes the offered one.
   EXPECT_EQ(repository.find_conflicting(*package_from("c-3.0"))->name, "a");
-  repository.packages[2]->disabled = true;
+  repository.packages()[2]->disabled = true;
   EXPECT_EQ(repository.find_conflicting(*package_from("c-3.0")), nullptr);
+}
+
+TEST_F(Lookups, RecordsLeaveAndListedMembersStayBound) {
+  repository.remove(repository.find("b"));
+  repository.remove_at(0);
+  std::string left;
+  for (const auto& package : repository.packages()) left += package->name + " ";
+  EXPECT_EQ(left, "a p c d ");
+  EXPECT_EQ(repository.find_active("dns")->name, "p");
+  Package& member = *repository.find("c");
+  EXPECT_FALSE(repository.is_listed_disabled(member));  // from no bundle
+  member.bundle.name = "m";
+  repository.list_disabled("n", "c");
+  EXPECT_FALSE(repository.is_listed_disabled(member));
+  repository.list_disabled("m", "c");
+  EXPECT_TRUE(repository.is_listed_disabled(member));
 }

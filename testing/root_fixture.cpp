@@ -273,7 +273,6 @@ void RootFixture::child_main(const std::function<int()>& body, const ChildOption
   if (enter_root && (::chroot(root_.c_str()) != 0 || ::chdir("/") != 0)) {
     setup_failed("chroot " + root_ + ": " + std::strerror(errno));
   }
-  Repository::instance().reset();
   // Not traceable (under an emulator), it runs to its end untouched.
   if ((options.kill_at_step > 0 || options.fault) &&
       ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) == 0) {
