@@ -56,68 +56,114 @@ bool is_installed_newer(const Repository& repository, const PackageInfo& package
   return installed != nullptr && compare(package, *installed) < 0;
 }
 
-uint32_t admit(const Repository& repository, Console& console, const PackageInfo& package,
-               uint32_t allowed) {
-  uint32_t result = 0;
-  bool reported = false;
-  const std::string name = display_name(package);
+namespace {
 
-  const Package* installed = judged_namesake(repository, package);
-  if (installed != nullptr) {
-    const int order = compare(package, *installed);
+// One admission: the outcome bits gathered check by check, and at most one message, about
+// the first problem the caller's mask does not accept.
+class Admission {
+ public:
+  Admission(const Repository& repository, Console& console, const PackageInfo& package,
+            uint32_t allowed)
+      : repository_(repository),
+        console_(console),
+        package_(package),
+        allowed_(allowed),
+        name_(display_name(package)),
+        may_report_unsatisfied_(!(allowed & ADMIT_UNSATISFIED)) {}
+
+  uint32_t run() {
+    judge_against_namesake();
+    check_board();
+    check_architecture();
+    check_dependencies();
+    check_conflicts();
+    return result_;
+  }
+
+ private:
+  void judge_against_namesake() {
+    const Package* installed = judged_namesake(repository_, package_);
+    if (installed == nullptr) return;
+    const int order = compare(package_, *installed);
     if (order < 0) {
-      result = ADMIT_DOWNGRADE;
-      if (!(allowed & ADMIT_DOWNGRADE)) {
-        console.warning("omitting package %s: newer package %s is already installed", name.c_str(),
-                        display_name(*installed).c_str());
-        reported = true;
+      result_ = ADMIT_DOWNGRADE;
+      if (!(allowed_ & ADMIT_DOWNGRADE)) {
+        console_.warning("omitting package %s: newer package %s is already installed",
+                         name_.c_str(), display_name(*installed).c_str());
+        reported_ = true;
       }
     } else if (order == 0) {
-      result = ADMIT_SAME;
-      if (!(allowed & ADMIT_SAME)) {
-        console.warning("omitting package %s: it is already installed", name.c_str());
-        reported = true;
+      result_ = ADMIT_SAME;
+      if (!(allowed_ & ADMIT_SAME)) {
+        console_.warning("omitting package %s: it is already installed", name_.c_str());
+        reported_ = true;
       }
     } else {
-      result = ADMIT_UPGRADE;
+      result_ = ADMIT_UPGRADE;
     }
   }
 
-  const bool may_report_unsatisfied = !(allowed & ADMIT_UNSATISFIED);
-  if (is_base_system(package.name) &&
-      !check_system_limits(console, package, !reported && may_report_unsatisfied)) {
-    result |= ADMIT_UNSATISFIED;
-    if (may_report_unsatisfied) reported = true;
+  void check_board() {
+    if (!is_base_system(package_.name) ||
+        check_system_limits(console_, package_, !reported_ && may_report_unsatisfied_)) {
+      return;
+    }
+    result_ |= ADMIT_UNSATISFIED;
+    if (may_report_unsatisfied_) reported_ = true;
   }
 
-  if (!package.architecture.empty() && package.architecture != repository.architecture) {
-    if (!reported && may_report_unsatisfied) {
-      console.error("can not install %s: it is not made for %s, but for %s", name.c_str(),
-                    repository.architecture.c_str(), package.architecture.c_str());
-      reported = true;
-    }
-    result |= ADMIT_UNSATISFIED;
+  // Notes a problem that makes the package unusable here; true when it is the one to report.
+  bool unsatisfied() {
+    result_ |= ADMIT_UNSATISFIED;
+    if (reported_ || !may_report_unsatisfied_) return false;
+    reported_ = true;
+    return true;
   }
 
-  for (const Dependency& wanted : package.depends) {
-    std::vector<Package*> providers;
-    repository.find_providers(wanted, false, providers);
-    if (!providers.empty()) continue;
-    if (!reported && may_report_unsatisfied) {
-      console.error("can not install %s: %s is not installed, but is required", name.c_str(),
-                    display_requirement(wanted).c_str());
-      reported = true;
+  void check_architecture() {
+    if (package_.architecture.empty() || package_.architecture == repository_.architecture) return;
+    if (unsatisfied()) {
+      console_.error("can not install %s: it is not made for %s, but for %s", name_.c_str(),
+                     repository_.architecture.c_str(), package_.architecture.c_str());
     }
-    result |= ADMIT_UNSATISFIED;
-    break;
   }
 
-  if (const Package* excluding = repository.find_conflicting(package)) {
-    if (!reported && !(allowed & ADMIT_CONFLICT)) {
-      console.error("can not install %s: it conflicts with %s", name.c_str(),
-                    display_name(*excluding).c_str());
+  void check_dependencies() {
+    for (const Dependency& wanted : package_.depends) {
+      std::vector<Package*> providers;
+      repository_.find_providers(wanted, false, providers);
+      if (!providers.empty()) continue;
+      if (unsatisfied()) {
+        console_.error("can not install %s: %s is not installed, but is required", name_.c_str(),
+                       display_requirement(wanted).c_str());
+      }
+      return;
     }
-    result |= ADMIT_CONFLICT;
   }
-  return result;
+
+  void check_conflicts() {
+    const Package* excluding = repository_.find_conflicting(package_);
+    if (excluding == nullptr) return;
+    if (!reported_ && !(allowed_ & ADMIT_CONFLICT)) {
+      console_.error("can not install %s: it conflicts with %s", name_.c_str(),
+                     display_name(*excluding).c_str());
+    }
+    result_ |= ADMIT_CONFLICT;
+  }
+
+  const Repository& repository_;
+  Console& console_;
+  const PackageInfo& package_;
+  const uint32_t allowed_;
+  const std::string name_;
+  const bool may_report_unsatisfied_;
+  uint32_t result_ = 0;
+  bool reported_ = false;
+};
+
+}  // namespace
+
+uint32_t admit(const Repository& repository, Console& console, const PackageInfo& package,
+               uint32_t allowed) {
+  return Admission(repository, console, package, allowed).run();
 }

@@ -285,23 +285,29 @@ class Planner {
     }
   }
 
+  // What a bundle's members come to after the plan.
+  enum class MembersAfter { active, disabled_only, gone };
+  MembersAfter members_after(const Package& bundle) const {
+    MembersAfter after = MembersAfter::gone;
+    for (const size_t position : index_.members_of(bundle.name)) {
+      const Package& member = at(position);
+      if (is_placeholder(member)) continue;
+      if (active_as_excluding(member)) return MembersAfter::active;
+      if (member.action == ACTION_DISABLE || (member.disabled && member.action == ACTION_NONE)) {
+        after = MembersAfter::disabled_only;
+      }
+    }
+    return after;
+  }
+
+  // A bundle none of whose members stays active goes, unless it is disabled and keeps
+  // disabled members; then it is not enabled either.
   void retire_bundles() {
     for (const auto& bundle : packages_) {
       if (!bundle->is_bundle || bundle->action == ACTION_UNINSTALL) continue;
-      bool live = false, remains = false;
-      for (const size_t position : index_.members_of(bundle->name)) {
-        const Package& member = at(position);
-        if (is_placeholder(member)) continue;
-        if (!member.disabled) {
-          if (member.action == ACTION_NONE) live = true;
-          if (member.action == ACTION_DISABLE) remains = true;
-        } else {
-          if (member.action == ACTION_ENABLE) live = true;
-          if (member.action == ACTION_NONE || member.action == ACTION_DISABLE) remains = true;
-        }
-        if (live) break;
-      }
-      if (live) continue;
+      const MembersAfter members = members_after(*bundle);
+      if (members == MembersAfter::active) continue;
+      const bool remains = members == MembersAfter::disabled_only;
       if (!remains || !bundle->disabled) {
         bundle->action = ACTION_UNINSTALL;
       } else if (bundle->action == ACTION_ENABLE) {
@@ -309,6 +315,7 @@ class Planner {
       }
     }
   }
+
 
   Console& console_;
   const std::vector<std::unique_ptr<Package>>& packages_;

@@ -40,6 +40,25 @@ bool read_link(const std::string& path, std::string& target) {
   return true;
 }
 
+// Replaces the link at `host` (its path below the root is `resolved` + the component just
+// taken) by the components of its target: an absolute one starts again at the root.
+bool follow_link(const std::string& host, int& links, std::string& resolved,
+                 std::vector<std::string>& pending) {
+  std::string target;
+  if (++links > MAX_LINKS) {
+    errno = ELOOP;
+    return false;
+  }
+  if (!read_link(host, target)) return false;
+  if (target.empty()) {
+    errno = ENOENT;
+    return false;
+  }
+  if (target[0] == '/') resolved.clear();
+  push_components(target, pending);
+  return true;
+}
+
 }  // namespace
 
 bool resolve_in_root(const std::string& root, const std::string& path, bool follow_last,
@@ -62,18 +81,7 @@ bool resolve_in_root(const std::string& root, const std::string& path, bool foll
     if (::lstat((base + candidate).c_str(), &status) != 0) return false;
     const bool last = pending.empty();
     if (S_ISLNK(status.st_mode) && (!last || follow_last)) {
-      std::string target;
-      if (++links > MAX_LINKS) {
-        errno = ELOOP;
-        return false;
-      }
-      if (!read_link(base + candidate, target)) return false;
-      if (target.empty()) {
-        errno = ENOENT;
-        return false;
-      }
-      if (target[0] == '/') resolved.clear();
-      push_components(target, pending);
+      if (!follow_link(base + candidate, links, resolved, pending)) return false;
       continue;
     }
     if (!last && !S_ISDIR(status.st_mode)) {
