@@ -103,7 +103,11 @@ TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
   entry("full", "provides", "dns 1 2 -3\n");
   entry("full", "conflicts", "");
   // Duplicates count once; a line no path could be is left out.
-  entry("full", "files", "bin/x\n\n/etc/y\nbin/x\n/" + std::string(PATH_MAX, 'l') + "\n");
+  // The longest kept: a path of PATH_MAX - 1 bytes with its "/".
+  const std::string longest(PATH_MAX - 2, 'z');
+  entry("full", "files",
+        "bin/x\n\n/etc/y\nbin/x\n/" + std::string(PATH_MAX, 'l') + "\n" + longest + "\n" +
+            longest + "z\n");
   entry("halfdeps", "version", "1 1");
   entry("halfdeps", "deps", "a 1 2\nb 3\n");
   entry("halfdeps", "files", "");
@@ -116,7 +120,7 @@ TEST_F(DatabaseLoading, TextFormFieldsAndBrokenFilesScheduleUninstall) {
   EXPECT_EQ(load_sorted(),
             (std::vector<std::string>{
                 "full v=16909824 t=4294967295 deps system:1:4294967295:0 lib:5:9:0 provides "
-                "dns:1:2:-3 /bin/x /etc/y",
+                "dns:1:2:-3 /bin/x /etc/y /" + longest,
                 "halfdeps v=1 t=1 action=uninstall deps a:1:2:0",
                 "member v=1 t=1 from=suite:0:0 action=uninstall conflicts old:7:0:0",
                 "noversion v=0 t=0 action=uninstall",

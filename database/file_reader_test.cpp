@@ -46,6 +46,13 @@ TEST_F(FileReaderTest, ReadsAndSeeksFileAfterFile) {
     EXPECT_EQ(in.get(), seek.landed < 10000 ? bytes[size_t(seek.landed)] & 0xFF : EOF);
   }
 
+  // A seek one byte past the buffered 4 KiB is outside them.
+  in.clear();
+  ASSERT_TRUE(reader.open(host_path("/big")));
+  EXPECT_EQ(in.get(), bytes[0] & 0xFF);
+  EXPECT_TRUE(in.seekg(4097));
+  EXPECT_EQ(in.get(), bytes[4097] & 0xFF);
+
   in.clear();
   ASSERT_TRUE(reader.open(host_path("/small")));
   int first = 0, second = 0;

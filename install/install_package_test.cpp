@@ -174,13 +174,17 @@ TEST_F(InstallTest, HostileEntryNamesAreRefusedBeforeAnythingOfThemIsStaged) {
   // Files that cannot be placed: in the database, too long a name, out through a link on
   // the flash, whatever came before it.
   make_dirs("/outside");
+  make_dirs("/flash2");  // beside the flash, and named as if it began inside it
   ASSERT_EQ(::symlink("../outside", host_path("/flash/out").c_str()), 0);
+  ASSERT_EQ(::symlink("../flash2", host_path("/flash/near").c_str()), 0);
+  const std::string links = "/flash/near -> ../flash2\n/flash/out -> ../outside\n";
   const std::string long_name(NAME_MAX + 1, 'n');
   const std::pair<std::vector<ArchiveEntry>, std::string> refused[] = {
       {{file_entry("var/pdb/q/files", "x")}, "broken package"},
       {{file_entry("./var//pdb", "x")}, "broken package"},
       {{file_entry(long_name + "/f", "x")}, "could not create " + long_name.substr(0, 200)},
       {{file_entry("out/f", "x")}, "could not create out/f: Operation not permitted"},
+      {{file_entry("near/f", "x")}, "could not create near/f: Operation not permitted"},
       {{file_entry("top", "t"), file_entry("out/f", "x")}, "could not create out/"},
       {{file_entry("a/x", "x"), file_entry("a/y", "y"), file_entry("out/f", "x")},
        "could not create out/"},
@@ -192,14 +196,18 @@ TEST_F(InstallTest, HostileEntryNamesAreRefusedBeforeAnythingOfThemIsStaged) {
     SCOPED_TRACE(names);
     const std::string log = install(p_with(files));
     EXPECT_EQ(log.rfind("ERROR: installation of p-1.0 failed: " + message, 0), 0u) << log;
-    EXPECT_EQ(tree("/flash"), "/flash/out -> ../outside\n");
-    EXPECT_EQ(tree("/outside"), "");
+    EXPECT_EQ(tree("/flash"), links);
+    EXPECT_EQ(tree("/outside") + tree("/flash2"), "");
   }
   // A link entry is never made: a file below its name stays on the flash.
   EXPECT_EQ(install(p_with({{0120777, 0, "evil", "/outside", ""}, file_entry("evil/f", "inside")})),
             "installed p-1.0\nresult=1 files=/evil/f,\n");
   EXPECT_EQ(read_file("/flash/evil/f"), "inside");
   EXPECT_EQ(tree("/outside"), "");
+  // The longest name a directory can hold is no problem.
+  const std::string longest(NAME_MAX, 'n');
+  EXPECT_EQ(install(p_with({file_entry(longest + "/f", "x")})),
+            "installed p-1.0\nresult=1 files=/" + longest + "/f,\n");
 }
 
 TEST_F(InstallTest, TheSignatureIsDemandedAfterExtractionAndFailingLeavesNothing) {
