@@ -32,8 +32,8 @@ struct Records {
   std::ostringstream screen;
   Console console{screen};
   Repository repository{"i386"};
-  explicit Records(const std::vector<const char*>& installed) {
-    for (const char* record : installed) repository.add(package_from(record));
+  explicit Records(const std::vector<std::string>& installed) {
+    for (const std::string& record : installed) repository.add(package_from(record));
   }
 };
 
@@ -54,10 +54,7 @@ TEST(OfferDecision, AdmissionAndTheUsersChoiceDecideWhatBecomesOfAnOffer) {
                                       {"installed*", "listed?", "offered", "allow", "member?",
                                        "outcome", "disabled?", "forced?", "message?"})) {
     SCOPED_TRACE(c.label());
-    Records records({});
-    for (const std::string& record : c.list("installed")) {
-      records.repository.add(package_from(record));
-    }
+    Records records(c.list("installed"));
     if (!c.text("listed").empty()) {
       std::istringstream listed(c.text("listed"));
       std::string bundle, member;
@@ -96,7 +93,7 @@ TEST(OfferDecision, UnsignedBundlePartsTouchOnlyWhatIsTheirs) {
 
 TEST(OfferDecision, PlanningRunsAgainOnlyWhenAMemberRelatesToSomething) {
   struct Case {
-    std::vector<const char*> installed;
+    std::vector<std::string> installed;
     const char* added;
     bool replaced;
     bool plans;
