@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "testing/case_file.h"
 #include "testing/record_text.h"
 
 namespace {
@@ -60,61 +61,17 @@ TEST(Relations, SatisfiesOverlapsAndMeetsTreatZeroAsOpen) {
   EXPECT_FALSE(meets(*ppp, dep("ppp", V3)));
 }
 
-// requires(a, b), conflicts(a, b) and compare(a, b), looking into bundle members on both sides.
 TEST(Relations, RequiresConflictsAndCompare) {
-  const struct Row {
-    const char* name;
-    const char* relation;
-    const char* a;
-    const char* b;
-    int expected;
-  } rows[] = {
-      {"needs", "requires", "app-1.0 needs=lib>=1.0", "lib-2.0", 1},
-      {"needed", "requires", "lib-2.0", "app-1.0 needs=lib>=1.0", 0},
-      {"needs a member", "requires", "app-1.0 needs=lib>=1.0", "suite-1.0 members=lib-2.0", 1},
-      {"member needs", "requires", "apps-1.0 members=other-1.0 + app-1.0 needs=lib>=1.0", "lib-2.0",
-       1},
-      {"member needed", "requires", "lib-2.0",
-       "apps-1.0 members=other-1.0 + app-1.0 needs=lib>=1.0", 0},
-      {"listed", "conflicts", "a-1.0 excludes=b>=2.0", "b-2.0", 1},
-      {"listed, other side", "conflicts", "b-2.0", "a-1.0 excludes=b>=2.0", 0},
-      // Two providers of one capability: the heavier excludes the lighter, equal ones neither.
-      {"heavier", "conflicts", "heavy-1.0 gives=dns@1", "light-1.0 gives=dns@0", 1},
-      {"lighter", "conflicts", "light-1.0 gives=dns@0", "heavy-1.0 gives=dns@1", 0},
-      {"equal", "conflicts", "heavy-1.0 gives=dns@0", "light-1.0 gives=dns@0", 0},
-      {"equal, other side", "conflicts", "light-1.0 gives=dns@0", "heavy-1.0 gives=dns@0", 0},
-      // Providing another package's name: non-negative weight excludes it, negative yields.
-      {"replaces", "conflicts", "new-dns-1.0 gives=old-dns@0", "old-dns-1.0", 1},
-      {"replaced", "conflicts", "old-dns-1.0", "new-dns-1.0 gives=old-dns@0", 0},
-      {"yields", "conflicts", "new-dns-1.0 gives=old-dns@-1", "old-dns-1.0", 0},
-      {"yielded to", "conflicts", "old-dns-1.0", "new-dns-1.0 gives=old-dns@-1", 1},
-      {"excludes what it provides", "conflicts", "firewall-1.0 excludes=filter",
-       "ipt-1.0 gives=filter>=1.0", 1},
-      {"bundle carries its own", "conflicts", "wifi-2.0", "suite-1.0 members=wifi-1.0", 1},
-      {"member excludes", "conflicts", "suite2-1.0 + m-1.0 excludes=wifi", "wifi-2.0", 1},
-      {"placeholder excluded", "conflicts", "hater-1.0 excludes=wifi", "wifi-1.0 placeholder", 0},
-      {"placeholder excludes", "conflicts", "wifi-1.0 placeholder excludes=hater",
-       "hater-1.0 excludes=wifi", 0},
-      {"placeholder version only", "conflicts", "wifi-1.0 placeholder built=0 excludes=hater",
-       "hater-1.0 excludes=wifi", 1},
-      {"newer", "compare", "a-2.0", "a-1.0", 1},
-      {"older", "compare", "a-1.0", "a-2.0", -1},
-      {"built later", "compare", "a-1.0 built=5", "a-1.0 built=4", 1},
-      {"built earlier", "compare", "a-1.0 built=4", "a-1.0 built=5", -1},
-      {"same", "compare", "a-1.0 built=4", "a-1.0 built=4", 0},
-      {"other name", "compare", "a-3.0", "b-1.0", 0},
-      // The bundle's own version is newer, but its wifi member is older than the standalone.
-      {"older member", "compare", "suite-3.0 members=wifi-1.0", "wifi-2.0", -1},
-      {"newer than member", "compare", "wifi-2.0", "suite-3.0 members=wifi-1.0", 1},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    const auto a = record(row.a), b = record(row.b);
-    const std::string relation = row.relation;
-    const int found = relation == "requires"    ? requires(*a, *b)
-                      : relation == "conflicts" ? conflicts(*a, *b)
-                                                : compare(*a, *b);
-    EXPECT_EQ(found, row.expected) << relation;
+  for (const TestCase& c : read_cases("package/testdata/relations.txt",
+                                      {"a", "b", "requires?", "conflicts?", "compare?"})) {
+    SCOPED_TRACE(c.label());
+    const auto a = record(c.text("a")), b = record(c.text("b"));
+    EXPECT_EQ(c.values.size(), 4u) << "one relation per case";
+    const auto said = [](bool holds) { return std::string(holds ? "yes" : "no"); };
+    const std::string found = c.values.count("requires")    ? said(requires(*a, *b))
+                              : c.values.count("conflicts") ? said(conflicts(*a, *b))
+                                                            : std::to_string(compare(*a, *b));
+    EXPECT_EQ(found, c.text("requires") + c.text("conflicts") + c.text("compare"));
   }
   const auto bundle = record("suite-3.0 members=wifi-1.0"), wifi = record("wifi-2.0");
   EXPECT_EQ(compare_directed(*bundle, *wifi, true), 1);

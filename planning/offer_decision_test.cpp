@@ -7,6 +7,7 @@
 #include "package/console.h"
 #include "package/repository.h"
 #include "planning/admission.h"
+#include "testing/case_file.h"
 #include "testing/record_text.h"
 
 namespace {
@@ -31,142 +32,47 @@ struct Records {
   std::ostringstream screen;
   Console console{screen};
   Repository repository{"i386"};
-  explicit Records(const std::vector<const char*>& installed) {
-    for (const char* record : installed) repository.add(package_from(record));
+  explicit Records(const std::vector<std::string>& installed) {
+    for (const std::string& record : installed) repository.add(package_from(record));
   }
-  std::string printed() const { return console.messages.empty() ? "" : console.messages[0]; }
 };
 
-const uint32_t UP = ADMIT_UPGRADE, SAME = ADMIT_SAME;
-
-struct OfferCase {
-  const char* what;
-  std::vector<const char*> installed;
-  const char* offered;
-  uint32_t allow;
-  bool member;
-  const char* outcome;
-  bool disabled;
-  bool user_forced;
-  const char* message;
-};
-
-const OfferCase CASES[] = {
-    {"new", {}, "a-1.0", UP, false, "install", false, false, ""},
-    {"upgrade", {"a-1.0"}, "a-2.0", UP, false, "install", false, false, ""},
-    {"same, accepted", {"a-1.0"}, "a-1.0", UP | SAME, false, "already installed", false, false, ""},
-    {"same, not accepted",
-     {"a-1.0"},
-     "a-1.0",
-     UP,
-     false,
-     "stays installed",
-     false,
-     false,
-     "WARNING: omitting package a-1.0: it is already installed"},
-    {"older",
-     {"a-2.0"},
-     "a-1.0",
-     UP,
-     false,
-     "refused",
-     false,
-     false,
-     "WARNING: omitting package a-1.0: newer package a-2.0 is already installed"},
-    {"unmet need",
-     {},
-     "a-1.0 needs=b",
-     UP,
-     false,
-     "refused",
-     false,
-     false,
-     "ERROR: can not install a-1.0: b is not installed, but is required"},
-    {"excluded: installed disabled, silently",
-     {"x-1.0 excludes=a"},
-     "a-1.0",
-     UP,
-     false,
-     "install",
-     true,
-     false,
-     ""},
-    {"excluded by a disabled package",
-     {"x-1.0 disabled excludes=a"},
-     "a-1.0",
-     UP,
-     false,
-     "install",
-     false,
-     false,
-     ""},
-    {"the user's choice", {"a-1.0 disabled forced"}, "a-2.0", UP, false, "install", true, true, ""},
-    {"member refused: passed over, silently",
-     {"a-2.0 from=m-1.0"},
-     "a-1.0 from=m-1.0",
-     UP,
-     true,
-     "pass over",
-     false,
-     false,
-     ""},
-    {"member, same version",
-     {"a-1.0 from=m-1.0"},
-     "a-1.0 from=m-1.0",
-     UP | SAME,
-     true,
-     "pass over",
-     false,
-     false,
-     ""},
-    {"member, new", {}, "a-1.0 from=m-1.0", UP, true, "install", false, false, ""},
-    {"member listed by its bundle",
-     {"listed"},
-     "a-1.0 from=m-1.0",
-     UP,
-     true,
-     "install",
-     true,
-     false,
-     ""},
-    {"listed name, other bundle",
-     {"listed"},
-     "a-1.0 from=n-1.0",
-     UP,
-     true,
-     "install",
-     false,
-     false,
-     ""},
-};
+uint32_t allowed_from(const std::string& words) {
+  uint32_t allowed = 0;
+  std::istringstream in(words);
+  for (std::string word; in >> word;) {
+    EXPECT_TRUE(word == "upgrade" || word == "same") << "allow " << word;
+    allowed |= word == "upgrade" ? ADMIT_UPGRADE : word == "same" ? ADMIT_SAME : 0;
+  }
+  return allowed;
+}
 
 }  // namespace
 
 TEST(OfferDecision, AdmissionAndTheUsersChoiceDecideWhatBecomesOfAnOffer) {
-  for (const OfferCase& c : CASES) {
-    SCOPED_TRACE(c.what);
-    std::vector<const char*> installed;
-    bool listed = false;
-    for (const char* record : c.installed) {
-      if (std::string(record) == "listed") {
-        listed = true;
-      } else {
-        installed.push_back(record);
-      }
+  for (const TestCase& c : read_cases("planning/testdata/offer_decisions.txt",
+                                      {"installed*", "listed?", "offered", "allow", "member?",
+                                       "outcome", "disabled?", "forced?", "message?"})) {
+    SCOPED_TRACE(c.label());
+    Records records(c.list("installed"));
+    if (!c.text("listed").empty()) {
+      std::istringstream listed(c.text("listed"));
+      std::string bundle, member;
+      ASSERT_TRUE(listed >> bundle >> member);
+      records.repository.list_disabled(bundle, member);
     }
-    Records records(installed);
-    if (listed) records.repository.list_disabled("m", "a");
-    const std::unique_ptr<Package> offer = package_from(c.offered);
+    const std::unique_ptr<Package> offer = package_from(c.text("offered"));
     UserForcedMap user_forced;
     for (const auto& package : records.repository.packages()) {
       if (package->user_forced) user_forced[package->name] = package->disabled;
     }
     const OfferDecision decision =
-        decide_offer(records.repository, records.console, *offer, c.allow, user_forced, c.member);
-    EXPECT_STREQ(outcome_name(decision.outcome), c.outcome);
-    EXPECT_EQ(decision.disabled, c.disabled);
-    EXPECT_EQ(decision.user_forced, c.user_forced);
-    EXPECT_EQ(records.printed(), c.message);
+        decide_offer(records.repository, records.console, *offer, allowed_from(c.text("allow")),
+                     user_forced, c.yes("member"));
+    EXPECT_EQ(outcome_name(decision.outcome), c.text("outcome"));
+    EXPECT_EQ(decision.disabled, c.yes("disabled"));
+    EXPECT_EQ(decision.user_forced, c.yes("forced"));
+    EXPECT_EQ(records.console.messages, c.list("message"));
   }
 }
 
@@ -187,7 +93,7 @@ TEST(OfferDecision, UnsignedBundlePartsTouchOnlyWhatIsTheirs) {
 
 TEST(OfferDecision, PlanningRunsAgainOnlyWhenAMemberRelatesToSomething) {
   struct Case {
-    std::vector<const char*> installed;
+    std::vector<std::string> installed;
     const char* added;
     bool replaced;
     bool plans;
