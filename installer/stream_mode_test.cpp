@@ -73,10 +73,17 @@ TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
   TestPackage kept = test_package("kept", V1);
   kept.image = std::string(20000, 'i');
   kept.group.header_flags = HEADER_BOOT_IMAGE;
+  kept.files = {file_entry("boot/kernel", "k")};
   const std::string bytes = package_bytes(kept);
   ChildOptions boot;
   boot.env = {{"bootimage", "1"}};
   ASSERT_EQ(stream(bytes, {}, boot).status, 0);
+  // A boot image is kept whole at the boot image, which its database entry points to.
+  EXPECT_EQ(tree("/flash"),
+            "/flash/UPGRADED=\n/flash/bootimage=" + bytes.substr(0, 64) +
+                "...\n"
+                "/flash/postlog=installed kept-1.0\n\n/flash/var/\n/flash/var/pdb/\n"
+                "/flash/var/pdb/kept/\n/flash/var/pdb/kept/image -> /flash/bootimage\n");
   remove("/flash/postlog");
   const std::string before = tree("/flash");
   // The same version again, whole or cut short, with or without --reinstall: nothing of it
@@ -173,22 +180,6 @@ TEST_F(StreamRun, AFailedInstallLeavesTheFlashAsItWasWithItsResultAsStatus) {
     remove("/flash/postlog");
     EXPECT_EQ(tree("/"), before);
   }
-}
-
-TEST_F(StreamRun, TheSystemImageIsKeptWholeAtTheBootImage) {
-  TestPackage system = test_package("system", make_version(7, 16, KIND_FINAL, 0));
-  system.group.header_flags = HEADER_BOOT_IMAGE;
-  system.image = "kernel";
-  system.files = {file_entry("boot/kernel", "k")};
-  const std::string bytes = package_bytes(system);
-  ChildOptions options;
-  options.env = {{"bootimage", "1"}};
-  EXPECT_EQ(stream(bytes, {}, options).status, 0);
-  EXPECT_EQ(tree("/flash"),
-            "/flash/UPGRADED=\n/flash/bootimage=" + bytes.substr(0, 64) +
-                "...\n"
-                "/flash/postlog=installed system-7.16\n\n/flash/var/\n/flash/var/pdb/\n"
-                "/flash/var/pdb/system/\n/flash/var/pdb/system/image -> /flash/bootimage\n");
 }
 
 // On a flash too small, nothing is left of a cancelled install: no file placed, none staged.
