@@ -6,9 +6,8 @@
 class Manifest;
 class Repository;
 
-// Plans the scheduled uninstalls, disables and enables and stages them. True when something
-// was applied; false when the plan was refused or there was nothing to do. Records
-// uninstalled leave `repository` and are destroyed: a pointer taken before the call must be
-// looked up again.
-bool apply_scheduled(Console& console, Repository& repository, Manifest& manifest,
+// Plans the scheduled uninstalls, disables and enables and stages them; a refused plan
+// changes nothing. Records uninstalled leave `repository` and are destroyed: a pointer taken
+// before the call must be looked up again.
+void apply_scheduled(Console& console, Repository& repository, Manifest& manifest,
                      ReportLevel report);
