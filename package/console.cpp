@@ -19,14 +19,6 @@ constexpr size_t PROGRESS_WIDTH = 76;
 }  // namespace
 
 Console::Console(std::ostream& out) : console_(out) {}
-Console::~Console() = default;
-
-void Console::reset_console() {
-  status_line.clear();
-  messages.clear();
-  quiet = false;
-  post_log_reset_ = false;
-}
 
 void Console::show_status(const std::string& text) {
   if (quiet || text == status_line) return;

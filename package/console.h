@@ -20,10 +20,6 @@ class Console {
   explicit Console(std::ostream& out);
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
-  virtual ~Console();
-
-  // Back to the state at creation, for a process that starts over (a forked test run).
-  void reset_console();
 
   std::string status_line;  // the text now on screen, empty when none
   std::vector<std::string> messages;
