@@ -54,7 +54,8 @@ bool flash_has_large_erase_blocks();
 // Value 37 of class 4 of the board: the lowest system version it accepts; 0 (no limit)
 // without "/dev/flash", or when the driver leaves the value at 0.
 Version query_min_version();
-// The flash feature word has the bit of value 16 set.
+// The flash feature word has the bit of value 16 set. Named after the bit: nothing says more
+// of it than that it picks the processor family on two processors.
 bool flash_feature_word_bit16();
 // 0 to 4, from the processor version register (and, on two processors, the flash).
 int processor_family();
