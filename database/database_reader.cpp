@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "database/file_reader.h"
+#include "database/file_input.h"
 #include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "package/repository.h"

@@ -12,7 +12,7 @@
 #include "installer/run_modes.h"
 #include "package/console.h"
 #include "package/repository.h"
-#include "transaction/file_source.h"
+#include "transaction/read_buffer.h"
 
 int run_installer(int argc, char* argv[]) {
   Console console(std::cout);
@@ -50,7 +50,7 @@ int run_installer(int argc, char* argv[]) {
   if (options.cleanup) return cleanup_mode(console, repository);
   if (options.from_stdin) {
     // Read in large blocks, where the standard stream would read a few kilobytes at a call.
-    FileSource input;
+    ReadBuffer input(65536);
     input.borrow(STDIN_FILENO);
     std::istream in(&input);
     return stream_mode(console, repository, options, in);

@@ -23,8 +23,8 @@
 #include "planning/offer_decision.h"
 #include "transaction/commit.h"
 #include "transaction/file_sink.h"
-#include "transaction/file_source.h"
 #include "transaction/manifest.h"
+#include "transaction/read_buffer.h"
 
 namespace {
 
@@ -88,10 +88,11 @@ std::vector<std::unique_ptr<PackageFile>> offered_files(Console& console) {
 // bit, nor a write bit for others, which the bytes of somebody else's file must not get.
 class HeldFile {
  public:
-  HeldFile(const PackageFile& file, StagingAreas& staging) : open_(source_.open(file.path)) {
+  HeldFile(const PackageFile& file, StagingAreas& staging)
+      : open_(source_.open(file.path, OpenAs::regular_file)) {
     if (!open_ || !may_keep(file)) return;
     const std::string dir = staging.dir_for(FLASH_DIR);
-    if (!dir.empty()) copy_path_ = copy_.open_unique(dir, source_.mode() & KEPT_BITS);
+    if (!dir.empty()) copy_path_ = copy_.open_unique(dir, source_.status().st_mode & KEPT_BITS);
     if (copy_path_.empty()) copy_error_ = errno;
   }
   ~HeldFile() {
@@ -123,7 +124,7 @@ class HeldFile {
  private:
   static constexpr mode_t KEPT_BITS = 0644;
 
-  FileSource source_;
+  ReadBuffer source_{65536};
   const bool open_;
   FileSink copy_;
   std::string copy_path_;

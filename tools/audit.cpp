@@ -18,6 +18,7 @@
 #include "install/remove_package.h"
 #include "package/system_paths.h"
 #include "tools/root_reader.h"
+#include "transaction/read_buffer.h"
 
 namespace {
 
@@ -153,8 +154,8 @@ bool Auditor::list_database(std::vector<std::string>& entries) {
 
 void Auditor::audit_image(const std::string& entry, const std::string& image_path) {
   std::string host;
-  ReadOnlyFile file;
-  if (!resolve_in_root(root_, image_path, true, host) || !file.open(host)) {
+  ReadBuffer file(16384);
+  if (!resolve_in_root(root_, image_path, true, host) || !file.open(host, OpenAs::untouched)) {
     if (is_missing_error(errno)) {
       no_image(entry);  // a link whose image is gone
     } else {
@@ -251,13 +252,13 @@ FileCheck Auditor::compare_file(const std::string& path, const ArchiveEntryHeade
                                 std::istream& archive, bool& archive_cut) {
   FileCheck check;
   std::string host;
-  ReadOnlyFile file;
+  ReadBuffer file(16384);
   if (!resolve_in_root(root_, path, false, host)) {
     check.missing = is_missing_error(errno);
     if (!check.missing) check.problem = std::strerror(errno);
   } else if (flash_.empty() || host.compare(0, flash_.size() + 1, flash_ + "/") != 0) {
     check.changed = true;  // a link now carries it out of the flash
-  } else if (!file.open(host)) {
+  } else if (!file.open(host, OpenAs::untouched)) {
     check.changed = errno == ELOOP;  // a symbolic link stands in its place
     check.missing = errno == ENOENT;
     if (!check.changed && !check.missing) check.problem = std::strerror(errno);
@@ -278,7 +279,7 @@ FileCheck Auditor::compare_file(const std::string& path, const ArchiveEntryHeade
     }
     left -= want;
     if (compare && !check.changed &&
-        (file.read_direct(found, want) != want || std::memcmp(expected, found, want) != 0)) {
+        (file.read_all(found, want) != want || std::memcmp(expected, found, want) != 0)) {
       check.changed = true;
     }
   }

@@ -1,14 +1,12 @@
 #include "tools/root_reader.h"
 
-#include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <vector>
-
-#include "transaction/file_ops.h"
 
 namespace {
 
@@ -92,41 +90,4 @@ bool resolve_in_root(const std::string& root, const std::string& path, bool foll
   }
   host_path = base + (resolved.empty() ? "/" : resolved);
   return true;
-}
-
-ReadOnlyFile::~ReadOnlyFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool ReadOnlyFile::open(const std::string& host_path) {
-  constexpr int FLAGS = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-  fd_ = ::open(host_path.c_str(), FLAGS | O_NOATIME);
-  if (fd_ < 0 && errno == EPERM) fd_ = ::open(host_path.c_str(), FLAGS);
-  if (fd_ < 0) return false;
-  if (::fstat(fd_, &status_) != 0) {
-    const int error = errno;
-    ::close(fd_);
-    fd_ = -1;
-    errno = error;
-    return false;
-  }
-  return true;
-}
-
-size_t ReadOnlyFile::read_direct(char* out, size_t count) {
-  size_t done = 0;
-  while (fd_ >= 0 && done < count) {
-    const ssize_t got = read_retrying(fd_, out + done, count - done);
-    if (got <= 0) break;
-    done += size_t(got);
-  }
-  return done;
-}
-
-ReadOnlyFile::int_type ReadOnlyFile::underflow() {
-  if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  const size_t got = read_direct(buffer_, sizeof buffer_);
-  if (got == 0) return traits_type::eof();
-  setg(buffer_, buffer_, buffer_ + got);
-  return traits_type::to_int_type(*gptr());
 }
