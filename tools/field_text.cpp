@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "package/version_parse.h"
 
@@ -44,13 +45,15 @@ bool parse_i32(const std::string& text, int32_t& value) {
 }
 
 bool check_package_name(const std::string& name, std::string& error) {
+  const char* const accepted =
+      " (a name has 1 to 16 bytes, none of them a space, control character or one of /,<>=)";
   if (name.empty() || name.size() > 16) {
-    error = "name \"" + name + "\" must have 1 to 16 bytes";
+    error = "name \"" + name + "\" has " + std::to_string(name.size()) + " bytes" + accepted;
     return false;
   }
   for (unsigned char c : name) {
-    if (c <= ' ' || c == 0x7F || c == '/' || c == ',') {
-      error = "name \"" + name + "\" holds a space, control character, '/' or ','";
+    if (c <= ' ' || c == 0x7F || std::strchr("/,<>=", c) != nullptr) {
+      error = "name \"" + name + "\" is refused" + accepted;
       return false;
     }
   }
@@ -62,11 +65,29 @@ bool check_package_name(const std::string& name, std::string& error) {
 }
 
 bool parse_dependency(const std::string& text, Dependency& entry, std::string& error) {
+  const char* const forms =
+      " (expected NAME, NAME>=V, NAME<=V or NAME=V, then any of ,min=V ,max=V ,weight=N)";
   size_t comma = text.find(',');
+  const std::string head = text.substr(0, comma);
   entry = Dependency{};
-  entry.name = text.substr(0, comma);
+  // "netd>=1.0" is a bound, not a name: the name ends where a relation begins.
+  const size_t relation = head.find_first_of("<>=");
+  entry.name = head.substr(0, relation);
   if (!check_package_name(entry.name, error)) return false;
   bool seen_min = false, seen_max = false, seen_weight = false;
+  if (relation != std::string::npos) {
+    const std::string op = head.substr(relation, head[relation] == '=' ? 1 : 2);
+    Version bound = 0;
+    if (op != ">=" && op != "<=" && op != "=") {
+      error = "bad entry \"" + text + "\"" + forms;
+      return false;
+    }
+    if (!parse_bound(head.substr(relation + op.size()), bound, error)) return false;
+    seen_min = op != "<=";
+    seen_max = op != ">=";
+    if (seen_min) entry.min = bound;
+    if (seen_max) entry.max = bound;
+  }
   while (comma != std::string::npos) {
     const size_t start = comma + 1;
     comma = text.find(',', start);
@@ -80,7 +101,7 @@ bool parse_dependency(const std::string& text, Dependency& entry, std::string& e
                  : key == "weight" ? &seen_weight
                                    : nullptr;
     if (seen == nullptr || equals == std::string::npos || *seen) {
-      error = "bad entry \"" + text + "\" (expected NAME[,min=V][,max=V][,weight=N])";
+      error = "bad entry \"" + text + "\"" + forms;
       return false;
     }
     *seen = true;

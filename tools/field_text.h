@@ -7,8 +7,9 @@
 
 #include "package/package.h"
 
-// "NAME[,min=VERSION][,max=VERSION][,weight=N]", each key at most once; VERSION is a
-// version text or 0 (no bound). False with a message in `error` otherwise.
+// "NAME", "NAME>=V", "NAME<=V" or "NAME=V" (both bounds), then any of ",min=V", ",max=V"
+// and ",weight=N", each bound set once; V is a version text or 0 (no bound). False with a
+// message in `error` otherwise.
 [[nodiscard]] bool parse_dependency(const std::string& text, Dependency& entry, std::string& error);
 
 // "name min=6.48 max=0 weight=0": the form inspect prints, 0 standing for an open bound.
@@ -22,6 +23,7 @@ std::string bound_text(Version version);
 // Same for a signed 32-bit number with an optional "-".
 [[nodiscard]] bool parse_i32(const std::string& text, int32_t& value);
 
-// False with a message when `name` cannot stand in a 16-byte name field or would be
-// refused by the readers (empty, too long, white space or control characters).
+// False with a message, naming the accepted form, when `name` cannot stand in a 16-byte
+// name field, would not read back from the database (empty, too long, white space, control
+// characters, "/") or would read as a list entry's syntax (",<>=").
 [[nodiscard]] bool check_package_name(const std::string& name, std::string& error);

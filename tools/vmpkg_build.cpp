@@ -37,7 +37,8 @@ const std::vector<OptionDefinition> OUTPUT_OPTIONS = {
     {"output", "FILE", false, "file to write (required)"},
 };
 const std::vector<OptionDefinition> LIST_OPTIONS = {
-    {"depends", "ENTRY", true, "dependency: NAME[,min=VERSION][,max=VERSION][,weight=N]"},
+    {"depends", "ENTRY", true,
+     "dependency: NAME, NAME>=V, NAME<=V or NAME=V, then [,min=V][,max=V][,weight=N]"},
     {"provides", "ENTRY", true, "provided name, same form"},
     {"conflicts", "ENTRY", true, "conflicting package, same form"},
     {"files", "DIR", false, "tree whose regular files are packed with their permission bits"},
