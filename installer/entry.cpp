@@ -26,6 +26,9 @@ int run_installer(int argc, char* argv[]) {
       return commit_mode(console);
     case ScanOutcome::cancel:
       return cancel_mode(console);
+    case ScanOutcome::version:
+      std::cout << "installer " << INSTALLER_VERSION << std::endl;
+      return 0;
     case ScanOutcome::run:
       break;
   }

@@ -37,6 +37,8 @@ ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostre
       return ScanOutcome::cancel;
     } else if (is("--show")) {
       options.show = true;
+    } else if (is("--version")) {
+      return ScanOutcome::version;
     } else {
       return ScanOutcome::usage;
     }

@@ -18,7 +18,7 @@ struct RunOptions {
 };
 
 // What the scan asks for. The immediate ones act before the root change.
-enum class ScanOutcome { run, usage, commit, cancel };
+enum class ScanOutcome { run, usage, commit, cancel, version };
 
 // Scans argv[1..argc) into `options`. "--reinstall" prints its banner to `out` at once.
 ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostream& out);

@@ -2,6 +2,8 @@
 
 #include "authoring/key_files.h"
 #include "authoring/signature_signing.h"
+#include "package/version_parse.h"
+#include "tools/field_text.h"
 
 namespace {
 
@@ -14,6 +16,7 @@ const char* const USAGE =
     "  bundle         build a bundle from member packages\n"
     "  inspect FILE   show the parts, headers, files and signature levels of a package\n"
     "  audit [NAME]   compare installed files and kept images with what was installed\n"
+    "  version V      convert a version text to its word (as /ram/DOWNGRADE holds it) and back\n"
     "\n"
     "`vmpkg COMMAND --help` describes the options of a command.\n";
 
@@ -35,6 +38,10 @@ int run_vmpkg(const std::vector<std::string>& args, std::ostream& out, std::ostr
     out << USAGE;
     return VMPKG_OK;
   }
+  if (args[0] == "--version") {
+    out << "vmpkg " << VMPKG_VERSION << "\n";
+    return VMPKG_OK;
+  }
   VmpkgContext context{out, err, default_keys, args[0]};
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "keygen") return vmpkg_keygen(rest, context);
@@ -42,6 +49,7 @@ int run_vmpkg(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (args[0] == "bundle") return vmpkg_bundle(rest, context);
   if (args[0] == "inspect") return vmpkg_inspect(rest, context);
   if (args[0] == "audit") return vmpkg_audit(rest, context);
+  if (args[0] == "version") return vmpkg_version(rest, context);
   err << "vmpkg: unknown command " << args[0] << "\n" << USAGE;
   return VMPKG_BAD_USAGE;
 }
@@ -69,5 +77,33 @@ int vmpkg_keygen(const std::vector<std::string>& args, const VmpkgContext& conte
     return context.fail(VMPKG_NOT_OK, error);
   }
   context.out << "new key set in " << line.positional[0] << "\n";
+  return VMPKG_OK;
+}
+
+int vmpkg_version(const std::vector<std::string>& args, const VmpkgContext& context) {
+  CommandLine line;
+  std::string error;
+  if (!line.parse(args, {}, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  if (line.help) {
+    context.out << "usage: vmpkg version TEXT|WORD\n\n"
+                   "Prints the word of a version text in decimal (6.48 gives 103835136), the\n"
+                   "form /ram/DOWNGRADE holds, or the text of a word given in decimal or 0x hex.\n"
+                   "Words compare as unsigned numbers: major, minor, kind (alpha < beta < rc <\n"
+                   "final), revision.\n";
+    return VMPKG_OK;
+  }
+  if (line.positional.size() != 1) return context.fail(VMPKG_BAD_USAGE, "expected one version");
+  const std::string& given = line.positional[0];
+  Version version = 0;
+  if (parse_version_text(given, version)) {
+    context.out << version << "\n";
+    return VMPKG_OK;
+  }
+  if (!parse_u32(given, version)) {
+    return context.fail(VMPKG_BAD_USAGE, "bad version \"" + given +
+                                             "\" (expected a text such as 6.48, 1.2.3, 3.20rc2, "
+                                             "4.0beta7, or a word such as 103835136)");
+  }
+  context.out << version_text(version) << "\n";
   return VMPKG_OK;
 }

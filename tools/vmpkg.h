@@ -38,3 +38,4 @@ int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& contex
 int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& context);
+int vmpkg_version(const std::vector<std::string>& args, const VmpkgContext& context);
