@@ -2,7 +2,9 @@
 // with a key set.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include "authoring/key_files.h"
 #include "authoring/package_writer.h"
 #include "authoring/signature_signing.h"
+#include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "package/version_parse.h"
 #include "tools/field_text.h"
@@ -25,7 +28,8 @@ const std::vector<OptionDefinition> HEADER_OPTIONS = {
     {"version", "VERSION", false, "version text such as 6.48, 1.2.3, 3.20rc2 (required)"},
     {"build-time", "SECONDS", false,
      "seconds since 1970-01-01 UTC (default: SOURCE_DATE_EPOCH, else now)"},
-    {"arch", "ARCH", false, "architecture part (readers take i386 without one)"},
+    {"arch", "ARCH", false,
+     "architecture part (readers take i386 without one; a bundle takes its members')"},
     {"note", "TEXT", false, "note shown in the package table (part 23)"},
     {"flags", "N", false, "header flags: 1 boot image, 2 no text database"},
 };
@@ -64,7 +68,7 @@ struct Output {
 
 bool read_file(const std::string& path, std::string& contents) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) return false;  // errno tells why
   std::ostringstream text;
   text << in.rdbuf();  // fails harmlessly on an empty file
   contents = text.str();
@@ -135,7 +139,7 @@ int read_output_options(const CommandLine& line, const VmpkgContext& context, Ou
   if (line.has("image")) {
     output.has_image = true;
     if (!read_file(line.value("image"), output.image)) {
-      error = line.value("image") + ": cannot be read";
+      error = line.value("image") + ": cannot be read: " + std::strerror(errno);
       return VMPKG_NOT_OK;
     }
   }
@@ -211,7 +215,9 @@ bool apply_processors(const CommandLine& line, std::vector<ArchiveEntry>& entrie
 
 int write_package(PackageWriter& writer, const Output& output, const VmpkgContext& context) {
   std::ofstream out(output.path, std::ios::binary | std::ios::trunc);
-  if (!out) return context.fail(VMPKG_NOT_OK, output.path + ": cannot be created");
+  if (!out) {
+    return context.fail(VMPKG_NOT_OK, output.path + ": cannot be created: " + std::strerror(errno));
+  }
   if (!writer.write(out) || !out.flush()) {
     out.close();
     std::remove(output.path.c_str());
@@ -224,13 +230,14 @@ int write_package(PackageWriter& writer, const Output& output, const VmpkgContex
 // A member's parts from its type-1 header up to, not including, its signature.
 struct MemberParts {
   std::string name;
+  std::string architecture;
   std::vector<std::pair<uint16_t, std::string>> parts;
 };
 
 bool read_member(const std::string& path, MemberParts& member, std::string& error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    error = path + ": cannot be read";
+    error = path + ": cannot be read: " + std::strerror(errno);
     return false;
   }
   PartStream stream(in, false);
@@ -254,6 +261,29 @@ bool read_member(const std::string& path, MemberParts& member, std::string& erro
   }
   const std::string& header = member.parts[0].second;
   member.name = header.substr(0, std::min(header.find('\0'), NAME_FIELD_SIZE));
+  member.architecture = DEFAULT_ARCHITECTURE;
+  for (const auto& [type, payload] : member.parts) {
+    if (type == PART_ARCHITECTURE) member.architecture = payload;
+  }
+  return true;
+}
+
+// A bundle is admitted by its own architecture: without --arch it takes its members' one,
+// which must then be the same for all.
+bool bundle_architecture(const std::vector<MemberParts>& members, HeaderGroup& group,
+                         std::string& error) {
+  if (group.architecture) return true;
+  std::string all;
+  bool agree = true;
+  for (const MemberParts& member : members) {
+    all += (all.empty() ? "" : ", ") + member.name + " " + member.architecture;
+    agree = agree && member.architecture == members[0].architecture;
+  }
+  if (!agree) {
+    error = "the members' architectures differ (" + all + "); give --arch";
+    return false;
+  }
+  if (members[0].architecture != DEFAULT_ARCHITECTURE) group.architecture = members[0].architecture;
   return true;
 }
 
@@ -354,6 +384,7 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
       return context.fail(VMPKG_NOT_OK, line.positional[i] + ": has the bundle's own name");
     }
   }
+  if (!bundle_architecture(members, group, error)) return context.fail(VMPKG_BAD_USAGE, error);
 
   KeySigner signer(output.keys, output.level);
   PackageWriter writer(output.magic);

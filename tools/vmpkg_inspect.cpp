@@ -1,5 +1,7 @@
 // vmpkg inspect: every part of a package file, its header groups, lists, file archive, and
 // the level each signature verifies at against a key set.
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
@@ -34,11 +36,13 @@ std::string utc_time(uint32_t seconds) {
 }
 
 // The container header and the raw part sequence, read without the part stream so that
-// parts of every type are listed. False when the file is not a container.
-bool list_parts(const std::string& path, std::ostream& out, std::string& error) {
+// parts of every type are listed. False when the file is not a container; `damage` tells
+// where a part is cut short.
+bool list_parts(const std::string& path, std::ostream& out, std::string& error,
+                std::string& damage) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) {
-    error = path + ": cannot be read";
+    error = path + ": cannot be read: " + std::strerror(errno);
     return false;
   }
   const uint64_t size = uint64_t(in.tellg());
@@ -61,11 +65,15 @@ bool list_parts(const std::string& path, std::ostream& out, std::string& error) 
   for (uint64_t offset = CONTAINER_HEADER_SIZE; offset < size;) {
     if (!in.read(raw, PART_HEADER_SIZE)) {
       out << std::setw(10) << offset << "  part header cut short\n";
+      damage = "part header at offset " + std::to_string(offset) + " cut short";
       break;
     }
     std::copy(raw, raw + PART_HEADER_SIZE, header);
     const uint32_t length = load_u32(header + 2);
     out << std::setw(10) << offset << std::setw(6) << load_u16(header) << std::setw(10) << length;
+    if (offset + PART_HEADER_SIZE + uint64_t(length) > size && damage.empty()) {
+      damage = "part at offset " + std::to_string(offset) + " runs past the end of the file";
+    }
     offset += PART_HEADER_SIZE + uint64_t(length);
     out << (offset > size ? "  runs past the end of the file\n" : "\n");
     in.seekg(std::streamoff(offset));
@@ -105,9 +113,9 @@ bool print_archive(PartStream& stream, std::ostream& out) {
 }
 
 // Walks the package or bundle with hashing on; false when a header, list or the archive is
-// broken.
+// broken. `unsigned_count` counts the signatures that verify at no level.
 bool describe(const std::string& path, const SignatureKeys& keys, std::ostream& out,
-              std::string& error) {
+              std::string& error, int& unsigned_count) {
   std::ifstream in(path, std::ios::binary);
   PartStream stream(in, true);
   stream.accepted_types = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24};
@@ -139,8 +147,9 @@ bool describe(const std::string& path, const SignatureKeys& keys, std::ostream& 
       }
     } else if (type == PART_SIGNATURE) {
       const uint32_t length = stream.part_length();
-      out << "  signature: level " << verify_signature_against(stream, keys) << " (" << length
-          << " bytes)\n";
+      const int level = verify_signature_against(stream, keys);
+      unsigned_count += level == 0;
+      out << "  signature: level " << level << " (" << length << " bytes)\n";
     }
     type = stream.next_part();
   }
@@ -160,7 +169,8 @@ int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& cont
                    "Shows every part (offset, type, length), the header fields, each list entry\n"
                    "(min/max 0 = open bound), the file archive (mode, processor selector, size,\n"
                    "name), and the level each signature verifies at: 2 Ed25519, 1 level-1\n"
-                   "scheme, 0 none.\n\nOptions:\n"
+                   "scheme, 0 none. Exits 1 when the file is cut short or damaged, or a\n"
+                   "signature verifies at no level.\n\nOptions:\n"
                 << describe_options(options);
     return VMPKG_OK;
   }
@@ -169,8 +179,16 @@ int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& cont
   const std::string dir = line.has("keys") ? line.value("keys") : context.default_keys;
   if (!read_public_keys(dir, keys, error)) return context.fail(VMPKG_NOT_OK, error);
   const std::string& path = line.positional[0];
-  if (!list_parts(path, context.out, error) || !describe(path, keys, context.out, error)) {
+  std::string damage;
+  int unsigned_count = 0;
+  if (!list_parts(path, context.out, error, damage) ||
+      !describe(path, keys, context.out, error, unsigned_count)) {
     return context.fail(VMPKG_NOT_OK, error);
+  }
+  // What is shown is all there is to see; the status says whether the installer could take it.
+  if (!damage.empty()) return context.fail(VMPKG_NOT_OK, path + ": " + damage);
+  if (unsigned_count > 0) {
+    return context.fail(VMPKG_NOT_OK, path + ": a signature verifies at no level against " + dir);
   }
   return VMPKG_OK;
 }
