@@ -181,7 +181,7 @@ bool sign_level1(const SigningKeys& keys, const unsigned char* digest, unsigned 
   unsigned char* c = payload + SIGNATURE_C_OFFSET;
   unsigned char hashed[SIGNATURE_HASH_SIZE];
   signature_hash(y, sizeof y, hashed, keys.public_keys.constants);
-  std::memset(payload, 0, SIGNATURE_C_OFFSET);
+  signature_key_id(keys.public_keys, payload);
   std::memcpy(c, hashed, SIGNATURE_C_SIZE);
 
   // s*A + h*G = s*a*G + h*G = k*G, so the check meets Y again.

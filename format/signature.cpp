@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/eddsa.h"
+#include "crypto/hash.h"
 #include "crypto/ladder.h"
 #include "format/part_stream.h"
 
@@ -37,7 +38,17 @@ int signature_payload_level(const unsigned char* digest, const unsigned char* pa
   return check_level1(digest, payload, keys) ? 1 : 0;
 }
 
-int verify_signature_against(PartStream& stream, const SignatureKeys& keys) {
+void signature_key_id(const SignatureKeys& keys, unsigned char* id) {
+  SHA256 hash;
+  hash.update(keys.eddsa_public, sizeof keys.eddsa_public);
+  hash.update(keys.curve_public, sizeof keys.curve_public);
+  unsigned char digest[32];
+  hash.final(digest);
+  std::memcpy(id, digest, SIGNATURE_KEY_ID_SIZE);
+}
+
+int verify_signature_against(PartStream& stream, const SignatureKeys& keys, unsigned char* key_id) {
+  if (key_id != nullptr) std::memset(key_id, 0, SIGNATURE_KEY_ID_SIZE);
   PartStreamBuf& buf = stream.part_buf();
   if (!buf.verify()) return 0;
   buf.finish_digest();
@@ -49,6 +60,7 @@ int verify_signature_against(PartStream& stream, const SignatureKeys& keys) {
   if (buf.read_unhashed(read, std::streamsize(wanted)) != std::streamsize(wanted)) return 0;
   unsigned char payload[SIGNATURE_FULL_SIZE];
   std::memcpy(payload, read, wanted);
+  if (key_id != nullptr) std::memcpy(key_id, payload, SIGNATURE_KEY_ID_SIZE);
   return signature_payload_level(buf.digest(), payload, wanted, keys);
 }
 

@@ -2,7 +2,7 @@
 // against public key material, and the level a package needs to be installed.
 //
 // Signature payload (part type 9):
-//   0    20  not read
+//   0    20  not read by the check: the signer's key id, or zeros
 //   20   16  c: check value of the level-1 scheme
 //   36   32  s: scalar of the level-1 scheme, little-endian
 //   68   64  Ed25519 signature of the 32-byte digest; only in payloads of 132 bytes or more
@@ -44,11 +44,19 @@ bool check_level1(const unsigned char* digest, const unsigned char* payload,
 int signature_payload_level(const unsigned char* digest, const unsigned char* payload, size_t size,
                             const SignatureKeys& keys);
 
+// The key id a signer writes ahead of the signature proper: the first 20 bytes of the
+// SHA-256 of the two public keys. It lets a tool tell a file signed with another key set
+// from one changed after it was signed; the check itself never reads it.
+constexpr size_t SIGNATURE_KEY_ID_SIZE = 20;
+void signature_key_id(const SignatureKeys& keys, unsigned char* id);
+
 // PartStream::verify_signature against chosen keys: on the signature part before any of its
 // payload is read, finishes the running digest and consumes the first 132 payload bytes, or
 // 68 when fewer remain, without hashing them. 0 without hashing, on a part under 68 bytes or
-// a short source; otherwise signature_payload_level.
-int verify_signature_against(PartStream& stream, const SignatureKeys& keys);
+// a short source; otherwise signature_payload_level. With `key_id`, the payload's first 20
+// bytes are copied there (zeros when they were not read).
+int verify_signature_against(PartStream& stream, const SignatureKeys& keys,
+                             unsigned char* key_id = nullptr);
 
 // 1 or 2: the level a package of this name and version must verify at.
 int required_signature_level(const std::string& name, Version version);

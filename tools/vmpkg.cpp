@@ -15,6 +15,7 @@ const char* const USAGE =
     "  build          build one signed package from a directory tree\n"
     "  bundle         build a bundle from member packages\n"
     "  inspect FILE   show the parts, headers, files and signature levels of a package\n"
+    "  verify FILE    tell whether the installer would take a package's signatures, or why not\n"
     "  audit [NAME]   compare installed files and kept images with what was installed\n"
     "  version V      convert a version text to its word (as /ram/DOWNGRADE holds it) and back\n"
     "\n"
@@ -48,6 +49,7 @@ int run_vmpkg(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (args[0] == "build") return vmpkg_build(rest, context);
   if (args[0] == "bundle") return vmpkg_bundle(rest, context);
   if (args[0] == "inspect") return vmpkg_inspect(rest, context);
+  if (args[0] == "verify") return vmpkg_verify(rest, context);
   if (args[0] == "audit") return vmpkg_audit(rest, context);
   if (args[0] == "version") return vmpkg_version(rest, context);
   err << "vmpkg: unknown command " << args[0] << "\n" << USAGE;

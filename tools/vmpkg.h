@@ -37,5 +37,6 @@ int vmpkg_keygen(const std::vector<std::string>& args, const VmpkgContext& conte
 int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& context);
+int vmpkg_verify(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_version(const std::vector<std::string>& args, const VmpkgContext& context);

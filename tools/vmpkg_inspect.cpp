@@ -15,15 +15,10 @@
 #include "format/part_stream.h"
 #include "format/signature.h"
 #include "tools/field_text.h"
+#include "tools/part_list.h"
 #include "tools/vmpkg.h"
 
 namespace {
-
-std::string hex32(uint32_t value) {
-  std::ostringstream text;
-  text << "0x" << std::hex << std::setw(8) << std::setfill('0') << value;
-  return text.str();
-}
 
 std::string utc_time(uint32_t seconds) {
   const std::time_t time = seconds;
@@ -33,52 +28,6 @@ std::string utc_time(uint32_t seconds) {
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
   }
   return text;
-}
-
-// The container header and the raw part sequence, read without the part stream so that
-// parts of every type are listed. False when the file is not a container; `damage` tells
-// where a part is cut short.
-bool list_parts(const std::string& path, std::ostream& out, std::string& error,
-                std::string& damage) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) {
-    error = path + ": cannot be read: " + std::strerror(errno);
-    return false;
-  }
-  const uint64_t size = uint64_t(in.tellg());
-  in.seekg(0);
-  char raw[CONTAINER_HEADER_SIZE];
-  unsigned char header[CONTAINER_HEADER_SIZE];
-  if (!in.read(raw, sizeof raw)) {
-    error = path + ": shorter than a container header";
-    return false;
-  }
-  std::copy(raw, raw + sizeof raw, header);
-  const uint32_t magic = load_u32(header);
-  if (magic != PACKAGE_MAGIC && magic != UNRECORDED_MAGIC) {
-    error = path + ": not a package file (magic " + hex32(magic) + ")";
-    return false;
-  }
-  out << path << ": " << (magic == UNRECORDED_MAGIC ? "unrecorded package file" : "package file")
-      << ", " << size << " bytes, container length " << uint64_t(load_u32(header + 4)) + 8
-      << "\nparts:\n    offset  type    length\n";
-  for (uint64_t offset = CONTAINER_HEADER_SIZE; offset < size;) {
-    if (!in.read(raw, PART_HEADER_SIZE)) {
-      out << std::setw(10) << offset << "  part header cut short\n";
-      damage = "part header at offset " + std::to_string(offset) + " cut short";
-      break;
-    }
-    std::copy(raw, raw + PART_HEADER_SIZE, header);
-    const uint32_t length = load_u32(header + 2);
-    out << std::setw(10) << offset << std::setw(6) << load_u16(header) << std::setw(10) << length;
-    if (offset + PART_HEADER_SIZE + uint64_t(length) > size && damage.empty()) {
-      damage = "part at offset " + std::to_string(offset) + " runs past the end of the file";
-    }
-    offset += PART_HEADER_SIZE + uint64_t(length);
-    out << (offset > size ? "  runs past the end of the file\n" : "\n");
-    in.seekg(std::streamoff(offset));
-  }
-  return true;
 }
 
 void print_header(const PackageInfo& info, const char* kind, std::ostream& out) {
@@ -181,7 +130,7 @@ int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& cont
   const std::string& path = line.positional[0];
   std::string damage;
   int unsigned_count = 0;
-  if (!list_parts(path, context.out, error, damage) ||
+  if (!list_parts(path, &context.out, error, damage) ||
       !describe(path, keys, context.out, error, unsigned_count)) {
     return context.fail(VMPKG_NOT_OK, error);
   }
