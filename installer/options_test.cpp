@@ -9,64 +9,51 @@
 
 namespace {
 
-struct Scan {
-  ScanOutcome outcome;
-  RunOptions options;
-  std::string printed;
-};
-
-Scan scan(std::vector<std::string> args) {
+// The outcome and every option that differs from its default, then what was printed.
+std::string scan(std::vector<std::string> args) {
   args.insert(args.begin(), "installer");
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  Scan result;
+  RunOptions options;
   std::ostringstream out;
-  result.outcome = scan_options(static_cast<int>(args.size()), argv.data(), result.options, out);
-  result.printed = out.str();
-  return result;
+  const ScanOutcome outcome =
+      scan_options(static_cast<int>(args.size()), argv.data(), options, out);
+  const char* const outcomes[] = {"run", "usage", "commit", "cancel"};
+  std::string text = outcomes[int(outcome)];
+  if (options.cleanup) text += " cleanup";
+  if (options.from_stdin) text += " stdin";
+  if (options.quiet) text += " quiet";
+  if (options.show) text += " show";
+  if (options.allow != 0) text += " allow=" + std::to_string(options.allow);
+  if (!options.root.empty()) text += " root=" + options.root;
+  if (!options.commit_now) text += " safe";
+  return text + out.str();
 }
 
 }  // namespace
 
-TEST(Options, ScanStopsAtCleanupAndStdinIgnoringTheRest) {
-  auto show_then_cleanup = scan({"--show", "--cleanup", "--frobnicate"});
-  EXPECT_EQ(show_then_cleanup.outcome, ScanOutcome::run);
-  EXPECT_TRUE(show_then_cleanup.options.show);
-  EXPECT_TRUE(show_then_cleanup.options.cleanup);
-
-  auto cleanup_then_show = scan({"--cleanup", "--show"});
-  EXPECT_TRUE(cleanup_then_show.options.cleanup);
-  EXPECT_FALSE(cleanup_then_show.options.show);
-
-  auto stdin_then_show = scan({"-", "--show", "-r"});
-  EXPECT_EQ(stdin_then_show.outcome, ScanOutcome::run);
-  EXPECT_TRUE(stdin_then_show.options.from_stdin);
-  EXPECT_FALSE(stdin_then_show.options.show);
-}
-
-TEST(Options, OptionsWithArgumentsAndFlags) {
-  auto full = scan({"-q", "--safe", "-r", "/mnt/root", "-down", "-b", "--force", "--noupgrade",
-                    "--month", "--show", "-i"});
-  EXPECT_EQ(full.outcome, ScanOutcome::run);
-  EXPECT_TRUE(full.options.quiet);
-  EXPECT_FALSE(full.options.commit_now);
-  EXPECT_EQ(full.options.root, "/mnt/root");
-  EXPECT_EQ(full.options.allow, ADMIT_DOWNGRADE);
-  EXPECT_FALSE(full.options.show) << "--month takes the next argument";
-
-  auto reinstall = scan({"--reinstall", "--show"});
-  EXPECT_EQ(reinstall.printed, "\nResuming upgrade...\n");
-  EXPECT_EQ(reinstall.options.allow, ADMIT_SAME);
-  EXPECT_TRUE(reinstall.options.show);
-}
-
-TEST(Options, ImmediateModesAndUsage) {
-  EXPECT_EQ(scan({"-r", "/x", "--commit", "--bogus"}).outcome, ScanOutcome::commit);
-  EXPECT_EQ(scan({"--cancel"}).outcome, ScanOutcome::cancel);
-  EXPECT_EQ(scan({"--frobnicate"}).outcome, ScanOutcome::usage);
-  EXPECT_EQ(scan({"-r"}).outcome, ScanOutcome::usage);
-  EXPECT_EQ(scan({"--show", "--month"}).outcome, ScanOutcome::usage);
-  EXPECT_EQ(scan({"--SHOW"}).outcome, ScanOutcome::usage);
-  EXPECT_EQ(scan({}).outcome, ScanOutcome::run);
+TEST(Options, ScannedInOrderUntilAModeEndsTheScan) {
+  const std::string down = " allow=" + std::to_string(ADMIT_DOWNGRADE);
+  const std::string same = " allow=" + std::to_string(ADMIT_SAME);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "run"},
+      {{"--show", "--cleanup", "--frobnicate"}, "run cleanup show"},
+      {{"--cleanup", "--show"}, "run cleanup"},
+      {{"-", "--show", "-r"}, "run stdin"},
+      // --month takes the next argument; -b, --force, --noupgrade and -i are accepted.
+      {{"-q", "--safe", "-r", "/mnt/root", "-down", "-b", "--force", "--noupgrade", "--month",
+        "--show", "-i"},
+       "run quiet" + down + " root=/mnt/root safe"},
+      {{"--reinstall", "--show"}, "run show" + same + "\nResuming upgrade...\n"},
+      {{"-r", "/x", "--commit", "--bogus"}, "commit root=/x"},
+      {{"--cancel"}, "cancel"},
+      {{"--frobnicate"}, "usage"},
+      {{"-r"}, "usage"},
+      {{"--show", "--month"}, "usage show"},
+      {{"--SHOW"}, "usage"},
+  };
+  for (const auto& [args, expected] : cases) {
+    EXPECT_EQ(scan(args), expected) << testing::PrintToString(args);
+  }
 }

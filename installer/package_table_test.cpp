@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "authoring/package_writer.h"
 #include "package/repository.h"
-#include "testing/test_packages.h"
 #include "testing/whole_run.h"
 
 namespace {
@@ -63,16 +61,6 @@ TEST(PackageTable, BuildDateCoversTheWholeWord) {
 }
 
 using ShowMode = WholeRun;
-
-TEST_F(ShowMode, ShowModePrintsTheLoadedTable) {
-  PackageWriter image;
-  image.add_header_group(header_group("x", 0x01026600, 0));
-  write_file("/flash/var/pdb/x/image", written(image));
-  const RunResult run = run_installer({"-q", "--show"});
-  EXPECT_EQ(run.status, 0);
-  const std::string row = run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1);
-  EXPECT_EQ(row.substr(0, 37), "x                   1.2           Jan");
-}
 
 TEST_F(ShowMode, ShowWithoutDatabaseWarnsAndPrintsAnEmptyTable) {
   const RunResult run = run_installer({"--show"});

@@ -1,7 +1,7 @@
 // Every run mode that changes the flash, cut short at every step as a power cut would: each
 // file is old or new, the package table shows each package old or new, and running the mode
 // again ends exactly where an uninterrupted run ends, with no staged file left. Then the same
-// on a disk whose unflushed writes are lost at each cut.
+// on a disk whose unflushed writes are lost at each cut, and upgrades whose calls fail.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/statfs.h>
@@ -78,6 +78,8 @@ enum Flags : unsigned {
   STDIN = 4,             // the offer comes on standard input
   SAVED = 8,             // an "--safe" run stages the offer first
   RAM_FILE_SYSTEM = 16,  // "/ram" on a tmpfs of its own, emptied by every cut as on a router
+  // Also upgraded, and committed once "--safe" staged it, with calls failing one at a time.
+  FAULTS = 32,
 };
 
 struct Scenario {
@@ -90,14 +92,14 @@ struct Scenario {
 };
 
 const Scenario SCENARIOS[] = {
-    {"upgrade", {{"app.vmp", app}}, {"-q"}, UPGRADE},
+    {"upgrade", {{"app.vmp", app}}, {"-q"}, UPGRADE | FAULTS},
     {"boot_image", {{"system.vmp", system_package}}, {"-q"}, UPGRADE | BOOTIMAGE},
     {"stream", {{"app.vmp", app}}, {"-q", "-"}, UPGRADE | STDIN},
     {"cleanup", {{"system.vmp", system_package}, {"old.vmp", old_package}}, {"-q", "--cleanup"}},
     {"commit", {{"app.vmp", app}}, {"--commit"}, UPGRADE | SAVED},
-    {"bundle", {{"m.vmp", bundle}}, {"-q"}, UPGRADE},
+    {"bundle", {{"m.vmp", bundle}}, {"-q"}, UPGRADE | FAULTS},
     {"bundle_stream", {{"m.vmp", bundle}}, {"-q", "-"}, UPGRADE | STDIN},
-    {"boot_image_bundle", {{"routeros.vmp", routeros}}, {"-q"}, UPGRADE | BOOTIMAGE},
+    {"boot_image_bundle", {{"routeros.vmp", routeros}}, {"-q"}, UPGRADE | BOOTIMAGE | FAULTS},
     {"without_image", {{"plain.vmp", plain}}, {"-q"}, UPGRADE},
     // Not the only package: a plan that leaves nothing active is refused.
     {"scheduled_uninstall",
@@ -155,7 +157,8 @@ void flush(const std::string& dir) {
   ::close(fd);
 }
 
-class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tuple<int, bool>> {
+// Whole runs from a scenario's start state, traced.
+class SteppedRun : public WholeRun {
  protected:
   void SetUp() override {
     WholeRun::SetUp();
@@ -182,7 +185,7 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
     return options;
   }
 
-  void prepare(const Scenario& scenario) {
+  void prepare(const Scenario& scenario, unsigned flags) {
     make_dirs("/flash/var/pdb");
     for (const Offer& offer : scenario.installed) {
       write_file(DOWNLOAD + offer.file, offer.bytes(V1));
@@ -191,15 +194,15 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
     first.stdin_data.clear();
     ASSERT_EQ(run_installer({"-q"}, first).status, 0);
     for (const auto& [path, contents] : scenario.written) write_file(path, contents);
-    if (scenario.flags & UPGRADE) {
+    if (flags & UPGRADE) {
       const Offer& offer = scenario.installed.front();
-      if (scenario.flags & STDIN) {
+      if (flags & STDIN) {
         stdin_bytes_ = offer.bytes(V2);
       } else {
         write_file(DOWNLOAD + offer.file, offer.bytes(V2));
       }
     }
-    if (scenario.flags & SAVED) {
+    if (flags & SAVED) {
       ASSERT_EQ(run_installer({"-q", "--safe"}, options(scenario)).status, 0);
     }
   }
@@ -207,6 +210,8 @@ class PowerCut : public WholeRun, public ::testing::WithParamInterface<std::tupl
  private:
   std::string stdin_bytes_;
 };
+
+class PowerCut : public SteppedRun, public ::testing::WithParamInterface<std::tuple<int, bool>> {};
 
 TEST_P(PowerCut, EveryStepLeavesFilesOldOrNewAndARerunFinishes) {
   const Scenario& scenario = SCENARIOS[std::get<0>(GetParam())];
@@ -216,7 +221,7 @@ TEST_P(PowerCut, EveryStepLeavesFilesOldOrNewAndARerunFinishes) {
   if (!ram) require_mounts();
   if (disk) use_disk_root();
   if (IsSkipped() || HasFatalFailure()) return;
-  prepare(scenario);
+  prepare(scenario, scenario.flags);
   if (HasFatalFailure()) return;
   const std::string saved = root() + ".saved";
   save_root(saved);
@@ -280,6 +285,71 @@ TEST_P(PowerCut, EveryStepLeavesFilesOldOrNewAndARerunFinishes) {
     EXPECT_EQ(staged_files(finished), std::vector<std::string>());
   }
   EXPECT_GT(steps, 5);
+}
+
+using FaultInjection = SteppedRun;
+
+// A run whose flushes, renames, deletions and mode changes fail one at a time: one that
+// reports success installed everything, one that fails says so, the only copy of the package
+// is never lost, and a run without the fault finishes the job.
+TEST_F(FaultInjection, AFailingCallNeverLosesThePackageAndARerunFinishes) {
+  if (!can_inject_faults()) GTEST_SKIP() << "system calls cannot be failed here (x86-64 only)";
+  for (const Scenario& scenario : SCENARIOS) {
+    if (!(scenario.flags & FAULTS)) continue;
+    const std::string download = DOWNLOAD + scenario.installed.front().file;
+    for (const bool safe : {false, true}) {
+      // Not quiet, so that a failure is reported.
+      const std::vector<std::string> args =
+          safe ? std::vector<std::string>{"--commit"} : std::vector<std::string>{};
+      reset_root();
+      prepare(scenario, scenario.flags | (safe ? unsigned(SAVED) : 0u));
+      if (HasFatalFailure()) return;
+      const std::string saved = root() + ".saved";
+      save_root(saved);
+      const Lines before = entries();
+      ASSERT_EQ(run_installer(args, options(scenario)).status, 0);
+      const Lines done = entries();
+      // What holds the new version: with the download gone, these must.
+      std::vector<std::string> installed;
+      for (const auto& [path, line] : done) {
+        if (!before.count(path) || before.at(path) != line) installed.push_back(path);
+      }
+      ASSERT_FALSE(exists(download));
+
+      for (const char* call : {"syncfs", "fsync", "rename", "unlink", "fchmod"}) {
+        for (int nth = 1; nth <= 40; ++nth) {
+          SCOPED_TRACE(std::string(scenario.name) + (safe ? " --commit" : "") + ": " + call + " #" +
+                       std::to_string(nth) + " fails");
+          restore_root(saved);
+          ChildOptions faulty = options(scenario);
+          faulty.fault = InjectedFault{call, nth, EIO};
+          const RunResult run = run_installer(args, faulty);
+          if (!run.injected) break;
+          const Lines now = entries();
+          const std::string left = tree_differences(done, now);  // "-" not done yet
+          if (run.status == 0) {
+            EXPECT_TRUE(left.empty()) << "reported success:\n" << left;
+          } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE((run.out + run.err).find("ERROR: "), std::string::npos) << run.out << run.err;
+          }
+          bool kept = true;
+          for (const std::string& path : installed) {
+            kept = kept && now.count(path) && now.at(path) == done.at(path);
+          }
+          EXPECT_TRUE(exists(download) || kept) << left;
+          const RunResult rerun = run_installer(args, options(scenario));
+          EXPECT_EQ(rerun.status, 0) << rerun.out << rerun.err;
+          const Lines finished = entries();
+          const std::string unfinished = tree_differences(done, finished);
+          EXPECT_TRUE(unfinished.empty()) << "the faulted run (status " << run.status << ") left:\n"
+                                          << left << "the rerun left:\n"
+                                          << unfinished;
+          EXPECT_EQ(staged_files(finished), std::vector<std::string>()) << tree("/");
+        }
+      }
+    }
+  }
 }
 
 class DiskRoot : public RootFixture {};

@@ -57,18 +57,4 @@ TEST_F(ScheduledRun, SchedulesAloneDisableEnableAndUninstallForReal) {
   EXPECT_TRUE(exists("/ram/pdb/gone/schedule"));
 }
 
-TEST_F(ScheduledRun, APlanThatLeavesNothingActiveChangesNothing) {
-  entry("only", {"/bin/only"});
-  entry("off", {"/x/off/bin/off"}, "user");
-  schedule("only", "disable");
-  const std::string before = tree("/flash");
-  const RunResult run = run_installer({"-r", "/", "--safe"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("ERROR: can not uninstall or disable all packages\n"), std::string::npos);
-  EXPECT_EQ(read_file("/flash/postlog"), "ERROR: can not uninstall or disable all packages\n");
-  ::unlink(host_path("/flash/postlog").c_str());
-  EXPECT_EQ(tree("/flash"), before);
-  EXPECT_FALSE(exists("/ram/MANIFEST"));
-}
-
 }  // namespace

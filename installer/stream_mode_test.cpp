@@ -1,4 +1,4 @@
-// Whole stream-mode ("-") and cleanup runs in a throwaway root.
+// Whole stream-mode ("-") and cleanup runs in a throwaway root, many of them on hostile input.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +6,7 @@
 #include <iostream>
 #include <random>
 
+#include "format/package_reader.h"
 #include "installer/stream_install.h"
 #include "testing/test_files.h"
 #include "testing/test_packages.h"
@@ -15,13 +16,14 @@ namespace {
 
 const Version V1 = make_version(1, 0, KIND_FINAL, 0);
 const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+const Version V9 = make_version(9, 0, KIND_FINAL, 0);
 
 class StreamRun : public WholeRun {
  protected:
   void SetUp() override {
     WholeRun::SetUp();
     if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
-    make_dirs("/flash/var/pdb");
+    make_router_dirs();
   }
 };
 
@@ -44,29 +46,6 @@ ChildOptions on_flash_of(const std::string& size, const std::string& input) {
 void make_pdb() {
   ::mkdir("/flash/var", 0755);
   ::mkdir("/flash/var/pdb", 0755);
-}
-
-TEST_F(StreamRun, KeepsTheImageOnlyInTheDatabaseOfAPackageWithAnImagePart) {
-  TestPackage kept = test_package("kept", V1);
-  kept.image = "image part";
-  kept.files = {file_entry("etc/kept", "k")};
-  const std::string bytes = package_bytes(kept);
-  ChildOptions piped;
-  piped.stdin_pipe = true;
-  const RunResult run = stream(bytes, {}, piped);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(read_file("/flash/var/pdb/kept/image"), bytes);
-  EXPECT_EQ(postlog(), "installed kept-1.0\n");
-  EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));  // an upgrade-mode marker only
-
-  // A package without one keeps no copy anywhere.
-  const RunResult plain = stream(package_bytes(test_package("plain", V1)));
-  EXPECT_EQ(plain.status, 0);
-  EXPECT_EQ(tree("/flash/var/pdb"),
-            "/flash/var/pdb/kept/\n/flash/var/pdb/kept/image=" + bytes.substr(0, 64) +
-                "...\n"
-                "/flash/var/pdb/plain/\n/flash/var/pdb/plain/deps=\n/flash/var/pdb/plain/files=\n"
-                "/flash/var/pdb/plain/version=16803328 1\n\n");
 }
 
 TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
@@ -110,7 +89,7 @@ TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
   }
 }
 
-TEST_F(StreamRun, ACopyThatCannotBeWrittenOrPlacedFailsOrLeavesNothing) {
+TEST_F(StreamRun, ACopyThatCannotBeWrittenFailsAndLeavesNothing) {
   require_mounts();
   TestPackage big = test_package("big", V1);
   big.image = "image part";
@@ -129,18 +108,6 @@ TEST_F(StreamRun, ACopyThatCannotBeWrittenOrPlacedFailsOrLeavesNothing) {
             std::string::npos)
       << full.out;
   EXPECT_NE(full.out.find("\n[.staging,postlog,var][]"), std::string::npos) << full.out;
-
-  // A directory where the image belongs: the commit cannot place it, and says so. The copy
-  // stays staged until the next run.
-  make_dirs("/flash/var/pdb/big/image/sub");
-  const RunResult blocked = stream(bytes);
-  EXPECT_EQ(blocked.status, 1);
-  EXPECT_NE(blocked.out.find("ERROR: can not commit: Is a directory\n"), std::string::npos)
-      << blocked.out << blocked.err;
-  EXPECT_EQ(dir_entries(host_path("/flash/var/pdb")), "big");
-  EXPECT_EQ(dir_entries(host_path("/ram")), "");
-  EXPECT_EQ(run_installer({"-q", "--cleanup"}).status, 0);
-  EXPECT_EQ(dir_entries(host_path("/.staging")), "");
 }
 
 TEST_F(StreamRun, AFailedInstallLeavesTheFlashAsItWasWithItsResultAsStatus) {
@@ -284,6 +251,272 @@ TEST_F(CleanupRun, RemovesEveryPackageNotMadeForThisSystem) {
     EXPECT_TRUE(exists(kept)) << kept;
   }
   EXPECT_FALSE(exists("/flash/postlog") || exists("/flash/PCKGS_CHANGED"));
+}
+
+// Hand-made hostile packages and database states: signed members wrapped in unsigned bundle
+// parts, strays between members, bytes past the container, links out of the flash, files two
+// packages share. Nothing unsigned may remove, replace or hide a package.
+
+TestPackage with_files(const std::string& name, Version version,
+                       const std::vector<std::string>& files) {
+  TestPackage package = test_package(name, version);
+  for (const std::string& file : files) package.files.push_back(file_entry(file, name));
+  return package;
+}
+
+class HostileRun : public StreamRun {
+ protected:
+  // An empty root again, then each file installed by itself in stream mode.
+  void install_first(const std::vector<std::string>& files) {
+    reset_root();
+    make_router_dirs();
+    for (const std::string& bytes : files) ASSERT_EQ(stream(bytes).status, 0);
+    remove("/flash/postlog");
+  }
+};
+
+TEST_F(HostileRun, APackageThePlanRemovesInTheSameRunLeavesNothingBehind) {
+  // ppp 2.0 needs c, which only rrr 1.0 gives, and excludes rrr 2.0, which no longer gives c
+  // and is therefore installed after it: the plan removes ppp again in the same run.
+  TestPackage rrr1 = with_files("rrr", V1, {"etc/rrr"}), rrr2 = with_files("rrr", V2, {"etc/rrr"});
+  TestPackage ppp1 = with_files("ppp", V1, {"etc/p1"}), ppp2 = with_files("ppp", V2, {"etc/p2"});
+  // Files that "other" (installed before) and "bbb" (installed by the same run, before ppp)
+  // list too.
+  ppp2.files.push_back(file_entry("etc/other", "ppp's"));
+  ppp2.files.push_back(file_entry("etc/shared", "ppp's"));
+  rrr1.group.provides = std::vector<Dependency>{{"c", 0, 0, 0}};
+  ppp1.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}};
+  ppp2.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}, {"bbb", 0, 0, 0}};
+  ppp2.group.conflicts = std::vector<Dependency>{{"rrr", V2, 0, 0}};
+  for (const bool ppp_installed : {false, true}) {
+    std::vector<std::string> first = {package_bytes(rrr1),
+                                      package_bytes(with_files("other", V1, {"etc/other"}))};
+    if (ppp_installed) first.push_back(package_bytes(ppp1));
+    install_first(first);
+    write_file("/rw/pckg/.download/ppp.vmp", package_bytes(ppp2));
+    write_file("/rw/pckg/.download/rrr.vmp", package_bytes(rrr2));
+    write_file("/rw/pckg/.download/bbb.vmp", package_bytes(with_files("bbb", V1, {"etc/shared"})));
+    const RunResult run = run_installer({});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(read_file("/flash/postlog"),
+              "installed bbb-1.0\ninstalled ppp-2.0\ninstalled (disabled) rrr-2.0\n"
+              "enabled rrr-2.0\n");
+    remove("/flash/postlog");
+    EXPECT_EQ(loaded_records(), "bbb-1.0\nother-1.0\nrrr-2.0\n") << ppp_installed;
+    const std::string flash = tree("/flash");
+    for (const char* left : {"/ppp", "/p1", "/p2"}) {
+      EXPECT_EQ(flash.find(left), std::string::npos) << flash;
+    }
+    EXPECT_EQ(read_file("/flash/etc/other"), "other");
+    EXPECT_TRUE(exists("/flash/etc/shared"));  // bbb's, or the bytes that replaced it
+  }
+}
+
+TEST_F(HostileRun, UnsignedBundlePartsDecideNothingAboutOtherPackages) {
+  const TestPackage victim = with_files("victim", V1, {"etc/victim"});
+  const TestPackage zzz = with_files("zzz", V1, {});
+  // Signed packages of nobody's, or the victim's own newer one, wrapped by hand.
+  const std::string named = bundle_bytes(header_group("victim", V9), {zzz});
+  const std::string adopting =
+      bundle_bytes(header_group("evil", V1), {with_files("victim", V2, {})});
+  const std::string passing = bundle_bytes(header_group("evil", V1), {victim, zzz});
+  const std::string listing = bundle_bytes(header_group("evil", V1), {zzz}, {"victim", "zzz"});
+  struct Case {
+    std::string installed;  // the victim's form
+    const std::string* wrapper;
+    bool in_stream;
+    int status;
+    std::string records, message;
+  };
+  const std::string broken = "ERROR: installation of victim-9.0 failed: broken package\n";
+  const std::string evil = "ERROR: installation of evil-1.0 failed: broken package\n";
+  const Case cases[] = {
+      {"plain", &named, true, 1, "victim-1.0\n", broken},
+      {"plain", &named, false, 1, "victim-1.0\n", broken},
+      {"member", &named, true, 1, "b-1.0\nvictim-1.0 from b\n", broken},
+      {"bundle", &named, true, 0, "victim-9.0\nzzz-1.0 from victim\n", "installed victim-9.0\n"},
+      {"plain", &adopting, true, 2, "victim-1.0\n", evil},
+      {"plain", &passing, true, 2, "victim-1.0\n", evil},
+      {"plain", &listing, true, 0, "evil-1.0\nvictim-1.0\nzzz-1.0 disabled from evil\n",
+       "installed evil-1.0\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases));
+    if (c.installed == "plain") install_first({package_bytes(victim)});
+    if (c.installed == "member") install_first({bundle_bytes(header_group("b", V1), {victim})});
+    if (c.installed == "bundle") {
+      install_first({bundle_bytes(header_group("victim", V1), {with_files("m", V1, {"etc/m"})})});
+    }
+    const std::string before = tree("/flash");
+    RunResult run;
+    if (c.in_stream) {
+      run = stream(*c.wrapper);
+    } else {
+      write_file("/rw/pckg/.download/w.vmp", *c.wrapper);
+      run = run_installer({});
+    }
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(loaded_records(), c.records);
+    EXPECT_EQ(postlog(), c.message);
+    remove("/flash/postlog");
+    if (c.status != 0) {
+      EXPECT_EQ(tree("/flash"), before);
+    }
+  }
+}
+
+TEST_F(HostileRun, UnsignedPartsBetweenMembersHideNoMember) {
+  const std::pair<uint16_t, std::string> strays[] = {
+      {PART_NOTE, "note"}, {PART_TEXT24, "t"}, {PART_TEXT2, "x"}, {7, "unknown"}};
+  for (const auto& stray : strays) {
+    TestPackage second = with_files("b", V1, {"etc/b"});
+    second.parts_before = {stray, stray};
+    install_first({bundle_bytes(header_group("s", V1), {with_files("a", V1, {"etc/a"}), second})});
+    EXPECT_EQ(loaded_records(), "a-1.0 from s\nb-1.0 from s\ns-1.0\n") << stray.first;
+    // The next plain run finds nothing to remove.
+    EXPECT_EQ(run_installer({}).status, 0);
+    EXPECT_TRUE(exists("/flash/etc/a") && exists("/flash/etc/b")) << stray.first;
+  }
+}
+
+TEST_F(HostileRun, UnsignedListsAreBounded) {
+  std::vector<std::string> too_many = {"a"};
+  for (size_t i = 0; i < MAX_BUNDLE_MEMBERS; ++i) too_many.push_back("n" + std::to_string(i));
+  struct Case {
+    std::vector<std::string> listed, members;
+    int status;
+    size_t provides = 0;  // entries of each member's provides list
+  };
+  const Case cases[] = {
+      {std::vector<std::string>(65535, "a"), {"a"}, 0},  // one name, many times: noted once
+      {too_many, {"a"}, 2},
+      {{}, too_many, 2},
+      {{}, {"a", "b", "a"}, 2},
+      {{"a"}, {"a"}, 0, MAX_LIST_ENTRIES},
+      {{"a"}, {"a"}, 2, MAX_LIST_ENTRIES + 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.listed.size()) + " listed, " + std::to_string(c.members.size()) +
+                 " members, provides " + std::to_string(c.provides));
+    reset_root();
+    make_router_dirs();
+    std::vector<TestPackage> members;
+    for (const std::string& name : c.members) {
+      members.push_back(test_package(name, V1));
+      members.back().archive = false;
+      members.back().group.header_flags = HEADER_NO_TEXT_DB;  // nothing staged: a quick test
+      members.back().group.provides = std::vector<Dependency>(c.provides, {"cap", 0, 0, 0});
+    }
+    const RunResult run = stream(bundle_bytes(header_group("s", V1), members, c.listed));
+    EXPECT_EQ(run.status, c.status);
+    const std::string records = loaded_records();
+    if (c.status != 0) {
+      EXPECT_EQ(records, "");
+      // A member header that cannot be read is refused without a word, as any broken header.
+      EXPECT_EQ(read_file("/flash/postlog"),
+                c.provides != 0 ? "" : "ERROR: installation of s-1.0 failed: broken package\n");
+    } else {
+      EXPECT_EQ(records, "a-1.0 disabled from s\ns-1.0\n");
+    }
+  }
+}
+
+TEST_F(HostileRun, RemovalStaysInsideTheFlashAndSparesFilesOthersList) {
+  struct Case {
+    const char* link;  // made at this path, to `to`
+    std::string a_files, b_files;
+    std::vector<std::string> uninstalled;
+    std::string left;  // which of CHECKED exist afterwards
+    const char* to = "/rw/etc";
+  };
+  const std::string CHECKED[] = {"/rw/etc/a", "/flash/var/a", "/flash/etc/shared",
+                                 "/flash/var/pdb/keep/version"};
+  const std::string KEEP = "/flash/var/pdb/keep/version\n";
+  const Case cases[] = {
+      {"/flash/etc", "etc/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n" + KEEP},
+      {"/flash/etc/in", "etc/in/a\nvar/a\n", "", {"a"}, "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
+      {nullptr,
+       "etc/shared\nvar/a\n",
+       "etc/shared\n",
+       {"a"},
+       "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
+      {nullptr,
+       "etc/shared\nvar/a\n",
+       "etc/shared\n",
+       {"b"},
+       "/rw/etc/a\n/flash/var/a\n/flash/etc/shared\n" + KEEP},
+      {nullptr, "etc/shared\nvar/a\n", "etc/shared\n", {"a", "b"}, "/rw/etc/a\n" + KEEP},
+      {nullptr,
+       "var/pdb/keep/version\nvar/./pdb/keep/version\nvar//pdb/keep/version\nvar/a\n",
+       "",
+       {"a"},
+       "/rw/etc/a\n/flash/etc/shared\n" + KEEP},
+      {"/flash/etc/db",
+       "etc/db/keep/version\nvar/a\n",
+       "",
+       {"a"},
+       "/rw/etc/a\n/flash/etc/shared\n" + KEEP,
+       "/flash/var/pdb"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases));
+    reset_root();
+    make_router_dirs();
+    write_file("/rw/etc/a", "a");
+    if (c.link != nullptr && std::string(c.link) == "/flash/etc") {
+      ::symlink(c.to, host_path(c.link).c_str());
+    } else {
+      write_file("/flash/etc/shared", "shared");
+      if (c.link != nullptr) ::symlink(c.to, host_path(c.link).c_str());
+    }
+    write_file("/flash/var/a", "a");
+    // Database entries as a damaged or hostile flash may hold them.
+    for (const auto& [name, files] : {std::pair{"a", c.a_files}, {"b", c.b_files}, {"keep", ""}}) {
+      write_file(std::string("/flash/var/pdb/") + name + "/version", std::to_string(V1) + " 1\n");
+      write_file(std::string("/flash/var/pdb/") + name + "/files", files);
+    }
+    for (const std::string& name : c.uninstalled) {
+      write_file("/ram/pdb/" + name + "/schedule", "uninstall\n");
+    }
+    EXPECT_EQ(run_installer({}).status, 0);
+    std::string left;
+    for (const std::string& path : CHECKED) {
+      if (exists(path)) left += path + "\n";
+    }
+    EXPECT_EQ(left, c.left);
+  }
+}
+
+TEST_F(HostileRun, StreamModeReadsExactlyTheContainer) {
+  TestPackage kept = with_files("image", V1, {"etc/image"});  // the name stream mode once used
+  kept.image = "image part";
+  const std::string bytes = package_bytes(kept);
+  std::string shorter = bytes;
+  shorter[4] = char(shorter[4] - 1);  // the container ends a byte before the source
+  struct Case {
+    std::string offered;
+    int status;
+  };
+  ChildOptions piped;  // a source that cannot seek
+  piped.stdin_pipe = true;
+  const Case cases[] = {
+      {bytes + std::string(100000, 'x'), 0},
+      {bytes.substr(0, bytes.size() - 1), 1},
+      {shorter, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.offered.size()) + " bytes offered");
+    reset_root();
+    make_router_dirs();
+    EXPECT_EQ(stream(c.offered, {}, piped).status, c.status);
+    EXPECT_EQ(read_file("/flash/var/pdb/image/image"), c.status == 0 ? bytes : "");
+  }
+  // Stream mode's copy never collides with the database entry of a package named "image",
+  // and one without an image part keeps no copy.
+  EXPECT_EQ(stream(bytes).status, 0);
+  EXPECT_EQ(stream(package_bytes(with_files("next", V1, {"etc/next"}))).status, 0);
+  EXPECT_EQ(loaded_records(), "image-1.0\nnext-1.0\n");
+  EXPECT_EQ(dir_entries(host_path("/flash/var/pdb/next")), "deps,files,version");
 }
 
 }  // namespace
