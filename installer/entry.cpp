@@ -8,7 +8,7 @@
 
 #include "database/database_reader.h"
 #include "installer/options.h"
-#include "installer/root_change.h"
+#include "transaction/root_change.h"
 #include "installer/run_modes.h"
 #include "package/console.h"
 #include "package/repository.h"

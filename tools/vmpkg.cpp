@@ -17,6 +17,9 @@ const char* const USAGE =
     "  inspect FILE   show the parts, headers, files and signature levels of a package\n"
     "  verify FILE    tell whether the installer would take a package's signatures, or why not\n"
     "  audit [NAME]   compare installed files and kept images with what was installed\n"
+    "  list           list the installed packages of a router root\n"
+    "  files NAME     list the files an installed package owns\n"
+    "  owner PATH     name the installed package that owns a file\n"
     "  version V      convert a version text to its word (as /ram/DOWNGRADE holds it) and back\n"
     "\n"
     "`vmpkg COMMAND --help` describes the options of a command.\n";
@@ -52,6 +55,9 @@ int run_vmpkg(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (args[0] == "verify") return vmpkg_verify(rest, context);
   if (args[0] == "audit") return vmpkg_audit(rest, context);
   if (args[0] == "version") return vmpkg_version(rest, context);
+  if (args[0] == "list") return vmpkg_list(rest, context);
+  if (args[0] == "files") return vmpkg_files(rest, context);
+  if (args[0] == "owner") return vmpkg_owner(rest, context);
   err << "vmpkg: unknown command " << args[0] << "\n" << USAGE;
   return VMPKG_BAD_USAGE;
 }

@@ -39,4 +39,7 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
 int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_verify(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& context);
+int vmpkg_list(const std::vector<std::string>& args, const VmpkgContext& context);
+int vmpkg_files(const std::vector<std::string>& args, const VmpkgContext& context);
+int vmpkg_owner(const std::vector<std::string>& args, const VmpkgContext& context);
 int vmpkg_version(const std::vector<std::string>& args, const VmpkgContext& context);
