@@ -1,5 +1,6 @@
 // vmpkg verify: would an installer built with a key set take a package file's signatures,
 // and if not, why.
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -8,6 +9,7 @@
 #include "format/package_reader.h"
 #include "format/part_stream.h"
 #include "format/signature.h"
+#include "tools/json_text.h"
 #include "tools/part_list.h"
 #include "tools/vmpkg.h"
 
@@ -73,12 +75,13 @@ bool read_signatures(const std::string& path, const SignatureKeys& keys,
 
 int vmpkg_verify(const std::vector<std::string>& args, const VmpkgContext& context) {
   const std::vector<OptionDefinition> options = {
-      {"keys", "DIR", false, "key set the installer is built with (default: the built-in one)"}};
+      {"keys", "DIR", false, "key set the installer is built with (default: the built-in one)"},
+      {"json", nullptr, false, "print one JSON object instead of text"}};
   CommandLine line;
   std::string error;
   if (!line.parse(args, options, error)) return context.fail(VMPKG_BAD_USAGE, error);
   if (line.help) {
-    context.out << "usage: vmpkg verify [--keys DIR] FILE\n\n"
+    context.out << "usage: vmpkg verify [--keys DIR] [--json] FILE\n\n"
                    "Tells whether an installer built with the key set would take the file's\n"
                    "signatures: each package (or bundle member) must verify at the level its\n"
                    "name and version require. If not, says why: the file is cut short or\n"
@@ -93,21 +96,47 @@ int vmpkg_verify(const std::vector<std::string>& args, const VmpkgContext& conte
   const std::string dir = line.has("keys") ? line.value("keys") : context.default_keys;
   if (!read_public_keys(dir, keys, error)) return context.fail(VMPKG_NOT_OK, error);
   const std::string& path = line.positional[0];
-  std::string damage;
-  if (!list_parts(path, nullptr, error, damage)) return context.fail(VMPKG_NOT_OK, error);
-  if (!damage.empty()) return context.fail(VMPKG_NOT_OK, path + ": refused: " + damage);
+  std::string reason;
+  if (!list_parts(path, nullptr, error, reason)) return context.fail(VMPKG_NOT_OK, error);
   std::vector<Signed> found;
-  if (!read_signatures(path, keys, found)) {
-    return context.fail(VMPKG_NOT_OK, path + ": refused: a header group or list is damaged");
+  if (reason.empty() && !read_signatures(path, keys, found)) {
+    reason = "a header group or list is damaged";
   }
-  if (found.empty()) return context.fail(VMPKG_NOT_OK, path + ": refused: no package in it");
+  if (reason.empty() && found.empty()) reason = "no package in it";
   unsigned char our_id[SIGNATURE_KEY_ID_SIZE];
   signature_key_id(keys, our_id);
   for (const Signed& package : found) {
-    if (package.level < package.required) {
-      return context.fail(VMPKG_NOT_OK, path + ": refused: " + refusal(package, our_id, dir));
+    if (reason.empty() && package.level < package.required) {
+      reason = refusal(package, our_id, dir);
     }
   }
+  if (line.has("json")) {
+    JsonWriter json(context.out);
+    json.begin_object().key("file").value(path).key("taken").value(reason.empty()).key("reason");
+    if (reason.empty()) {
+      json.null();
+    } else {
+      json.value(reason);
+    }
+    json.key("packages").begin_array();
+    for (const Signed& package : found) {
+      json.begin_object()
+          .key("name")
+          .value(package.name)
+          .key("version")
+          .value(version_text(package.version))
+          .key("level")
+          .value(uint64_t(std::max(package.level, 0)))
+          .key("required")
+          .value(uint64_t(package.required))
+          .key("key_id")
+          .value(to_hex(package.key_id, SIGNATURE_KEY_ID_SIZE))
+          .end_object();
+    }
+    json.end_array().end_object().finish();
+    return reason.empty() ? VMPKG_OK : VMPKG_NOT_OK;
+  }
+  if (!reason.empty()) return context.fail(VMPKG_NOT_OK, path + ": refused: " + reason);
   context.out << path << ": taken\n";
   for (const Signed& package : found) {
     context.out << "  " << package.name << " " << version_text(package.version) << ": level "
