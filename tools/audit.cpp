@@ -301,6 +301,22 @@ void Auditor::report_checks(const FileChecks& checks) {
 
 }  // namespace
 
+const char* finding_kind_name(FindingKind kind) {
+  switch (kind) {
+    case FindingKind::missing:
+      return "missing";
+    case FindingKind::changed:
+      return "changed";
+    case FindingKind::mode:
+      return "mode";
+    case FindingKind::unsigned_image:
+      return "unsigned";
+    case FindingKind::no_image:
+      return "no_image";
+  }
+  return "";
+}
+
 std::string finding_text(const Finding& finding) {
   switch (finding.kind) {
     case FindingKind::missing:

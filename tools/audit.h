@@ -34,6 +34,8 @@ struct Finding {
 
 // "missing /flash/etc/x", "changed ...", "mode ...", "unsigned NAME", "no image NAME".
 std::string finding_text(const Finding& finding);
+// "missing", "changed", "mode", "unsigned" or "no_image": the kind in JSON output.
+const char* finding_kind_name(FindingKind kind);
 
 struct AuditReport {
   // In the order of the database entries' names, then of the archives. The files of an

@@ -2,6 +2,7 @@
 // database keeps (tools/audit.h), one line per finding and a summary.
 #include "authoring/key_files.h"
 #include "tools/audit.h"
+#include "tools/json_text.h"
 #include "tools/vmpkg.h"
 
 namespace {
@@ -9,6 +10,7 @@ namespace {
 const std::vector<OptionDefinition> AUDIT_OPTIONS = {
     {"root", "DIR", false, "router root to audit (default: /); it is only read"},
     {"keys", "DIR", false, "key set to check signatures against (default: the built-in one)"},
+    {"json", nullptr, false, "print one JSON object instead of text"},
 };
 
 const char* const AUDIT_HELP =
@@ -38,7 +40,7 @@ int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& contex
   std::string error;
   if (!line.parse(args, AUDIT_OPTIONS, error)) return context.fail(VMPKG_BAD_USAGE, error);
   if (line.help) {
-    context.out << "usage: vmpkg audit [--root DIR] [--keys DIR] [NAME...]\n\n"
+    context.out << "usage: vmpkg audit [--root DIR] [--keys DIR] [--json] [NAME...]\n\n"
                 << AUDIT_HELP << "\nOptions:\n"
                 << describe_options(AUDIT_OPTIONS);
     return VMPKG_OK;
@@ -53,6 +55,24 @@ int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& contex
   AuditReport report;
   const std::string root = line.has("root") ? line.value("root") : "/";
   const bool listed = audit_root(root, keys, line.positional, report);
+  const bool clean = listed && report.findings.empty() && report.problems.empty();
+  if (line.has("json")) {
+    JsonWriter json(context.out);
+    json.begin_object().key("root").value(root).key("listed").value(listed);
+    json.key("packages")
+        .value(uint64_t(report.packages))
+        .key("files")
+        .value(uint64_t(report.files));
+    json.key("not_kept").value(uint64_t(report.not_kept)).key("findings").begin_array();
+    for (const Finding& finding : report.findings) {
+      json.begin_object().key("kind").value(finding_kind_name(finding.kind));
+      json.key("subject").value(finding.subject).end_object();
+    }
+    json.end_array().key("problems").begin_array();
+    for (const std::string& problem : report.problems) json.value(problem);
+    json.end_array().end_object().finish();
+    return clean ? VMPKG_OK : VMPKG_NOT_OK;
+  }
   for (const std::string& problem : report.problems) context.fail(VMPKG_NOT_OK, problem);
   if (!listed) return VMPKG_NOT_OK;
   for (const Finding& finding : report.findings) context.out << finding_text(finding) << "\n";
@@ -65,5 +85,5 @@ int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& contex
                 << " no image to check against";
   }
   context.out << "\n";
-  return report.findings.empty() && report.problems.empty() ? VMPKG_OK : VMPKG_NOT_OK;
+  return clean ? VMPKG_OK : VMPKG_NOT_OK;
 }
