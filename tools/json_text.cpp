@@ -81,6 +81,12 @@ JsonWriter& JsonWriter::value(uint64_t number) {
   return *this;
 }
 
+JsonWriter& JsonWriter::value(int64_t number) {
+  separate();
+  out_ << number;
+  return *this;
+}
+
 JsonWriter& JsonWriter::value(bool truth) {
   separate();
   out_ << (truth ? "true" : "false");

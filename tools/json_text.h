@@ -18,6 +18,7 @@ class JsonWriter {
   JsonWriter& value(const std::string& text);
   JsonWriter& value(const char* text) { return value(std::string(text)); }
   JsonWriter& value(uint64_t number);
+  JsonWriter& value(int64_t number);
   JsonWriter& value(bool truth);
   JsonWriter& null();
   JsonWriter& begin_object();

@@ -97,7 +97,11 @@ int vmpkg_verify(const std::vector<std::string>& args, const VmpkgContext& conte
   if (!read_public_keys(dir, keys, error)) return context.fail(VMPKG_NOT_OK, error);
   const std::string& path = line.positional[0];
   std::string reason;
-  if (!list_parts(path, nullptr, error, reason)) return context.fail(VMPKG_NOT_OK, error);
+  ContainerInfo container;
+  if (!list_parts(
+          path, container, [](const RawPart&) {}, error, reason)) {
+    return context.fail(VMPKG_NOT_OK, error);
+  }
   std::vector<Signed> found;
   if (reason.empty() && !read_signatures(path, keys, found)) {
     reason = "a header group or list is damaged";
