@@ -176,15 +176,7 @@ class RecordReader {
     struct stat info;
     package.is_bundle = ::stat(path.c_str(), &info) != 0;
     if (package.is_bundle) return;
-    std::istream* files = files_.open(path);
-    if (!files) return;
-    std::string line;
-    while (std::getline(*files, line)) {
-      // No file has a longer path: a damaged list must not make every later lookup long.
-      if (line.empty() || line.size() >= PATH_MAX - 1) continue;
-      if (line[0] != '/') line.insert(0, "/");
-      package.files.insert(line);
-    }
+    if (std::istream* files = files_.open(path)) read_file_list_lines(*files, package.files);
   }
 
   void read_markers(Package& package, const std::string& dir) {
@@ -273,6 +265,16 @@ bool open_repository(Repository& repository, const std::string& architecture, Re
 
 void read_database_record(Package& package) {
   RecordReader(RecordDetail::full, nullptr).read(package);
+}
+
+void read_file_list_lines(std::istream& in, PathSet& files) {
+  std::string line;
+  while (std::getline(in, line)) {
+    // No file has a longer path: a damaged list must not make every later lookup long.
+    if (line.empty() || line.size() >= PATH_MAX - 1) continue;
+    if (line[0] != '/') line.insert(0, "/");
+    files.insert(line);
+  }
 }
 
 bool read_list_file(const std::string& path, std::vector<Dependency>& list, bool with_weight) {

@@ -3,6 +3,7 @@
 // "disabled"/"enabled" markers and the schedule files other programs leave in "/ram/pdb/".
 #pragma once
 
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,6 @@
 #include "package/system_paths.h"
 
 class Repository;
-
 
 // "/flash/var/pdb/" + name + "/".
 std::string database_dir(const PackageInfo& package);
@@ -36,6 +36,10 @@ enum class RecordDetail {
 // Completes a record from its text form (only when no image gave it a version), its
 // markers and its schedule. A broken text form schedules the package for uninstall.
 void read_database_record(Package& package);
+
+// Adds the paths of a "files" list to `files`: one per line, with "/" put before one that
+// lacks it; empty lines and lines too long to be a path are passed over.
+void read_file_list_lines(std::istream& in, PathSet& files);
 
 // Appends the entries of a list file ("name min max" or "name min max weight" per
 // record, whitespace-separated). A missing file is an empty list. False when a record

@@ -65,6 +65,7 @@ class Auditor {
  private:
   bool list_database(std::vector<std::string>& entries);
   void audit_image(const std::string& entry, const std::string& image_path);
+  void audit_text_form(const std::string& entry);
   void audit_package(const PackageInfo& info, const std::string& bundle, PartStream& stream,
                      bool boot_image);
   bool compare_archive(const Package& package, PartStream& stream, FileChecks& checks);
@@ -121,13 +122,37 @@ bool Auditor::run() {
     }
   }
   for (const std::string& entry : without_image) {
-    // A bundle's members keep their records in text form beside the bundle's image.
-    if (names_.empty() && met_.count(entry) == 0) ++report_.not_kept;
+    // A bundle's members keep their records in text form beside the bundle's image, whose
+    // archive was their check.
+    if (wanted(entry) && met_.count(entry) == 0) audit_text_form(entry);
   }
   for (const std::string& name : names_) {
     if (met_.count(name) == 0) no_image(name);
   }
   return true;
+}
+
+// A package kept in text form: nothing tells what its files held, but its file list tells
+// which must be there.
+void Auditor::audit_text_form(const std::string& entry) {
+  std::string host;
+  ReadBuffer list(CHUNK);
+  std::istream in(&list);
+  list.report_errors_to(in);
+  const std::string path = database_dir(PackageInfo(entry)) + "files";
+  if (!resolve_in_root(root_, path, true, host) || !list.open(host, OpenAs::any_file)) {
+    if (!is_missing_error(errno)) problem(path, errno);
+    return;  // a bundle's own record, or a package with no file
+  }
+  met_.insert(entry);
+  ++report_.text_form;
+  PathSet files;
+  read_file_list_lines(in, files);
+  if (list.failed()) problem(path, EIO);
+  for (const std::string& file : files) {
+    ++report_.files;
+    if (!exists(FLASH_DIR + file, false)) find(FindingKind::missing, FLASH_DIR + file);
+  }
 }
 
 // The package directories of the database in name order: as the installer's loader takes

@@ -44,9 +44,9 @@ struct AuditReport {
   std::vector<Finding> findings;
   // What could not be read ("PATH: reason"); nothing is judged about it.
   std::vector<std::string> problems;
-  size_t packages = 0;  // packages whose images were checked
-  size_t files = 0;     // installed files compared
-  size_t not_kept = 0;  // database entries keeping no image, so not checked (full audits)
+  size_t packages = 0;   // packages whose images were checked
+  size_t files = 0;      // installed files compared
+  size_t text_form = 0;  // packages kept in text form: only their files' presence checked
 };
 
 // Audits the packages installed in `root` ("/" for this machine), or only those named in

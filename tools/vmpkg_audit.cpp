@@ -26,7 +26,9 @@ const char* const AUDIT_HELP =
     "                   judged)\n"
     "  no image NAME    the image is gone or broken, or a named package keeps none\n"
     "then a summary. A package kept as /flash/bootimage with header flag 1 had no files\n"
-    "installed; only its signature is checked. Exit status: 0 everything matches, 1 a\n"
+    "installed; only its signature is checked. A package kept in text form has nothing\n"
+    "to compare with: only whether the files of its list are there is checked. Exit\n"
+    "status: 0 everything matches, 1 a\n"
     "finding or something unreadable (said on standard error), 2 a wrong command line.\n";
 
 std::string counted(size_t count, const char* one, const char* many) {
@@ -63,7 +65,7 @@ int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& contex
         .value(uint64_t(report.packages))
         .key("files")
         .value(uint64_t(report.files));
-    json.key("not_kept").value(uint64_t(report.not_kept)).key("findings").begin_array();
+    json.key("text_form").value(uint64_t(report.text_form)).key("findings").begin_array();
     for (const Finding& finding : report.findings) {
       json.begin_object().key("kind").value(finding_kind_name(finding.kind));
       json.key("subject").value(finding.subject).end_object();
@@ -80,9 +82,9 @@ int vmpkg_audit(const std::vector<std::string>& args, const VmpkgContext& contex
               << counted(report.files, "file", "files")
               << " checked: " << counted(report.findings.size(), "finding", "findings");
   if (!report.problems.empty()) context.out << ", " << report.problems.size() << " unreadable";
-  if (report.not_kept != 0) {
-    context.out << "; " << counted(report.not_kept, "package keeps", "packages keep")
-                << " no image to check against";
+  if (report.text_form != 0) {
+    context.out << "; " << counted(report.text_form, "package", "packages")
+                << " in text form, whose files were only looked for";
   }
   context.out << "\n";
   return clean ? VMPKG_OK : VMPKG_NOT_OK;
