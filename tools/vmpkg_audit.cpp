@@ -27,9 +27,9 @@ const char* const AUDIT_HELP =
     "  no image NAME    the image is gone or broken, or a named package keeps none\n"
     "then a summary. A package kept as /flash/bootimage with header flag 1 had no files\n"
     "installed; only its signature is checked. A package kept in text form has nothing\n"
-    "to compare with: only whether the files of its list are there is checked. Exit\n"
-    "status: 0 everything matches, 1 a\n"
-    "finding or something unreadable (said on standard error), 2 a wrong command line.\n";
+    "to compare with: only whether the files of its list are there is checked.\n"
+    "Exit status: 0 everything matches, 1 a finding or something unreadable (said on\n"
+    "standard error), 2 a wrong command line.\n";
 
 std::string counted(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
