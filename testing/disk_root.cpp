@@ -104,8 +104,7 @@ void RootFixture::use_disk_root() {
     unmount_disk();
     GTEST_SKIP() << "EXT4_IOC_SHUTDOWN is not available here: " << reason;
   }
-  ::rmdir((root_ + "/lost+found").c_str());  // the plain root has none
-  for (const char* sub : {"/flash", "/ram", "/rw", "/tmp"}) make_dirs(sub);
+  reset_root();  // also drops lost+found, which the plain root has none of
 }
 
 void RootFixture::lose_page_cache() {

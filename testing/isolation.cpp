@@ -1,6 +1,5 @@
 #include "testing/isolation.h"
 
-#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -8,17 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
-bool write_text(const char* path, const std::string& text) {
-  const int fd = ::open(path, O_WRONLY);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  return ok;
-}
-
-}  // namespace
+#include "testing/test_files.h"
 
 bool enter_namespaces(std::string& reason) {
   const uid_t uid = ::geteuid();
@@ -33,9 +22,9 @@ bool enter_namespaces(std::string& reason) {
       reason = std::string("unshare(CLONE_NEWUSER|CLONE_NEWNS): ") + std::strerror(errno);
       return false;
     }
-    if (!write_text("/proc/self/setgroups", "deny") ||
-        !write_text("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
-        !write_text("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+    if (!put_file("/proc/self/setgroups", "deny") ||
+        !put_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !put_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
       reason = "could not map the user to root in a user namespace";
       return false;
     }

@@ -8,13 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 
-#include "package/repository.h"
 #include "testing/child_trace.h"
 #include "testing/isolation.h"
 #include "testing/test_files.h"
@@ -51,10 +50,8 @@ const Isolation& isolation() {
       ::_exit(code);
     }
     ::close(channel[1]);
-    result.reason.clear();
     char buffer[512];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
-      result.reason.append(buffer, n);
+    result.reason.assign(buffer, std::max<ssize_t>(::read(channel[0], buffer, sizeof buffer), 0));
     ::close(channel[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -111,17 +108,12 @@ void RootFixture::require_mounts() {
 }
 
 void RootFixture::make_dirs(const std::string& path) {
-  std::string partial = root_;
-  ::mkdir(partial.c_str(), 0755);
-  std::istringstream parts(path);
-  for (std::string part; std::getline(parts, part, '/');) {
-    if (!part.empty()) ::mkdir((partial += "/" + part).c_str(), 0755);
-  }
+  std::error_code error;
+  std::filesystem::create_directories(host_path(path), error);
 }
 
 void RootFixture::write_file(const std::string& path, const std::string& contents, unsigned mode) {
-  const size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
+  make_dirs(std::filesystem::path(path).parent_path());
   ASSERT_TRUE(put_file(host_path(path), contents)) << "writing " << host_path(path);
   ::chmod(host_path(path).c_str(), mode);
 }
@@ -198,15 +190,6 @@ std::string tree_differences(const std::map<std::string, std::string>& expected,
     if (expected.count(path) == 0) text += "+" + printable(line) + "\n";
   }
   return text;
-}
-
-RunResult RootFixture::run_in_root(const std::function<int()>& body, const ChildOptions& options) {
-  return run_child(body, options, true);
-}
-
-RunResult RootFixture::run_outside_root(const std::function<int()>& body,
-                                        const ChildOptions& options) {
-  return run_child(body, options, false);
 }
 
 RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOptions& options,

@@ -103,9 +103,13 @@ class RootFixture : public ::testing::Test {
   std::map<std::string, std::string> tree_entries(const std::string& dir, bool whole = false) const;
 
   // Runs `body` in a child inside the root; its result is the exit status.
-  RunResult run_in_root(const std::function<int()>& body, const ChildOptions& options = {});
+  RunResult run_in_root(const std::function<int()>& body, const ChildOptions& options = {}) {
+    return run_child(body, options, true);
+  }
   // Runs `body` in a child that stays outside the root (isolated all the same).
-  RunResult run_outside_root(const std::function<int()>& body, const ChildOptions& options = {});
+  RunResult run_outside_root(const std::function<int()>& body, const ChildOptions& options = {}) {
+    return run_child(body, options, false);
+  }
 
  private:
   RunResult run_child(const std::function<int()>& body, const ChildOptions& options,
