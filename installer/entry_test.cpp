@@ -23,6 +23,7 @@ TEST_F(Entry, UsageEvenWhenQuietAndRunsWithNothingToDo) {
       {{"--month"}, USAGE},
       {{"-q", "--frobnicate"}, USAGE},
       {{"--show", "x"}, USAGE},
+      {{"-q", "--version"}, "installer " INSTALLER_VERSION "\n"},
       {{"--commit"}, "finishing install... \b \n"},  // no saved transaction: the spinner goes
   };
   for (const auto& run : runs) {

@@ -19,7 +19,7 @@ std::string scan(std::vector<std::string> args) {
   std::ostringstream out;
   const ScanOutcome outcome =
       scan_options(static_cast<int>(args.size()), argv.data(), options, out);
-  const char* const outcomes[] = {"run", "usage", "commit", "cancel"};
+  const char* const outcomes[] = {"run", "usage", "commit", "cancel", "version"};
   std::string text = outcomes[int(outcome)];
   if (options.cleanup) text += " cleanup";
   if (options.from_stdin) text += " stdin";
@@ -48,6 +48,7 @@ TEST(Options, ScannedInOrderUntilAModeEndsTheScan) {
       {{"--reinstall", "--show"}, "run show" + same + "\nResuming upgrade...\n"},
       {{"-r", "/x", "--commit", "--bogus"}, "commit root=/x"},
       {{"--cancel"}, "cancel"},
+      {{"-q", "--version", "--commit"}, "version quiet"},
       {{"--frobnicate"}, "usage"},
       {{"-r"}, "usage"},
       {{"--show", "--month"}, "usage show"},

@@ -13,8 +13,8 @@
 
 #include "crypto/little_endian.h"
 #include "format/part_stream.h"
-#include "testing/whole_run.h"
 #include "testing/test_packages.h"
+#include "testing/whole_run.h"
 #include "tools/root_reader.h"
 #include "tools/vmpkg.h"
 
@@ -105,8 +105,8 @@ TEST_F(AuditRun, ReportsEachDamageOnceAndNeverWritesTheRoot) {
   const ToolRun clean = audit({});
   EXPECT_EQ(clean.status, VMPKG_OK) << clean.out << clean.err;
   EXPECT_EQ(clean.out,
-            "4 packages and 4 files checked: 0 findings; 1 package keeps no image to check "
-            "against\n");
+            "4 packages and 5 files checked: 0 findings; 1 package in text form, whose files "
+            "were only looked for\n");
   const std::string pristine = root() + "-pristine";
   save_root(pristine);
 
@@ -149,6 +149,8 @@ TEST_F(AuditRun, ReportsEachDamageOnceAndNeverWritesTheRoot) {
       {"the boot image gone", [&] { remove("/flash/bootimage"); }, "no image boot\n"},
       {"a member enabled since", [&] { remove("/flash/var/pdb/two/disabled"); },
        "missing /flash/etc/two\n"},
+      {"a file of a package in text form gone", [&] { remove("/flash/etc/plain"); },
+       "missing /flash/etc/plain\n"},
   };
   for (const auto& damage : damages) {
     restore_root(pristine);
@@ -169,14 +171,19 @@ TEST_F(AuditRun, NamesKeysAndCommandLines) {
   EXPECT_EQ(app.out, "1 package and 2 files checked: 0 findings\n");
   const std::vector<std::pair<std::vector<std::string>, std::string>> named = {
       {{"suite"}, "missing /flash/x/two/etc/two\n"},
-      {{"two", "plain", "nosuch"},
-       "missing /flash/x/two/etc/two\nno image nosuch\nno image plain\n"},
+      {{"two", "plain", "nosuch"}, "missing /flash/x/two/etc/two\nno image nosuch\n"},
   };
   for (const auto& [names, findings] : named) {
     const ToolRun run = audit(names);
     EXPECT_EQ(run.status, VMPKG_NOT_OK);
     EXPECT_EQ(findings_of(run.out), findings) << testing::PrintToString(names);
   }
+  const ToolRun json = audit({"--json", "two", "plain"});
+  EXPECT_EQ(json.status, VMPKG_NOT_OK);
+  EXPECT_EQ(json.out, "{\"root\":\"" + root() +
+                          "\",\"listed\":true,\"packages\":1,\"files\":2,\"text_form\":1,"
+                          "\"findings\":[{\"kind\":\"missing\",\"subject\":\"/flash/x/two/etc/"
+                          "two\"}],\"problems\":[]}\n");
   // Packages signed by another key set are all untrusted; so are their files.
   const std::string other = root() + "-other";
   std::ostringstream quiet;
@@ -191,9 +198,12 @@ TEST_F(AuditRun, NamesKeysAndCommandLines) {
     int status;
     std::string err = "vmpkg audit: ";  // exact, or only the start when it ends with ": "
   } lines[] = {
-      {{"audit", "--bogus"}, VMPKG_BAD_USAGE},   {{"audit", "--root", ""}, VMPKG_BAD_USAGE},
-      {{"audit", "--keys"}, VMPKG_BAD_USAGE},    {{"audit", "--keys", none}, VMPKG_NOT_OK},
-      {{"audit", "--root", none}, VMPKG_NOT_OK,
+      {{"audit", "--bogus"}, VMPKG_BAD_USAGE},
+      {{"audit", "--root", ""}, VMPKG_BAD_USAGE},
+      {{"audit", "--keys"}, VMPKG_BAD_USAGE},
+      {{"audit", "--keys", none}, VMPKG_NOT_OK},
+      {{"audit", "--root", none},
+       VMPKG_NOT_OK,
        "vmpkg audit: /flash/var/pdb/: No such file or directory\n"},
   };
   std::ostringstream out, err;
@@ -209,10 +219,12 @@ TEST_F(AuditRun, NamesKeysAndCommandLines) {
 
 TEST_F(RootFixture, RootPathsResolveLinksInsideTheRoot) {
   write_file("/flash/real/file", "x");
-  const std::pair<const char*, const char*> links[] = {
-      {"/flash/abs", "/flash/real"},        {"/flash/rel", "real"},
-      {"/flash/up", "../../../../flash/./real"}, {"/flash/final", "/flash/real/file"},
-      {"/flash/loop", "loop"},              {"/flash/dangling", "/nowhere"}};
+  const std::pair<const char*, const char*> links[] = {{"/flash/abs", "/flash/real"},
+                                                       {"/flash/rel", "real"},
+                                                       {"/flash/up", "../../../../flash/./real"},
+                                                       {"/flash/final", "/flash/real/file"},
+                                                       {"/flash/loop", "loop"},
+                                                       {"/flash/dangling", "/nowhere"}};
   for (const auto& [link, target] : links) {
     ASSERT_EQ(::symlink(target, host_path(link).c_str()), 0) << link;
   }

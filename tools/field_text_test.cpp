@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/json_text.h"
 #include "tools/vmpkg.h"
 
 // List entries as people type them: the relation forms and the key form, and what the
@@ -76,4 +77,20 @@ TEST(FieldText, VersionsConvertBothWays) {
     EXPECT_EQ(out.str(), c.out);
     EXPECT_EQ(err.str().compare(0, std::strlen(c.err), c.err), 0) << err.str();
   }
+}
+
+// Whatever bytes a package carries, --json output stays valid JSON.
+TEST(FieldText, JsonStringsEscapeWhatJsonCannotCarry) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c\nd\te", "\"a\\\"b\\\\c\\nd\\te\""},
+      {std::string("nul\0\x1f\x7f", 6), "\"nul\\u0000\\u001f\\u007f\""},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+       "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
+      {"cut \xc3", "\"cut \\u00c3\""},
+      {"overlong \xc0\xaf \xe0\x80\xaf", "\"overlong \\u00c0\\u00af \\u00e0\\u0080\\u00af\""},
+      {"surrogate \xed\xa0\x80", "\"surrogate \\u00ed\\u00a0\\u0080\""},
+      {"too high \xf4\x90\x80\x80", "\"too high \\u00f4\\u0090\\u0080\\u0080\""},
+  };
+  for (const auto& [text, json] : cases) EXPECT_EQ(json_string(text), json) << json;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <iostream>
 #include <sstream>
 
 #include "testing/root_fixture.h"
@@ -188,6 +189,162 @@ TEST_F(VmpkgTest, BadArgumentsAreRefusedWithAMessage) {
     const ToolRun help = vmpkg({command, "--help"});
     EXPECT_EQ(help.status, VMPKG_OK);
     EXPECT_EQ(help.out.find("usage: vmpkg "), 0u) << command;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// verify answers whether an installer with the keys would take the file, and why not;
+// inspect shows the same file and fails with it.
+TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
+  ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
+  const auto build = [&](const std::string& name, const std::string& version,
+                         const std::string& level) {
+    ASSERT_EQ(vmpkg({"build", "--name", name, "--version", version, "--level", level,
+                     "--build-time", "5", "--output", host_path("/" + name + ".vmp")})
+                  .status,
+              VMPKG_OK);
+  };
+  build("app", "7.2", "2");
+  build("low", "7.2", "1");
+  build("old", "6.40", "1");
+  std::string bytes = read_file("/app.vmp");
+  write_file("/cut.vmp", bytes.substr(0, bytes.size() - 10));
+  bytes[14 + 6 + 20] ^= 1;  // the build time, in the signed header
+  write_file("/changed.vmp", bytes);
+  const size_t signature = bytes.size() - 132;
+  bytes.replace(signature, 20, 20, '\0');  // a signer that names no key
+  write_file("/anonymous.vmp", bytes);
+  const std::string other = host_path("/other");
+  const struct {
+    const char* file;
+    bool other_keys;
+    const char* said;  // out when taken, else the start of the reason on err
+  } cases[] = {
+      {"app", false, ": taken\n  app 7.2: level 2 (needs 2)\n"},
+      {"old", false, ": taken\n  old 6.40: level 1 (needs 1)\n"},
+      {"low", false, ": refused: low 7.2 needs signature level 2, and it verifies at level 1"},
+      {"app", true, ": refused: app 7.2: signed by another key set (key id "},
+      {"changed", false, ": refused: app 7.2: digest mismatch: the file was changed after"},
+      {"anonymous", false, ": refused: app 7.2: the signature does not verify against "},
+      {"cut", false, ": refused: cut short: the part at offset "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = host_path(std::string("/") + c.file + ".vmp");
+    std::vector<std::string> args = {"verify", path};
+    if (c.other_keys) args = {"verify", "--keys", other, path};
+    const ToolRun run = vmpkg(args);
+    const bool taken = std::string(c.said).find(": taken") == 0;
+    EXPECT_EQ(run.status, taken ? VMPKG_OK : VMPKG_NOT_OK);
+    const std::string said = taken ? run.out : run.err;
+    const std::string expected = (taken ? "" : "vmpkg verify: ") + path + c.said;
+    EXPECT_EQ(said.compare(0, expected.size(), expected), 0) << said;
+    // inspect shows every one of them, and fails for the damaged and the unverifiable
+    args[0] = "inspect";
+    const ToolRun shown = vmpkg(args);
+    const bool broken = !taken && std::string(c.file) != "low";
+    EXPECT_EQ(shown.status, broken ? VMPKG_NOT_OK : VMPKG_OK) << shown.err;
+    EXPECT_NE(shown.out.find("\npackage "), std::string::npos) << shown.out;
+  }
+  const ToolRun json = vmpkg({"verify", "--json", host_path("/low.vmp")});
+  EXPECT_EQ(json.status, VMPKG_NOT_OK);
+  EXPECT_EQ(json.out.substr(0, json.out.find("\"key_id\"")),
+            "{\"file\":\"" + host_path("/low.vmp") +
+                "\",\"taken\":false,\"reason\":\"low 7.2 needs signature level 2, and it "
+                "verifies at level 1\",\"packages\":[{\"name\":\"low\",\"version\":\"7.2\","
+                "\"level\":1,\"required\":2,");
+  const ToolRun inspected = vmpkg({"inspect", "--json", host_path("/cut.vmp")});
+  EXPECT_EQ(inspected.status, VMPKG_NOT_OK);
+  EXPECT_NE(inspected.out.find("\"length\":132,\"cut\":true}],\"packages\":[{\"kind\":\"package\","
+                               "\"name\":\"app\",\"version\":\"7.2\""),
+            std::string::npos)
+      << inspected.out;
+  EXPECT_NE(inspected.out.find("\"problem\":\"cut short: the part at offset "), std::string::npos);
+}
+
+// A bundle takes its members' architecture when they agree, and otherwise wants --arch.
+TEST_F(VmpkgTest, BundleArchitectureAndFileErrors) {
+  ASSERT_EQ(vmpkg(build_line("p1", {"--arch", "powerpc"})).status, VMPKG_OK);
+  ASSERT_EQ(vmpkg(build_line("p2", {"--arch", "powerpc"})).status, VMPKG_OK);
+  ASSERT_EQ(vmpkg(build_line("i1")).status, VMPKG_OK);
+  const auto bundle = [&](const std::vector<std::string>& members, const char* arch) {
+    std::vector<std::string> args = {"bundle",   "--name",           "b", "--version", "1.0",
+                                     "--output", host_path("/b.vmp")};
+    if (arch != nullptr) args.insert(args.end(), {"--arch", arch});
+    for (const std::string& member : members) args.push_back(host_path("/" + member + ".vmp"));
+    return vmpkg(args);
+  };
+  ASSERT_EQ(bundle({"p1", "p2"}, nullptr).status, VMPKG_OK);
+  expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: powerpc"});
+  const ToolRun mixed = bundle({"p1", "i1"}, nullptr);
+  EXPECT_EQ(mixed.status, VMPKG_BAD_USAGE);
+  EXPECT_EQ(mixed.err.find("vmpkg bundle: the members' architectures differ (p1 powerpc, i1 "
+                           "i386); give --arch\n"),
+            0u)
+      << mixed.err;
+  ASSERT_EQ(bundle({"p1", "i1"}, "mips").status, VMPKG_OK);
+  expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: mips"});
+  const ToolRun missing =
+      vmpkg({"build", "--name", "x", "--version", "1.0", "--output", host_path("/no/dir/x.vmp")});
+  EXPECT_EQ(missing.err, "vmpkg build: " + host_path("/no/dir/x.vmp") +
+                             ": cannot be created: No such file or directory\n");
+}
+
+// The queries read a root's database as the installer does: from inside it (--root enters
+// it), records of both forms, markers and schedules.
+TEST_F(VmpkgTest, ListFilesAndOwnerReadTheDatabase) {
+  const std::string db = "/r/flash/var/pdb/";
+  write_file(db + "clock/version", "16803328 1765000000\n");
+  write_file(db + "clock/files", "etc/ntp.conf\n/bin/ntpd\n");
+  write_file(db + "clock/disabled", "user\n");
+  write_file(db + "dns/version", "16802562 5\n");
+  write_file(db + "dns/files", "etc/dns.conf\n");
+  write_file(db + "dns/bundle", "suite\n");
+  write_file("/r/ram/pdb/dns/schedule", "uninstall\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* out;
+  } cases[] = {
+      {{"list", "--root", "/r"},
+       VMPKG_OK,
+       "clock 1.0 2025-12-06 05:46:40 disabled - text -\n"
+       "dns 1.0rc2 1970-01-01 00:00:05 enabled uninstall text suite\n"},
+      {{"list", "--root", "/r", "--json"},
+       VMPKG_OK,
+       "{\"packages\":[{\"name\":\"clock\",\"version\":\"1.0\",\"version_word\":16803328,"
+       "\"build_time\":1765000000,\"enabled\":false,\"scheduled\":null,\"form\":\"text\","
+       "\"bundle\":null,\"note\":\"\"},{\"name\":\"dns\",\"version\":\"1.0rc2\",\"version_word\":"
+       "16802562,\"build_time\":5,\"enabled\":true,\"scheduled\":\"uninstall\",\"form\":\"text\","
+       "\"bundle\":\"suite\",\"note\":\"\"}]}\n"},
+      {{"files", "--root", "/r", "clock"}, VMPKG_OK, "/bin/ntpd\n/etc/ntp.conf\n"},
+      {{"files", "--root", "/r", "--json", "dns"},
+       VMPKG_OK,
+       "{\"package\":\"dns\",\"files\":[\"/etc/dns.conf\"]}\n"},
+      {{"owner", "--root", "/r", "/flash/etc/ntp.conf"}, VMPKG_OK, "clock: /etc/ntp.conf\n"},
+      {{"owner", "--root", "/r", "--json", "/etc/dns.conf"},
+       VMPKG_OK,
+       "{\"path\":\"/etc/dns.conf\",\"owners\":[\"dns\"]}\n"},
+      {{"owner", "--root", "/r", "/etc/none"}, VMPKG_NOT_OK, ""},
+      {{"files", "--root", "/r", "nosuch"}, VMPKG_NOT_OK, ""},
+      {{"list"}, VMPKG_NOT_OK, ""},  // the outer root has no database
+      {{"list", "--root", "/missing"}, VMPKG_NOT_OK, ""},
+      {{"list", "stray"}, VMPKG_BAD_USAGE, ""},
+      {{"files"}, VMPKG_BAD_USAGE, ""},
+  };
+  for (const auto& c : cases) {
+    // In a child: entering a root is for good.
+    const RunResult run = run_in_root([&c] {
+      std::ostringstream out, err;
+      const int status = run_vmpkg(c.args, out, err, "");
+      std::cout << out.str() << std::flush;
+      return status;
+    });
+    EXPECT_EQ(run.status, c.status) << testing::PrintToString(c.args) << run.err;
+    EXPECT_EQ(run.out, c.out) << testing::PrintToString(c.args);
   }
 }
 
