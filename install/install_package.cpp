@@ -219,7 +219,7 @@ bool StagedModes::apply(Console& console, Package& package, const Manifest& mani
     if (!op || op->kind != ManifestKind::staged) continue;
     const auto byte = [&entry](size_t i) { return mode_t(uint8_t(entry.value[i])); };
     const mode_t mode = byte(0) | byte(1) << 8;
-    if (mode != PERMISSION_BITS_STAGED && ::chmod(op->source.c_str(), mode) != 0) {
+    if (mode != PERMISSION_BITS_STAGED && !manifest.set_staged_mode(op->source, mode)) {
       report_write_failure(console, package, path.substr(std::strlen(FLASH_DIR) + 1));
       return false;
     }
@@ -308,7 +308,7 @@ bool install_package(Console& console, Package& package, Manifest& manifest, Par
   }
   if (!own) return true;
   console.show_status("");
-  console.info("installed %s%s", package.disabled ? "(disabled) " : "",
-               display_name(package).c_str());
+  console.change(Console::Change::install,
+                 (package.disabled ? "(disabled) " : "") + display_name(package));
   return true;
 }

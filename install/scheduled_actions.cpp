@@ -12,14 +12,14 @@ void apply_removals(Console& console, Repository& repository, Manifest& manifest
     if (package->action != ACTION_UNINSTALL) {
       if (report >= ReportLevel::changes) console.show_status("disabling " + name + "...");
       mark_disabled(*package, manifest);
-      if (report >= ReportLevel::changes) console.info("disabled %s", name.c_str());
+      if (report >= ReportLevel::changes) console.change(Console::Change::disable, name);
       continue;
     }
     const bool loud = report >= ReportLevel::changes_and_uninstalls;
     if (loud) console.show_status("uninstalling " + name + "...");
     remove_installed_package(*package, manifest, repository);
     repository.remove(package);
-    if (loud) console.info("uninstalled %s", name.c_str());
+    if (loud) console.change(Console::Change::uninstall, name);
   }
 }
 
@@ -29,7 +29,7 @@ void enable_packages(Console& console, Manifest& manifest, const std::vector<Pac
     const std::string name = display_name(*package);
     if (report >= ReportLevel::changes) console.show_status("enabling " + name + "...");
     mark_enabled(*package, manifest);
-    if (report >= ReportLevel::changes) console.info("enabled %s", name.c_str());
+    if (report >= ReportLevel::changes) console.change(Console::Change::enable, name);
   }
 }
 

@@ -8,11 +8,11 @@
 
 #include "database/database_reader.h"
 #include "installer/options.h"
-#include "transaction/root_change.h"
 #include "installer/run_modes.h"
 #include "package/console.h"
 #include "package/repository.h"
 #include "transaction/read_buffer.h"
+#include "transaction/root_change.h"
 
 int run_installer(int argc, char* argv[]) {
   Console console(std::cout);
@@ -29,6 +29,11 @@ int run_installer(int argc, char* argv[]) {
     case ScanOutcome::version:
       std::cout << "installer " << INSTALLER_VERSION << std::endl;
       return 0;
+    case ScanOutcome::dry_run_refused:
+      std::cerr << "installer: --dry-run applies to the upgrade, \"-\" and --cleanup, not to "
+                   "--commit or --cancel"
+                << std::endl;
+      return 2;
     case ScanOutcome::run:
       break;
   }
@@ -37,13 +42,18 @@ int run_installer(int argc, char* argv[]) {
   if (::chdir("/") != 0) {
     // Nothing to do: the run goes on where it stands.
   }
+  console.quiet = options.quiet;
+  console.dry_run = options.dry_run && !options.show;
   // The database must tell what the flash holds before it is read.
-  if (!options.show) {
+  if (console.dry_run) {
+    if (interrupted_run_pending()) {
+      console.warning("an interrupted commit would be finished first; it is not counted here");
+    }
+  } else if (!options.show) {
     if (const int status = finish_interrupted_run(console)) return status;
   }
   const char* arch = std::getenv("arch");
   // The table shows a few fields of each record; reading the rest would only slow it.
-  console.quiet = options.quiet;
   if (!open_repository(repository, arch ? arch : "i386",
                        options.show ? RecordDetail::table : RecordDetail::full)) {
     console.warning("could not open repo");

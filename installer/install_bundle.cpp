@@ -122,7 +122,7 @@ int install_bundle(Console& console, Repository& repository, Manifest& manifest,
   retire_members(repository, old_members);
   apply_scheduled(console, repository, manifest, ReportLevel::silent);
   console.show_status("");
-  console.info("installed %s", label.c_str());
+  console.change(Console::Change::install, label);
   if (keeps_image && database_dir != nullptr) *database_dir = DATABASE_ROOT + reference.name + "/";
   return BUNDLE_INSTALLED;
 }

@@ -70,8 +70,8 @@ Package* install_single(Console& console, Repository& repository, Manifest& mani
     case OfferOutcome::already_installed:
       console.show_status(std::string(STATUS_BLANKS, ' '));
       console.show_status("");
-      console.info("installed %s%s", package->disabled ? "(disabled) " : "",
-                   display_name(*package).c_str());
+      console.change(Console::Change::install,
+                     (package->disabled ? "(disabled) " : "") + display_name(*package));
       return repository.find(package->name);
     case OfferOutcome::stays_installed:
       return repository.find(package->name);

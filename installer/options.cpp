@@ -32,11 +32,13 @@ ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostre
       ++i;
     } else if (is("-i")) {
     } else if (is("--commit")) {
-      return ScanOutcome::commit;
+      return options.dry_run ? ScanOutcome::dry_run_refused : ScanOutcome::commit;
     } else if (is("--cancel")) {
-      return ScanOutcome::cancel;
+      return options.dry_run ? ScanOutcome::dry_run_refused : ScanOutcome::cancel;
     } else if (is("--show")) {
       options.show = true;
+    } else if (is("--dry-run")) {
+      options.dry_run = true;
     } else if (is("--version")) {
       return ScanOutcome::version;
     } else {

@@ -15,10 +15,13 @@ struct RunOptions {
   uint32_t allow = 0;  // admission outcomes accepted beyond upgrades
   std::string root;
   bool commit_now = true;
+  // Plan and check as the run would, writing nothing (upgrade, stream and cleanup modes).
+  bool dry_run = false;
 };
 
 // What the scan asks for. The immediate ones act before the root change.
-enum class ScanOutcome { run, usage, commit, cancel, version };
+// `dry_run_refused`: "--commit" or "--cancel" after "--dry-run", which they cannot honour.
+enum class ScanOutcome { run, usage, commit, cancel, version, dry_run_refused };
 
 // Scans argv[1..argc) into `options`. "--reinstall" prints its banner to `out` at once.
 ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostream& out);

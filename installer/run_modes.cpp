@@ -54,12 +54,22 @@ void clear_leftovers(Manifest& manifest) {
   clear_staging(manifest.staging(), keep);
 }
 
+// The run's transaction; a dry run's leaves everything in place, leftovers of others too.
+void start(Console& console, Manifest& manifest) {
+  if (console.dry_run) {
+    manifest.set_dry_run();
+  } else {
+    clear_leftovers(manifest);
+  }
+}
+
 // A saved transaction was staged against the state before this run's changes: committed
 // after them it would undo them. The downloads it would have consumed are still in their
 // folder for the next upgrade.
 void drop_saved(Console& console) {
   struct stat info;
   if (::lstat(SAVED_MANIFEST_PATH, &info) != 0) return;
+  if (console.dry_run) return console.warning("the saved transaction would be dropped");
   Manifest saved;
   (void)saved.load(SAVED_MANIFEST_PATH);
   cancel(saved);
@@ -76,12 +86,20 @@ int report_commit(Console& console, const CommitResult& result) {
 // Commits the run's own transaction; if nothing could be changed, its staged files go.
 int commit_own(Console& console, Manifest& manifest) {
   if (!manifest.empty()) drop_saved(console);
+  if (manifest.dry_run()) return 0;
   const CommitResult result = commit(manifest, false);
   if (!result.changed) cancel(manifest);
   return report_commit(console, result);
 }
 
 }  // namespace
+
+bool interrupted_run_pending() {
+  StagingAreas areas;
+  const std::string journal = commit_journal(areas, false);
+  struct stat info;
+  return !journal.empty() && ::lstat(journal.c_str(), &info) == 0;
+}
 
 int finish_interrupted_run(Console& console) {
   Manifest manifest;
@@ -129,7 +147,7 @@ int show_mode(const Repository& repository) {
 
 int cleanup_mode(Console& console, Repository& repository) {
   Manifest manifest;
-  clear_leftovers(manifest);
+  start(console, manifest);
   cleanup(console, repository, manifest);
   return commit_own(console, manifest);
 }
@@ -157,14 +175,13 @@ bool keep_stream_image(Manifest& manifest, const std::string& image_path,
 int stream_mode(Console& console, Repository& repository, const RunOptions& options,
                 std::istream& in) {
   Manifest manifest;
-  clear_leftovers(manifest);
+  start(console, manifest);
   apply_scheduled(console, repository, manifest, ReportLevel::changes);
 
   // The copy is staged on the flash like any other file, so that nothing is left of it
   // after a failure or a cut; readable by all, as the kept images are.
   FileSink image;
-  const std::string staging = manifest.staging().dir_for(FLASH_DIR);
-  const std::string image_path = staging.empty() ? staging : image.open_unique(staging, 0644);
+  const std::string image_path = manifest.open_copy(FLASH_DIR, 0644, image);
   if (image_path.empty()) {
     std::cout << "ERROR: could not open image" << std::endl;
     // Nothing else would ever delete what the schedule staged.
@@ -183,6 +200,7 @@ int stream_mode(Console& console, Repository& repository, const RunOptions& opti
   }
   bool kept = false;
   if (result == 0) {
+    manifest.plan_size(image_path, image.written());
     kept = keep_stream_image(manifest, image_path, database_dir, boot_image);
     if (!(allow & ADMIT_SAME) && !fits_boot_space(manifest)) {
       console.error("not enough space for upgrade");
@@ -191,7 +209,7 @@ int stream_mode(Console& console, Repository& repository, const RunOptions& opti
   }
   // A copy that is not kept goes before the commit flushes the flash, which would write it
   // out only to delete it.
-  if (!kept) ::unlink(image_path.c_str());
+  if (!kept && !manifest.dry_run()) ::unlink(image_path.c_str());
   if (result == 0) {
     result = commit_own(console, manifest);
   } else {
@@ -212,7 +230,7 @@ int finish_upgrade(Console& console, Manifest& manifest, uint32_t allow, bool co
   FileStream marker = manifest.create_file(PACKAGES_CHANGED_PATH, 1, 0);
   marker.close();
   if (marker.fail()) manifest.note_failure(errno);
-  if (commit_now) return commit_own(console, manifest);
+  if (commit_now || manifest.dry_run()) return commit_own(console, manifest);
   drop_saved(console);
   if (manifest.failure() != 0) errno = manifest.failure();
   if (manifest.failure() != 0 || !manifest.save(SAVED_MANIFEST_PATH)) {
@@ -226,7 +244,7 @@ int finish_upgrade(Console& console, Manifest& manifest, uint32_t allow, bool co
 
 int upgrade_mode(Console& console, Repository& repository, const RunOptions& options) {
   Manifest manifest;
-  clear_leftovers(manifest);
+  start(console, manifest);
   apply_scheduled(console, repository, manifest, ReportLevel::changes);
   const uint32_t allow = options.allow | ADMIT_UPGRADE;
   const bool upgraded = upgrade(console, repository, manifest, allow);

@@ -9,7 +9,6 @@ class Console;
 class Manifest;
 class Repository;
 
-
 // Commits "/ram/MANIFEST" with the spinner and deletes it once the commit succeeded; a failed
 // commit is reported ("can not commit: ...", status 1) and the file stays for another try.
 int commit_mode(Console& console);
@@ -20,12 +19,17 @@ int cancel_mode(Console& console);
 // ..." when it fails again. Every mode that changes the flash runs it first; the
 // "--commit" and "--cancel" modes run it themselves.
 int finish_interrupted_run(Console& console);
+// Whether finish_interrupted_run would find a commit to finish; it only looks.
+bool interrupted_run_pending();
 int show_mode(const Repository& repository);
 int cleanup_mode(Console& console, Repository& repository);
 // Installs the package read from `in` (standard input), keeping a copy of it as its
 // database image.
 int stream_mode(Console& console, Repository& repository, const RunOptions& options,
                 std::istream& in);
+// With the console's dry_run, the three modes that change the flash plan, verify, check the
+// space and report exactly as they would, and write nothing: no staged file, no marker, no
+// post log, no saved transaction; leftovers of other runs stay.
 // Applies the schedule and upgrades from the download folders.
 int upgrade_mode(Console& console, Repository& repository, const RunOptions& options);
 // The end of an upgrade for what `manifest` holds: unless `allow` has ADMIT_SAME, the

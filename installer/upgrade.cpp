@@ -88,16 +88,15 @@ std::vector<std::unique_ptr<PackageFile>> offered_files(Console& console) {
 // bit, nor a write bit for others, which the bytes of somebody else's file must not get.
 class HeldFile {
  public:
-  HeldFile(const PackageFile& file, StagingAreas& staging)
-      : open_(source_.open(file.path, OpenAs::regular_file)) {
+  HeldFile(const PackageFile& file, Manifest& manifest)
+      : open_(source_.open(file.path, OpenAs::regular_file)), dry_run_(manifest.dry_run()) {
     if (!open_ || !may_keep(file)) return;
-    const std::string dir = staging.dir_for(FLASH_DIR);
-    if (!dir.empty()) copy_path_ = copy_.open_unique(dir, source_.status().st_mode & KEPT_BITS);
+    copy_path_ = manifest.open_copy(FLASH_DIR, source_.status().st_mode & KEPT_BITS, copy_);
     if (copy_path_.empty()) copy_error_ = errno;
   }
   ~HeldFile() {
     (void)copy_.close();
-    if (!copy_path_.empty() && !kept_) ::unlink(copy_path_.c_str());
+    if (!copy_path_.empty() && !kept_ && !dry_run_) ::unlink(copy_path_.c_str());
   }
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;
@@ -116,8 +115,9 @@ class HeldFile {
   }
   // Hands the copy over to the transaction, which renames it into place at the commit and
   // deletes it at a cancel.
-  const std::string& keep() {
+  const std::string& keep(Manifest& manifest) {
     kept_ = true;
+    manifest.plan_size(copy_path_, copy_.written());
     return copy_path_;
   }
 
@@ -126,6 +126,7 @@ class HeldFile {
 
   ReadBuffer source_{65536};
   const bool open_;
+  const bool dry_run_;
   FileSink copy_;
   std::string copy_path_;
   int copy_error_ = 0;
@@ -140,7 +141,7 @@ void keep_image(Manifest& manifest, const PackageFile& file, HeldFile& held,
                 const std::string& database_dir, bool boot_image) {
   const std::string image = database_dir + "image";
   manifest.remove_path(file.path);
-  const std::string& source = held.keep();
+  const std::string& source = held.keep(manifest);
   if (boot_image) {
     manifest.add_staged(source, BOOT_IMAGE);
     if (!database_dir.empty()) manifest.add_link(BOOT_IMAGE, image);
@@ -186,7 +187,7 @@ bool upgrade(Console& console, Repository& repository, Manifest& manifest, uint3
       manifest.remove_path(file->path);
       continue;
     }
-    HeldFile held(*file, manifest.staging());
+    HeldFile held(*file, manifest);
     if (!held.is_open()) continue;
     std::istream in(held.source());
     bool boot_image = false;

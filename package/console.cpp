@@ -74,6 +74,17 @@ void Console::info(const char* format, ...) {
   va_end(args);
 }
 
+void Console::change(Change kind, const std::string& what) {
+  static const char* const verbs[] = {"install", "uninstall", "enable", "disable"};
+  const char* verb = verbs[static_cast<int>(kind)];
+  if (dry_run) {
+    info("would %s %s", verb, what.c_str());
+  } else {
+    info("%s%s %s", verb, kind == Change::install || kind == Change::uninstall ? "ed" : "d",
+         what.c_str());
+  }
+}
+
 std::string progress_line(const std::string& label, uint64_t done, uint64_t total) {
   std::string line = label + " [";
   const uint64_t width = line.size() < PROGRESS_WIDTH ? PROGRESS_WIDTH - line.size() : 0;
@@ -90,6 +101,7 @@ void Console::show_progress(const std::string& label, uint64_t done, uint64_t to
 }
 
 void Console::read_post_log() {
+  if (dry_run) return;
   std::ifstream in(POST_LOG_PATH, std::ios::binary);
   if (in) {
     std::string line;
@@ -104,7 +116,7 @@ void Console::read_post_log() {
 }
 
 void Console::write_post_log() {
-  if (!post_log_reset_ && messages.empty()) return;
+  if (dry_run || (!post_log_reset_ && messages.empty())) return;
   std::ofstream out(POST_LOG_PATH,
                     std::ios::binary | (post_log_reset_ ? std::ios::trunc : std::ios::app));
   ::sync();

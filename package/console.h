@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-
 // How much the steps of a plan print: nothing; the enable and disable lines and the
 // planning warnings; also the uninstall lines.
 enum class ReportLevel { silent, changes, changes_and_uninstalls };
@@ -24,6 +23,9 @@ class Console {
   std::string status_line;  // the text now on screen, empty when none
   std::vector<std::string> messages;
   bool quiet = false;  // nothing is printed and nothing is kept
+  // A dry run: the change lines tell what would change, and the post log is neither read
+  // nor written.
+  bool dry_run = false;
 
   // Replaces the status line in place; an empty text clears it.
   void show_status(const std::string& text);
@@ -38,6 +40,11 @@ class Console {
   void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // Clears the status line for good, then reports with no prefix.
   void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // What a run changed: "installed WHAT", "uninstalled WHAT", "enabled WHAT" or "disabled
+  // WHAT" through info; in a dry run "would install WHAT" and so on.
+  enum class Change { install, uninstall, enable, disable };
+  void change(Change kind, const std::string& what);
 
   // Status line "label [####    ]" for `done` of `total` bytes; 77 characters for any
   // label shorter than 74.

@@ -53,6 +53,17 @@ void SpaceAccount::count_move(const std::string& source, const std::string& path
   count_removal(path);
 }
 
+void SpaceAccount::count_planned(uint64_t bytes, const std::string& path) {
+  if (path.compare(0, directory.size(), directory) != 0) return;
+  count_new_dirs(path);
+  // Staged where it goes, it would have taken its room before the check; staged elsewhere,
+  // it takes it at the commit.
+  free_blocks -= static_cast<int64_t>((bytes + block_size - 1) / block_size);
+  lowest_free_blocks = std::min(lowest_free_blocks, free_blocks);
+  --free_inodes;
+  count_removal(path);
+}
+
 void SpaceAccount::count_link(const std::string& path) {
   if (path.compare(0, directory.size(), directory) != 0) return;
   count_new_dirs(path);
@@ -124,6 +135,11 @@ bool fits_boot_space(const Manifest& manifest) {
         flash.count_link(path);
       }
       if (!is_move(op)) continue;
+      if (const auto size = manifest.planned_size(op.source)) {
+        boot.count_planned(*size, path);
+        flash.count_planned(*size, path);
+        continue;
+      }
       boot.count_move(op.source, path);
       flash.count_move(op.source, path);
     }

@@ -26,6 +26,9 @@ struct SpaceAccount {
   // the projection is kept too. A copy takes an inode, and so does each directory the commit
   // must make for `path`.
   void count_move(const std::string& source, const std::string& path);
+  // A file of `bytes` that a dry run would have staged for `path`: charged wherever it
+  // would have been staged, since a real run's staging takes the room before the check.
+  void count_planned(uint64_t bytes, const std::string& path);
   // A symbolic link made at `path`: an inode, and the directories made for it.
   void count_link(const std::string& path);
   // The commit's journal, written beside the database before its entries change.

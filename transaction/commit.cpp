@@ -17,8 +17,8 @@
 #include "transaction/commit_journal.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
-#include "transaction/staging.h"
 #include "transaction/path_kinds.h"
+#include "transaction/staging.h"
 
 namespace {
 
@@ -362,7 +362,7 @@ void cancel(Manifest& manifest) {
   // A flush that still runs would keep a deleted file's blocks taken until it ends.
   BackgroundFlush::end_transaction();
   for (const auto& [path, op] : manifest.operations()) {
-    if (op.kind == ManifestKind::staged) ::unlink(op.source.c_str());
+    if (op.kind == ManifestKind::staged && !manifest.dry_run()) ::unlink(op.source.c_str());
   }
   manifest.clear();
 }

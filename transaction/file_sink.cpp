@@ -33,6 +33,12 @@ void FileSink::adopt(int fd, bool early_writeback) {
   setp(buffer_, buffer_ + BUFFER_SIZE);
 }
 
+void FileSink::discard() {
+  (void)close();
+  adopt(-1);
+  discarding_ = true;
+}
+
 std::string FileSink::open_unique(const std::string& dir, mode_t mode) {
   std::string name = dir + "/tmpXXXXXX";
   const int fd = ::mkostemp(&name[0], O_CLOEXEC);
@@ -51,6 +57,10 @@ std::string FileSink::open_unique(const std::string& dir, mode_t mode) {
 }
 
 bool FileSink::write_out(const char* data, size_t size) {
+  if (discarding_) {
+    written_ += size;
+    return true;
+  }
   if (!write_all(fd_, data, size)) {
     error_ = errno ? errno : EIO;
     return false;
@@ -78,7 +88,7 @@ bool FileSink::flush_buffer() {
 }
 
 FileSink::int_type FileSink::overflow(int_type c) {
-  if (fd_ < 0 || !flush_buffer()) return traits_type::eof();
+  if (!is_open() || !flush_buffer()) return traits_type::eof();
   if (!traits_type::eq_int_type(c, traits_type::eof())) {
     *pptr() = traits_type::to_char_type(c);
     pbump(1);
@@ -87,7 +97,7 @@ FileSink::int_type FileSink::overflow(int_type c) {
 }
 
 std::streamsize FileSink::xsputn(const char* data, std::streamsize count) {
-  if (fd_ < 0) return 0;
+  if (!is_open()) return 0;
   if (pptr() == pbase() && count >= std::streamsize(BUFFER_SIZE)) {
     // A whole buffer's worth goes out as it is, without a copy.
     if (error_ != 0) return 0;
@@ -105,9 +115,15 @@ std::streamsize FileSink::xsputn(const char* data, std::streamsize count) {
   return done;
 }
 
-int FileSink::sync() { return fd_ >= 0 && flush_buffer() ? 0 : -1; }
+int FileSink::sync() { return is_open() && flush_buffer() ? 0 : -1; }
 
 bool FileSink::close() {
+  if (discarding_) {
+    (void)flush_buffer();
+    discarding_ = false;
+    setp(nullptr, nullptr);
+    return true;
+  }
   if (fd_ < 0) return error_ == 0;
   // A small file's few blocks are better left to the flush, which writes them together.
   if (flush_buffer() && written_ - written_back_ >= WRITEBACK_TAIL) start_writeback();
@@ -121,6 +137,11 @@ bool FileSink::close() {
 
 FileStream::FileStream(int fd) : std::ostream(nullptr) {
   if (fd >= 0) sink_.adopt(fd, true);
+  rdbuf(&sink_);
+}
+
+FileStream::FileStream(Discarding) : std::ostream(nullptr) {
+  sink_.discard();
   rdbuf(&sink_);
 }
 

@@ -28,9 +28,13 @@ class FileSink : public std::streambuf {
   // rest is still being made, and BackgroundFlush flushes it now and then, so that a flush
   // at the end finds most of it written; a failed flush then fails the close.
   void adopt(int fd, bool early_writeback = false);
+  // Opens on nothing, for a dry run: every write succeeds, is counted, and is dropped.
+  void discard();
   // Writes out what is buffered and closes; false when any write failed or the close did.
   [[nodiscard]] bool close();
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return fd_ >= 0 || discarding_; }
+  // Bytes written out since it was opened.
+  uint64_t written() const { return written_; }
   // errno of the first failure, 0 when none.
   int error() const { return error_; }
 
@@ -49,6 +53,7 @@ class FileSink : public std::streambuf {
   static constexpr uint64_t WRITEBACK_TAIL = 64 << 10;
   int fd_ = -1;
   int error_ = 0;
+  bool discarding_ = false;
   bool early_writeback_ = false;
   uint64_t written_ = 0;
   uint64_t written_back_ = 0;  // the bytes before this offset are on their way to the disk
@@ -62,6 +67,9 @@ class FileStream : public std::ostream {
  public:
   // `fd` -1 makes a stream that is not open and fails every write.
   explicit FileStream(int fd);
+  // A stream that takes every write and keeps nothing, as a dry run stages.
+  struct Discarding {};
+  explicit FileStream(Discarding);
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
 

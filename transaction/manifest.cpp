@@ -147,7 +147,7 @@ bool Manifest::put_op(const std::string& path, ManifestOp op) {
   std::string value(1, stored_letter(op.kind));
   value += op.source;
   operations_.put(path, value);
-  if (!replaced.empty()) ::unlink(replaced.c_str());
+  if (!replaced.empty()) delete_staged(replaced);
   return true;
 }
 
@@ -176,14 +176,14 @@ void Manifest::remove_path(const std::string& path) {
   const auto found = operations_.find(path);
   if (!found) return;
   // Nothing else would ever delete it: a marker written and withdrawn in one run.
-  if (is_staged(*found)) ::unlink(std::string(found->substr(1)).c_str());
+  if (is_staged(*found)) delete_staged(std::string(found->substr(1)));
   operations_.erase(path);
 }
 
 void Manifest::withdraw_staged(const std::string& path) {
   const auto found = operations_.find(path);
   if (!found || !is_staged(*found)) return;
-  ::unlink(std::string(found->substr(1)).c_str());
+  delete_staged(std::string(found->substr(1)));
   operations_.erase(path);
 }
 
@@ -196,7 +196,7 @@ void Manifest::drop_below(const std::string& dir) {
   }
   for (const std::string& path : inside) {
     if (const auto found = operations_.find(path); found && is_staged(*found)) {
-      ::unlink(std::string(found->substr(1)).c_str());
+      delete_staged(std::string(found->substr(1)));
     }
     operations_.erase(path);
   }
@@ -208,6 +208,11 @@ FileStream Manifest::create_file(const std::string& path, uint64_t size_hint, mo
     return FileStream(-1);
   }
   const std::string dir = temp_dir_for(path, size_hint);
+  if (dry_run_) {
+    const std::string planned = dir.empty() ? dir : planned_file(dir, size_hint);
+    if (planned.empty() || !put_op(path, {ManifestKind::staged, planned})) return FileStream(-1);
+    return FileStream(FileStream::Discarding{});
+  }
   std::string temp = dir.empty() ? dir : staging_.dir_for(dir);
   if (temp.empty()) return FileStream(-1);
   temp += TEMP_NAME;
@@ -227,6 +232,44 @@ FileStream Manifest::create_file(const std::string& path, uint64_t size_hint, mo
     return FileStream(-1);
   }
   return FileStream(fd);
+}
+
+bool Manifest::set_staged_mode(const std::string& source, mode_t mode) const {
+  return dry_run_ || ::chmod(source.c_str(), mode) == 0;
+}
+
+void Manifest::delete_staged(const std::string& source) const {
+  if (!dry_run_) ::unlink(source.c_str());
+}
+
+std::string Manifest::planned_file(const std::string& dir, uint64_t size) {
+  std::string area = staging_.path_for(dir);
+  if (area.empty()) return area;
+  // Never made, so never the name of a file that exists: no staged name has a dot.
+  area += "/planned." + std::to_string(planned_sizes_.size());
+  planned_sizes_[area] = size;
+  return area;
+}
+
+std::string Manifest::open_copy(const std::string& dir, mode_t mode, FileSink& sink) {
+  if (dry_run_) {
+    sink.discard();
+    return planned_file(dir, 0);
+  }
+  const std::string area = staging_.dir_for(dir);
+  return area.empty() ? area : sink.open_unique(area, mode);
+}
+
+std::optional<uint64_t> Manifest::planned_size(const std::string& source) const {
+  const auto found = planned_sizes_.find(source);
+  if (found == planned_sizes_.end()) return std::nullopt;
+  return found->second;
+}
+
+void Manifest::plan_size(const std::string& source, uint64_t size) {
+  if (const auto found = planned_sizes_.find(source); found != planned_sizes_.end()) {
+    found->second = size;
+  }
 }
 
 bool Manifest::keep_directory(const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -14,7 +15,6 @@
 #include "package/system_paths.h"
 #include "transaction/file_sink.h"
 #include "transaction/staging.h"
-
 
 enum class ManifestKind {
   move,    // somebody else's file renamed onto the path
@@ -145,7 +145,27 @@ class Manifest {
 
   StagingAreas& staging() { return staging_; }
 
+  // A dry run: files are named but never made (create_file's stream takes the bytes and
+  // keeps none), and nothing is ever deleted; the operations are those a real run would
+  // stage, with the sizes of the files it would make, for the space check and the account
+  // of what would change. Never committed or saved.
+  void set_dry_run() { dry_run_ = true; }
+  bool dry_run() const { return dry_run_; }
+  // A new staged file in the staging directory of the file system that holds `dir`, with
+  // the permission bits `mode`, open on `sink` for the caller to fill and to name in
+  // add_staged; a dry run opens `sink` on nothing. Empty with errno set on failure.
+  std::string open_copy(const std::string& dir, mode_t mode, FileSink& sink);
+  // The size of a file that a dry run named: given by create_file's size hint, or by
+  // plan_size once a copy is filled. None for any other file.
+  std::optional<uint64_t> planned_size(const std::string& source) const;
+  // Gives a staged file of this transaction its permission bits; false with errno set.
+  bool set_staged_mode(const std::string& source, mode_t mode) const;
+  void plan_size(const std::string& source, uint64_t size);
+
  private:
+  // Deletes a staged file of this transaction; a dry run made none.
+  void delete_staged(const std::string& source) const;
+  std::string planned_file(const std::string& dir, uint64_t size);
   // One "U", "L" or "M" line; false when it has too few fields. Other letters are skipped.
   bool load_line(const std::string& line);
 
@@ -153,8 +173,10 @@ class Manifest {
 
   // The value of a path is a kind letter, then the source.
   PathTable operations_;
-  std::string last_parent_;    // parent directory of the last file staged with a hint
-  std::string last_existing_;  // its nearest existing ancestor then
-  mutable StagingAreas staging_;
-  int failure_ = 0;  // a cache of where the staging directories are
+  std::string last_parent_;       // parent directory of the last file staged with a hint
+  std::string last_existing_;     // its nearest existing ancestor then
+  mutable StagingAreas staging_;  // a cache of where the staging directories are
+  int failure_ = 0;
+  bool dry_run_ = false;
+  std::map<std::string, uint64_t> planned_sizes_;  // of the files a dry run named
 };

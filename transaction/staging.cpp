@@ -84,6 +84,14 @@ std::string StagingAreas::top_of(const std::string& dir, dev_t& device) {
   return top;
 }
 
+std::string StagingAreas::path_for(const std::string& dir) {
+  const std::string found = find(dir);
+  if (!found.empty()) return found;
+  dev_t device = 0;
+  const std::string top = top_of(dir, device);
+  return top.empty() ? top : (top == "/" ? std::string() : top) + "/" + STAGING_NAME;
+}
+
 std::string StagingAreas::area_of(const std::string& dir, bool create) {
   struct stat info;
   if (::stat(dir.c_str(), &info) != 0) return {};

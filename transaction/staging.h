@@ -22,6 +22,8 @@ class StagingAreas {
   std::string new_file(const std::string& dir);
   // As dir_for, but empty where the staging directory does not exist yet.
   std::string find(const std::string& dir) { return area_of(dir, false); }
+  // Where dir_for would put the staging directory, without making it.
+  std::string path_for(const std::string& dir);
   // Whether `path` names a file in the staging directory of its own file system, with the
   // name a staged file gets ("tmp" and six characters).
   bool holds(const std::string& path);
