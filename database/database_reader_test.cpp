@@ -297,18 +297,6 @@ TEST_F(DatabaseLoading, BrokenOrHostileImages) {
                            }));
 }
 
-TEST_F(DatabaseLoading, BundleImagesStopAtTheMemberLimit) {
-  PackageWriter bundle;
-  bundle.add_header_group(bundle_group());
-  for (size_t i = 0; i <= MAX_BUNDLE_MEMBERS; ++i) {
-    bundle.add_part(PART_PACKAGE_HEADER, encode_header("m" + std::to_string(i), 1, 2));
-  }
-  entry("suite", "image", written(bundle));
-  const std::vector<std::string> records = load_sorted();
-  ASSERT_EQ(records.size(), MAX_BUNDLE_MEMBERS + 1);
-  EXPECT_EQ(records.back().substr(0, 6), "suite ");
-}
-
 // The table's load leaves out only what the table does not show: name, version, build
 // time, note, the bundle's name and the disabled mark.
 TEST_F(DatabaseLoading, TableDetailKeepsWhatTheTableShows) {
