@@ -1,0 +1,171 @@
+// A dry run against the real run that follows it on the same root: the same statuses and
+// messages, its "would" lines the real run's change lines, and not one byte written.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "testing/test_packages.h"
+#include "testing/whole_run.h"
+
+namespace {
+
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+
+TestPackage with_file(const std::string& name, Version version, bool image = true) {
+  TestPackage package = test_package(name, version);
+  package.files = {file_entry("etc/" + name, name + " " + version_text(version))};
+  if (image) package.image = "";
+  return package;
+}
+
+// What a run changed and said, one line each: the change lines (a dry run's "would install
+// x" read as "installed x"), errors and warnings, without the status line's controls.
+std::string told(const std::string& out) {
+  static const std::regex controls("\x1b\\[[0-9;?]*[A-Za-z]");
+  static const std::regex would("^would (install|uninstall|enable|disable) ");
+  static const std::regex said("^((un)?installed|enabled|disabled|ERROR:|WARNING:) ");
+  std::string lines;
+  std::istringstream in(std::regex_replace(out, controls, ""));
+  for (std::string line; std::getline(in, line, '\n');) {
+    line = line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1);
+    std::smatch match;
+    if (std::regex_search(line, match, would)) {
+      const std::string verb = match[1];
+      line = verb + (verb.back() == 'e' ? "d " : "ed ") + match.suffix().str();
+    }
+    if (std::regex_search(line, said)) lines += line + "\n";
+  }
+  return lines;
+}
+
+class DryRun : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (IsSkipped()) return;
+    SKIP_WITHOUT_SIGNING_KEYS();
+    make_router_dirs();
+    // Installed: system, base and tool with images, old in text form; tool excludes
+    // "rival".
+    TestPackage tool = with_file("tool", V1);
+    tool.group.conflicts = std::vector<Dependency>{{"rival", 0, 0, 0}};
+    offer("system", package_bytes(with_file("system", V1)));
+    offer("base", package_bytes(with_file("base", V1)));
+    offer("tool", package_bytes(tool));
+    offer("old", package_bytes(with_file("old", V1, false)));
+    ASSERT_EQ(run_installer({"-q"}).status, 0);
+    ASSERT_EQ(loaded_records(), "base-1.0\nold-1.0\nsystem-1.0\ntool-1.0\n");
+    remove("/rw/pckg/.download/old.vmp");  // a download without an image stays
+  }
+
+  void offer(const std::string& name, const std::string& bytes) {
+    write_file("/rw/pckg/.download/" + name + ".vmp", bytes);
+  }
+};
+
+TEST_F(DryRun, SaysWhatTheRealRunThenDoesAndWritesNothing) {
+  TestPackage app = with_file("app", V1, false);
+  app.group.depends = std::vector<Dependency>{{"base", V2, 0, 0}};
+  TestPackage big = with_file("big", V1);
+  big.files.push_back(file_entry("big", std::string(300000, '\0')));
+  const struct {
+    const char* name;
+    std::function<void()> prepare;
+    std::vector<std::string> args;
+    std::string input;  // on standard input, with "-"
+    bool changes;       // whether the real run changes anything
+  } cases[] = {
+      {"upgrade, a dependency and a conflict",
+       [&] {
+         offer("base", package_bytes(with_file("base", V2)));
+         offer("app", package_bytes(app));
+         offer("rival", package_bytes(with_file("rival", V1)));
+       },
+       {},
+       "",
+       true},
+      {"a bundle with a member listed disabled",
+       [&] {
+         offer("suite", bundle_bytes(header_group("suite", V1),
+                                     {with_file("one", V1), with_file("two", V1)}, {"two"}));
+       },
+       {},
+       "",
+       true},
+      {"schedules",
+       [&] {
+         write_file("/ram/pdb/old/schedule", "uninstall\n");
+         write_file("/ram/pdb/tool/schedule", "disable\n");
+       },
+       {},
+       "",
+       true},
+      {"the same version again",
+       [&] { offer("base", package_bytes(with_file("base", V1))); },
+       {"-down"},
+       "",
+       true},
+      {"stream mode", [] {}, {"-"}, package_bytes(with_file("rival", V2)), true},
+      {"a broken stream", [] {}, {"-"}, "VMPK", false},
+      {"cleanup", [] {}, {"--cleanup"}, "", true},
+      {"--safe", [&] { offer("app", package_bytes(with_file("app", V1))); }, {"--safe"}, "", true},
+  };
+  const std::string baseline = root() + "-baseline";
+  save_root(baseline);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    restore_root(baseline);
+    c.prepare();
+    const auto before = tree_entries("/", true);
+    ChildOptions input;
+    input.stdin_data = c.input;
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--dry-run");
+    const RunResult dry = run_installer(args, input);
+    EXPECT_EQ(tree_differences(before, tree_entries("/", true)), "");
+    const RunResult real = run_installer(c.args, input);
+    EXPECT_EQ(dry.status, real.status) << dry.out << real.out;
+    EXPECT_EQ(told(dry.out), told(real.out)) << dry.out;
+    EXPECT_EQ(before != tree_entries("/", true), c.changes);
+  }
+}
+
+// The space check counts the files a dry run would stage, and the copy it would keep.
+TEST_F(DryRun, CountsTheRoomItsFilesWouldTake) {
+  require_mounts();
+  TestPackage big = test_package("big", V1);
+  big.files = {file_entry("big", std::string(300000, '\0'))};
+  ChildOptions small;
+  small.mounts = {{"/flash", "256k"}};
+  for (const bool fits : {false, true}) {
+    SCOPED_TRACE(fits);
+    offer("big", package_bytes(fits ? with_file("big", V1) : big));
+    const RunResult run = run_in_root(
+        [] {
+          std::filesystem::create_directories("/flash/var/pdb");
+          const int dry = enter_installer({"-q", "--dry-run"});
+          std::cout << "dry=" << dry << " ";
+          std::cout << "real=" << enter_installer({"-q"});
+          return 0;
+        },
+        small);
+    EXPECT_EQ(run.out, fits ? "dry=0 real=0" : "dry=28 real=28");
+  }
+}
+
+// --dry-run cannot apply to a saved transaction.
+TEST_F(DryRun, IsRefusedWithCommitAndCancel) {
+  for (const char* mode : {"--commit", "--cancel"}) {
+    write_file("/ram/MANIFEST", "");
+    const RunResult run = run_installer({"--dry-run", mode});
+    EXPECT_EQ(run.status, 2) << mode;
+    EXPECT_EQ(run.err,
+              "installer: --dry-run applies to the upgrade, \"-\" and --cleanup, not to --commit "
+              "or --cancel\n");
+    EXPECT_TRUE(exists("/ram/MANIFEST"));
+  }
+}
+
+}  // namespace
