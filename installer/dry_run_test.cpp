@@ -125,7 +125,7 @@ TEST_F(DryRun, SaysWhatTheRealRunThenDoesAndWritesNothing) {
     ChildOptions input;
     input.stdin_data = c.input;
     std::vector<std::string> args = c.args;
-    args.insert(args.begin(), "--dry-run");
+    args.push_back("--dry-run");  // also after "-" and --cleanup, which end the scan
     const RunResult dry = run_installer(args, input);
     EXPECT_EQ(tree_differences(before, tree_entries("/", true)), "");
     const RunResult real = run_installer(c.args, input);
@@ -158,16 +158,17 @@ TEST_F(DryRun, CountsTheRoomItsFilesWouldTake) {
   }
 }
 
-// --dry-run cannot apply to a saved transaction.
+// --dry-run cannot apply to a saved transaction, before or after the mode.
 TEST_F(DryRun, IsRefusedWithCommitAndCancel) {
-  for (const char* mode : {"--commit", "--cancel"}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--dry-run", "--commit"}, {"--cancel", "--dry-run"}}) {
     write_file("/ram/MANIFEST", "");
-    const RunResult run = run_installer({"--dry-run", mode});
-    EXPECT_EQ(run.status, 2) << mode;
+    const RunResult run = run_installer(args);
+    EXPECT_EQ(run.status, 2) << args[0];
     EXPECT_EQ(run.err,
               "installer: --dry-run applies to the upgrade, \"-\" and --cleanup, not to --commit "
               "or --cancel\n");
-    EXPECT_TRUE(exists("/ram/MANIFEST"));
+    EXPECT_TRUE(exists("/ram/MANIFEST")) << args[0];
   }
 }
 

@@ -5,7 +5,27 @@
 
 #include "planning/admission.h"
 
+namespace {
+
+// "--dry-run" counts wherever it stands: a mode that ends the scan before reaching it must
+// not turn a trial into a real run.
+bool asks_for_dry_run(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const bool takes_value =
+        std::strcmp(argv[i], "-r") == 0 || std::strcmp(argv[i], "--month") == 0;
+    if (takes_value && i + 1 < argc) {
+      ++i;
+    } else if (std::strcmp(argv[i], "--dry-run") == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostream& out) {
+  options.dry_run = asks_for_dry_run(argc, argv);
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     const bool has_next = i + 1 < argc;
@@ -38,7 +58,6 @@ ScanOutcome scan_options(int argc, char* argv[], RunOptions& options, std::ostre
     } else if (is("--show")) {
       options.show = true;
     } else if (is("--dry-run")) {
-      options.dry_run = true;
     } else if (is("--version")) {
       return ScanOutcome::version;
     } else {

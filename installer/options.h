@@ -20,7 +20,8 @@ struct RunOptions {
 };
 
 // What the scan asks for. The immediate ones act before the root change.
-// `dry_run_refused`: "--commit" or "--cancel" after "--dry-run", which they cannot honour.
+// `dry_run_refused`: "--commit" or "--cancel" with "--dry-run" (before or after), which
+// they cannot honour.
 enum class ScanOutcome { run, usage, commit, cancel, version, dry_run_refused };
 
 // Scans argv[1..argc) into `options`. "--reinstall" prints its banner to `out` at once.

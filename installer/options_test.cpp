@@ -19,7 +19,7 @@ std::string scan(std::vector<std::string> args) {
   std::ostringstream out;
   const ScanOutcome outcome =
       scan_options(static_cast<int>(args.size()), argv.data(), options, out);
-  const char* const outcomes[] = {"run", "usage", "commit", "cancel", "version"};
+  const char* const outcomes[] = {"run", "usage", "commit", "cancel", "version", "refused"};
   std::string text = outcomes[int(outcome)];
   if (options.cleanup) text += " cleanup";
   if (options.from_stdin) text += " stdin";
@@ -28,6 +28,7 @@ std::string scan(std::vector<std::string> args) {
   if (options.allow != 0) text += " allow=" + std::to_string(options.allow);
   if (!options.root.empty()) text += " root=" + options.root;
   if (!options.commit_now) text += " safe";
+  if (options.dry_run) text += " dry";
   return text + out.str();
 }
 
@@ -53,6 +54,12 @@ TEST(Options, ScannedInOrderUntilAModeEndsTheScan) {
       {{"-r"}, "usage"},
       {{"--show", "--month"}, "usage show"},
       {{"--SHOW"}, "usage"},
+      // --dry-run counts also after a mode that ends the scan, but not as -r's value.
+      {{"-", "--dry-run"}, "run stdin dry"},
+      {{"--dry-run", "--cleanup"}, "run cleanup dry"},
+      {{"-r", "--dry-run"}, "run root=--dry-run"},
+      {{"--cancel", "--dry-run"}, "refused dry"},
+      {{"--dry-run", "--commit"}, "refused dry"},
   };
   for (const auto& [args, expected] : cases) {
     EXPECT_EQ(scan(args), expected) << testing::PrintToString(args);
