@@ -50,20 +50,25 @@ say "3. The system package and the network bundle are downloaded to the router:"
 cp "$work/system.vmp" "$work/netsuite.vmp" "$root/rw/pckg/.download/"
 ls "$root/rw/pckg/.download/" | sed 's/^/   /'
 
-say "4. installer -r ROOT  (checks every signature, installs, keeps images, commits):"
+say "4. installer -r ROOT --dry-run  (checks and plans everything, says what it would do,
+   writes nothing):"
+installer --dry-run
+(cd "$root/flash" && find . -type f | wc -l | sed 's/^/   files on the flash: /')
+
+say "5. installer -r ROOT  (checks every signature, installs, keeps images, commits):"
 installer
 say "   The flash now holds their files and the database (var/pdb): the system package and
    the bundle kept whole as their images, text records for the members. PCKGS_CHANGED
    tells the system something changed; postlog keeps what the installer said:"
 (cd "$root/flash" && find . -type f | sort | sed 's/^/   /')
 
-say "5. installer -r ROOT --show"
+say "6. installer -r ROOT --show"
 installer --show
 
-say "6. One more package arrives on standard input: installer -r ROOT - < clock.vmp"
+say "7. One more package arrives on standard input: installer -r ROOT - < clock.vmp"
 installer - < "$work/clock.vmp"
 
-say "7. Another program asks, through /ram/pdb/clock/schedule, to disable clock; the next run
+say "8. Another program asks, through /ram/pdb/clock/schedule, to disable clock; the next run
    does it (X in the table). Disabling dns instead would be refused: clock needs it."
 mkdir -p "$root/ram/pdb/clock" && echo disable > "$root/ram/pdb/clock/schedule"
 installer
@@ -72,7 +77,7 @@ installer --show
 say "   The post log keeps what the installing runs said: $root/flash/postlog"
 sed 's/^/   /' "$root/flash/postlog"
 
-say "8. vmpkg audit compares the flash with the images the database keeps. All is well,"
+say "9. vmpkg audit compares the flash with the images the database keeps. All is well,"
 say "   until somebody edits a file of the system package:"
 "$vmpkg" audit --root "$root" | sed 's/^/   /'
 echo "hostname=evil" > "$root/flash/etc/hostname"
