@@ -71,8 +71,8 @@ class DryRun : public WholeRun {
 TEST_F(DryRun, SaysWhatTheRealRunThenDoesAndWritesNothing) {
   TestPackage app = with_file("app", V1, false);
   app.group.depends = std::vector<Dependency>{{"base", V2, 0, 0}};
-  TestPackage big = with_file("big", V1);
-  big.files.push_back(file_entry("big", std::string(300000, '\0')));
+  TestPackage kernel = with_file("kernel", V1);
+  kernel.group.header_flags = HEADER_BOOT_IMAGE;
   const struct {
     const char* name;
     std::function<void()> prepare;
@@ -111,6 +111,8 @@ TEST_F(DryRun, SaysWhatTheRealRunThenDoesAndWritesNothing) {
        "",
        true},
       {"stream mode", [] {}, {"-"}, package_bytes(with_file("rival", V2)), true},
+      {"a boot image", [&] { offer("kernel", package_bytes(kernel)); }, {}, "", true},
+      {"a boot image from standard input", [] {}, {"-"}, package_bytes(kernel), true},
       {"a broken stream", [] {}, {"-"}, "VMPK", false},
       {"cleanup", [] {}, {"--cleanup"}, "", true},
       {"--safe", [&] { offer("app", package_bytes(with_file("app", V1))); }, {"--safe"}, "", true},
@@ -124,6 +126,7 @@ TEST_F(DryRun, SaysWhatTheRealRunThenDoesAndWritesNothing) {
     const auto before = tree_entries("/", true);
     ChildOptions input;
     input.stdin_data = c.input;
+    input.env = {{"bootimage", "1"}};  // "kernel" is kept at /flash/bootimage
     std::vector<std::string> args = c.args;
     args.push_back("--dry-run");  // also after "-" and --cleanup, which end the scan
     const RunResult dry = run_installer(args, input);

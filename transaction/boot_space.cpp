@@ -15,6 +15,17 @@ namespace {
 
 constexpr int64_t MIN_FREE_BLOCKS = 16;
 
+// The file system a planned file would have been staged on: that of its staging directory,
+// or of the directory that would hold it when it was never made.
+dev_t staging_device(const std::string& planned) {
+  struct stat info;
+  const std::string area = parent_dir(planned);
+  if (::stat(area.c_str(), &info) == 0 || ::stat(parent_dir(area).c_str(), &info) == 0) {
+    return info.st_dev;
+  }
+  return dev_t();
+}
+
 }  // namespace
 
 SpaceAccount::SpaceAccount(std::string dir) : directory(std::move(dir)) {
@@ -24,6 +35,9 @@ SpaceAccount::SpaceAccount(std::string dir) : directory(std::move(dir)) {
   free_blocks = initial_free_blocks = lowest_free_blocks = static_cast<int64_t>(info.f_bfree);
   counts_inodes = info.f_files != 0;
   free_inodes = static_cast<int64_t>(info.f_ffree);
+  struct stat own;
+  has_device_ = ::stat(directory.c_str(), &own) == 0;
+  device_ = has_device_ ? own.st_dev : dev_t();
 }
 
 void SpaceAccount::count_removal(const std::string& path) {
@@ -53,12 +67,20 @@ void SpaceAccount::count_move(const std::string& source, const std::string& path
   count_removal(path);
 }
 
-void SpaceAccount::count_planned(uint64_t bytes, const std::string& path) {
+void SpaceAccount::count_planned(uint64_t bytes, dev_t staged_on, const std::string& path) {
+  const int64_t blocks = static_cast<int64_t>((bytes + block_size - 1) / block_size);
+  // A real run's staged file took its room before the account was opened: the baseline.
+  if (has_device_ && staged_on == device_) {
+    free_blocks -= blocks;
+    initial_free_blocks -= blocks;
+    lowest_free_blocks -= blocks;
+    --free_inodes;
+  }
   if (path.compare(0, directory.size(), directory) != 0) return;
+  const Receiver& receiver = receiver_of(path);
   count_new_dirs(path);
-  // Staged where it goes, it would have taken its room before the check; staged elsewhere,
-  // it takes it at the commit.
-  free_blocks -= static_cast<int64_t>((bytes + block_size - 1) / block_size);
+  if (receiver.found && receiver.device == staged_on) return;
+  free_blocks -= blocks;
   lowest_free_blocks = std::min(lowest_free_blocks, free_blocks);
   --free_inodes;
   count_removal(path);
@@ -136,8 +158,9 @@ bool fits_boot_space(const Manifest& manifest) {
       }
       if (!is_move(op)) continue;
       if (const auto size = manifest.planned_size(op.source)) {
-        boot.count_planned(*size, path);
-        flash.count_planned(*size, path);
+        const dev_t staged_on = staging_device(op.source);
+        boot.count_planned(*size, staged_on, path);
+        flash.count_planned(*size, staged_on, path);
         continue;
       }
       boot.count_move(op.source, path);

@@ -26,9 +26,10 @@ struct SpaceAccount {
   // the projection is kept too. A copy takes an inode, and so does each directory the commit
   // must make for `path`.
   void count_move(const std::string& source, const std::string& path);
-  // A file of `bytes` that a dry run would have staged for `path`: charged wherever it
-  // would have been staged, since a real run's staging takes the room before the check.
-  void count_planned(uint64_t bytes, const std::string& path);
+  // A file of `bytes` that a dry run would have staged on the device `staged_on` for
+  // `path`, counted as the real run would see it: its room taken from this account before
+  // the check when staged here, then moved as count_move would.
+  void count_planned(uint64_t bytes, dev_t staged_on, const std::string& path);
   // A symbolic link made at `path`: an inode, and the directories made for it.
   void count_link(const std::string& path);
   // The commit's journal, written beside the database before its entries change.
@@ -57,7 +58,9 @@ struct SpaceAccount {
   // Charges an inode for each missing directory above `path` not counted before.
   void count_new_dirs(const std::string& path);
 
-  Receiver receiver_;  // of the last move counted; the check changes nothing on disk
+  Receiver receiver_;        // of the last move counted; the check changes nothing on disk
+  bool has_device_ = false;  // whether `directory` exists, on `device_`
+  dev_t device_ = 0;
   std::set<std::string> new_dirs_;
 };
 
