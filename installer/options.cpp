@@ -10,14 +10,13 @@ namespace {
 // "--dry-run" counts wherever it stands: a mode that ends the scan before reaching it must
 // not turn a trial into a real run.
 bool asks_for_dry_run(int argc, char* argv[]) {
+  bool scanning = true;  // until a mode ends the scan, -r and --month take the next argument
   for (int i = 1; i < argc; ++i) {
-    const bool takes_value =
-        std::strcmp(argv[i], "-r") == 0 || std::strcmp(argv[i], "--month") == 0;
-    if (takes_value && i + 1 < argc) {
-      ++i;
-    } else if (std::strcmp(argv[i], "--dry-run") == 0) {
-      return true;
-    }
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--dry-run") == 0) return true;
+    const bool takes_value = std::strcmp(arg, "-r") == 0 || std::strcmp(arg, "--month") == 0;
+    if (scanning && takes_value && i + 1 < argc) ++i;
+    scanning = scanning && std::strcmp(arg, "-") != 0 && std::strcmp(arg, "--cleanup") != 0;
   }
   return false;
 }
