@@ -12,14 +12,17 @@ void apply_removals(Console& console, Repository& repository, Manifest& manifest
     if (package->action != ACTION_UNINSTALL) {
       if (report >= ReportLevel::changes) console.show_status("disabling " + name + "...");
       mark_disabled(*package, manifest);
-      if (report >= ReportLevel::changes) console.change(Console::Change::disable, name);
+      // A dry run tells every change, also those the run makes without a word.
+      if (report >= ReportLevel::changes || console.dry_run) {
+        console.change(Console::Change::disable, name);
+      }
       continue;
     }
     const bool loud = report >= ReportLevel::changes_and_uninstalls;
     if (loud) console.show_status("uninstalling " + name + "...");
     remove_installed_package(*package, manifest, repository);
     repository.remove(package);
-    if (loud) console.change(Console::Change::uninstall, name);
+    if (loud || console.dry_run) console.change(Console::Change::uninstall, name);
   }
 }
 
@@ -29,7 +32,9 @@ void enable_packages(Console& console, Manifest& manifest, const std::vector<Pac
     const std::string name = display_name(*package);
     if (report >= ReportLevel::changes) console.show_status("enabling " + name + "...");
     mark_enabled(*package, manifest);
-    if (report >= ReportLevel::changes) console.change(Console::Change::enable, name);
+    if (report >= ReportLevel::changes || console.dry_run) {
+      console.change(Console::Change::enable, name);
+    }
   }
 }
 

@@ -13,11 +13,12 @@ class Repository;
 
 // Disables (action other than uninstall) or uninstalls each package of `removals` in turn.
 // An uninstalled record leaves `repository` and is destroyed. Uninstall lines are printed
-// at ReportLevel::changes_and_uninstalls, disable lines from ReportLevel::changes.
+// at ReportLevel::changes_and_uninstalls, disable lines from ReportLevel::changes; a dry
+// run's console gets every line.
 void apply_removals(Console& console, Repository& repository, Manifest& manifest,
                     const std::vector<Package*>& removals, ReportLevel report);
 
-// Enables each package in turn; lines from ReportLevel::changes.
+// Enables each package in turn; lines from ReportLevel::changes, or always in a dry run.
 void enable_packages(Console& console, Manifest& manifest, const std::vector<Package*>& packages,
                      ReportLevel report);
 
