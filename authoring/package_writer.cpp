@@ -1,6 +1,10 @@
 #include "authoring/package_writer.h"
 
+#include <sys/types.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "crypto/hash.h"
@@ -68,12 +72,14 @@ struct PackageWriter::Part {
   std::string payload;
   std::optional<uint32_t> declared_length;
   std::unique_ptr<std::FILE, FileCloser> file;  // holds the payload instead, when set
+  std::string source_path;                      // or this file from `file_offset`, read late
+  uint64_t file_offset = 0;
   uint64_t file_size = 0;
   const Signer* signer = nullptr;  // makes the payload at write time, when set
 
   uint64_t size() const {
     if (signer != nullptr) return signer->payload_length();
-    return file ? file_size : payload.size();
+    return file || !source_path.empty() ? file_size : payload.size();
   }
 };
 
@@ -160,6 +166,20 @@ void PackageWriter::add_list(uint16_t type, const std::vector<Dependency>& entri
 
 void PackageWriter::add_image(std::string payload) { add_part(PART_IMAGE, std::move(payload)); }
 
+void PackageWriter::add_part_from_file(uint16_t type, const std::string& path, uint64_t offset,
+                                       uint64_t size) {
+  if (size > std::numeric_limits<uint32_t>::max()) {
+    fail(path + ": too large for a part");
+    return;
+  }
+  Part part;
+  part.type = type;
+  part.source_path = path;
+  part.file_offset = offset;
+  part.file_size = size;
+  parts_.push_back(std::move(part));
+}
+
 void PackageWriter::add_bundle_list(const std::vector<Dependency>& members) {
   add_list(PART_BUNDLE_LIST, members);
 }
@@ -218,17 +238,32 @@ bool PackageWriter::write_payload(std::ostream& out, const Part& part, const std
     digest.update(bytes + skipped, count - skipped);
     return bool(out);
   };
-  if (!part.file) {
+  if (!part.file && part.source_path.empty()) {
     const std::string& bytes = signature != nullptr ? *signature : part.payload;
     return emit(bytes.data(), bytes.size());
   }
+  std::unique_ptr<std::FILE, FileCloser> opened;
   std::FILE* file = part.file.get();
-  if (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
+  if (file == nullptr) {
+    opened.reset(std::fopen(part.source_path.c_str(), "rb"));
+    file = opened.get();
+    if (file == nullptr) {
+      fail(part.source_path + ": cannot be read: " + std::strerror(errno));
+      return false;
+    }
+  } else if (std::fflush(file) != 0) {
+    return false;
+  }
+  if (::fseeko(file, off_t(part.file_offset), SEEK_SET) != 0) return false;
   std::string chunk(COPY_CHUNK, '\0');
   uint64_t left = part.file_size;
   while (left > 0) {
     const size_t want = size_t(std::min<uint64_t>(left, COPY_CHUNK));
-    if (std::fread(&chunk[0], 1, want, file) != want || !emit(chunk.data(), want)) return false;
+    if (std::fread(&chunk[0], 1, want, file) != want) {
+      if (!part.source_path.empty()) fail(part.source_path + ": changed while it was read");
+      return false;
+    }
+    if (!emit(chunk.data(), want)) return false;
     left -= want;
   }
   return true;

@@ -80,6 +80,10 @@ class PackageWriter {
   void add_part(uint16_t type, std::string payload);
   void add_part(uint16_t type, std::string payload, uint32_t declared_length);
 
+  // A part whose payload is `size` bytes of the file at `path` from `offset`, read only
+  // when the container is written, so that memory does not grow with it.
+  void add_part_from_file(uint16_t type, const std::string& path, uint64_t offset, uint64_t size);
+
   void add_digest_selector();
   // The header part, then the parts of the set fields in their fixed order. A name or
   // list entry name over 16 bytes, or a list over 65535 entries, is an error.

@@ -1,6 +1,7 @@
 // vmpkg build and vmpkg bundle: packages and bundles written with PackageWriter and signed
 // with a key set.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "authoring/key_files.h"
@@ -19,6 +21,7 @@
 #include "format/part_stream.h"
 #include "package/version_parse.h"
 #include "tools/field_text.h"
+#include "tools/signature_check.h"
 #include "tools/vmpkg.h"
 
 namespace {
@@ -58,22 +61,14 @@ std::vector<OptionDefinition> joined(
 
 // What the commands share once the command line is read.
 struct Output {
-  std::string image;
+  std::string image;  // the file of the image part, copied when the package is written
+  uint64_t image_size = 0;
   bool has_image = false;
   int level = 2;
   uint32_t magic = PACKAGE_MAGIC;
   SigningKeys keys;
   std::string path;
 };
-
-bool read_file(const std::string& path, std::string& contents) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;  // errno tells why
-  std::ostringstream text;
-  text << in.rdbuf();  // fails harmlessly on an empty file
-  contents = text.str();
-  return !in.bad();
-}
 
 // --build-time, else SOURCE_DATE_EPOCH, so that a rebuild gives the same bytes; the clock
 // only when neither is given.
@@ -138,10 +133,18 @@ int read_output_options(const CommandLine& line, const VmpkgContext& context, Ou
   if (line.has("unrecorded")) output.magic = UNRECORDED_MAGIC;
   if (line.has("image")) {
     output.has_image = true;
-    if (!read_file(line.value("image"), output.image)) {
-      error = line.value("image") + ": cannot be read: " + std::strerror(errno);
+    output.image = line.value("image");
+    // Its size goes into the part header before its bytes are copied: a regular file only.
+    struct stat info;
+    const bool found = ::stat(output.image.c_str(), &info) == 0;
+    if (!found || !S_ISREG(info.st_mode)) {
+      error = output.image + ": cannot be read: " +
+              (!found                  ? std::strerror(errno)
+               : S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
+                                       : "not a regular file");
       return VMPKG_NOT_OK;
     }
+    output.image_size = uint64_t(info.st_size);
   }
   const std::string keys = line.has("keys") ? line.value("keys") : context.default_keys;
   return read_signing_keys(keys, output.keys, error) ? VMPKG_OK : VMPKG_NOT_OK;
@@ -214,25 +217,53 @@ bool apply_processors(const CommandLine& line, std::vector<ArchiveEntry>& entrie
 }
 
 int write_package(PackageWriter& writer, const Output& output, const VmpkgContext& context) {
-  std::ofstream out(output.path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    return context.fail(VMPKG_NOT_OK, output.path + ": cannot be created: " + std::strerror(errno));
+  const std::string& path = output.path;
+  struct stat existing;
+  // A device or a pipe is written in place; a file is replaced only once the new one is
+  // whole, so that a failed build leaves the previous one.
+  const bool in_place = ::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
+  std::string temporary = path + ".XXXXXX";
+  const int fd = in_place ? -1 : ::mkstemp(&temporary[0]);
+  if (!in_place && fd < 0) {
+    return context.fail(VMPKG_NOT_OK, path + ": cannot be created: " + std::strerror(errno));
   }
-  if (!writer.write(out) || !out.flush()) {
-    out.close();
-    std::remove(output.path.c_str());
-    const std::string why = writer.error().empty() ? "cannot be written" : writer.error();
-    return context.fail(VMPKG_NOT_OK, output.path + ": " + why);
+  const std::string& target = in_place ? path : temporary;
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  bool written = out && writer.write(out) && out.flush();
+  int lost = errno;
+  out.close();
+  if (fd >= 0) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (written && (::fchmod(fd, 0666 & ~mask) != 0 || ::fsync(fd) != 0 ||
+                    ::rename(temporary.c_str(), path.c_str()) != 0)) {
+      written = false;
+      lost = errno;
+    }
+    ::close(fd);
+    if (!written) ::unlink(temporary.c_str());
   }
-  return VMPKG_OK;
+  if (written) return VMPKG_OK;
+  std::string why = writer.error().empty() ? "cannot be written" : writer.error();
+  if (lost != 0) why += std::string(": ") + std::strerror(lost);
+  return context.fail(VMPKG_NOT_OK, path + ": " + why);
 }
 
 // A member's parts from its type-1 header up to, not including, its signature.
 struct MemberParts {
+  struct Part {
+    uint16_t type = 0;
+    std::string payload;  // a small part's bytes
+    uint64_t offset = 0;  // a large part's place in the member's file, copied when written
+    uint32_t length = 0;
+  };
   std::string name;
   std::string architecture;
-  std::vector<std::pair<uint16_t, std::string>> parts;
+  std::vector<Part> parts;
 };
+
+// Parts above this size stay in the member's file until the bundle is written.
+constexpr uint32_t LARGE_PART = 65536;
 
 bool read_member(const std::string& path, MemberParts& member, std::string& error) {
   std::ifstream in(path, std::ios::binary);
@@ -248,22 +279,26 @@ bool read_member(const std::string& path, MemberParts& member, std::string& erro
       error = path + (type == PART_BUNDLE_HEADER ? ": is a bundle" : ": not a package");
       return false;
     }
-    std::string payload(stream.part_length(), '\0');
-    if (!stream.read(&payload[0], std::streamsize(payload.size()))) {
-      error = path + ": ends inside a part";
-      return false;
+    MemberParts::Part part{
+        static_cast<uint16_t>(type), {}, stream.part_offset(), stream.part_length()};
+    if (part.length <= LARGE_PART || type == PART_PACKAGE_HEADER || type == PART_ARCHITECTURE) {
+      part.payload.resize(part.length);
+      if (!stream.read(&part.payload[0], std::streamsize(part.length))) {
+        error = path + ": ends inside a part";
+        return false;
+      }
     }
-    member.parts.emplace_back(static_cast<uint16_t>(type), std::move(payload));
+    member.parts.push_back(std::move(part));
   }
   if (member.parts.empty() || stream.type != PART_SIGNATURE) {
     error = path + ": not a signed package";
     return false;
   }
-  const std::string& header = member.parts[0].second;
+  const std::string& header = member.parts[0].payload;
   member.name = header.substr(0, std::min(header.find('\0'), NAME_FIELD_SIZE));
   member.architecture = DEFAULT_ARCHITECTURE;
-  for (const auto& [type, payload] : member.parts) {
-    if (type == PART_ARCHITECTURE) member.architecture = payload;
+  for (const MemberParts::Part& part : member.parts) {
+    if (part.type == PART_ARCHITECTURE) member.architecture = part.payload;
   }
   return true;
 }
@@ -337,7 +372,7 @@ int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& contex
   PackageWriter writer(output.magic);
   if (output.level == 2) writer.add_digest_selector();
   writer.add_header_group(group);
-  if (output.has_image) writer.add_image(output.image);
+  if (output.has_image) writer.add_part_from_file(PART_IMAGE, output.image, 0, output.image_size);
   if (line.has("files")) writer.add_archive(entries);
   writer.add_signature(signer);
   return write_package(writer, output, context);
@@ -375,13 +410,23 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
   Output output;
   const int status = read_output_options(line, context, output, error);
   if (status != VMPKG_OK) return context.fail(status, error);
+  const std::string key_dir = line.has("keys") ? line.value("keys") : context.default_keys;
   std::vector<MemberParts> members(line.positional.size());
+  std::set<std::string> names;
   for (size_t i = 0; i < members.size(); ++i) {
-    if (!read_member(line.positional[i], members[i], error)) {
-      return context.fail(VMPKG_NOT_OK, error);
-    }
+    const std::string& path = line.positional[i];
+    if (!read_member(path, members[i], error)) return context.fail(VMPKG_NOT_OK, error);
     if (members[i].name == group.name) {
-      return context.fail(VMPKG_NOT_OK, line.positional[i] + ": has the bundle's own name");
+      return context.fail(VMPKG_NOT_OK, path + ": has the bundle's own name");
+    }
+    if (!names.insert(members[i].name).second) {
+      return context.fail(VMPKG_NOT_OK, path + ": a second member named " + members[i].name);
+    }
+    // Signing again must not vouch for bytes that changed since their own signing.
+    const SignatureCheck check = check_signatures(path, output.keys.public_keys, key_dir, 1);
+    if (!check.reason.empty()) {
+      return context.fail(VMPKG_NOT_OK, path + ": refused: " + check.reason +
+                                            "; a member must verify with the bundle's key set");
     }
   }
   if (!bundle_architecture(members, group, error)) return context.fail(VMPKG_BAD_USAGE, error);
@@ -393,10 +438,20 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
   // Always an image part: the installer keeps the bundle file whole as its database image,
   // from which its members are loaded; a member's record in text form is taken for a stale
   // one and removed.
-  writer.add_image(output.has_image ? output.image : std::string());
+  if (output.has_image) {
+    writer.add_part_from_file(PART_IMAGE, output.image, 0, output.image_size);
+  } else {
+    writer.add_image();
+  }
   if (!disabled.empty()) writer.add_bundle_list(disabled);
-  for (MemberParts& member : members) {
-    for (auto& [type, payload] : member.parts) writer.add_part(type, std::move(payload));
+  for (size_t i = 0; i < members.size(); ++i) {
+    for (MemberParts::Part& part : members[i].parts) {
+      if (part.payload.size() == part.length) {
+        writer.add_part(part.type, std::move(part.payload));
+      } else {
+        writer.add_part_from_file(part.type, line.positional[i], part.offset, part.length);
+      }
+    }
     writer.add_signature(signer);
   }
   return write_package(writer, output, context);
