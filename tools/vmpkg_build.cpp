@@ -19,6 +19,7 @@
 #include "authoring/signature_signing.h"
 #include "format/package_reader.h"
 #include "format/part_stream.h"
+#include "install/install_package.h"
 #include "package/version_parse.h"
 #include "tools/field_text.h"
 #include "tools/signature_check.h"
@@ -159,6 +160,11 @@ bool read_list_option(const CommandLine& line, const char* name,
     if (!parse_dependency(text, entry, error)) return false;
     list->push_back(entry);
   }
+  if (list->size() > MAX_LIST_ENTRIES) {
+    error = "--" + std::string(name) + " gives " + std::to_string(list->size()) +
+            " entries; a list holds at most " + std::to_string(MAX_LIST_ENTRIES);
+    return false;
+  }
   return true;
 }
 
@@ -180,6 +186,12 @@ bool collect_files(const std::string& root, std::vector<ArchiveEntry>& entries,
     ArchiveEntry entry;
     entry.mode = static_cast<uint16_t>(MODE_REGULAR_FILE | (status.st_mode & 07777));
     entry.name = it->path().lexically_relative(root).generic_string();
+    // The installer refuses the whole package for one such name.
+    if (!is_safe_entry_name(entry.name)) {
+      error = it->path().string() +
+              ": a file name the installer refuses (white space, a control character or \"..\")";
+      return false;
+    }
     entry.data_path = it->path().string();
     sorted[entry.name] = entry;
   }
@@ -402,6 +414,10 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
   group.is_bundle = true;
   if (!read_header_options(line, group, error)) return context.fail(VMPKG_BAD_USAGE, error);
   if (line.positional.empty()) return context.fail(VMPKG_BAD_USAGE, "no member packages given");
+  if (line.positional.size() > MAX_BUNDLE_MEMBERS) {
+    return context.fail(VMPKG_BAD_USAGE, "a bundle holds at most " +
+                                             std::to_string(MAX_BUNDLE_MEMBERS) + " members");
+  }
   std::vector<Dependency> disabled;
   for (const std::string& name : line.values("disable")) {
     if (!check_package_name(name, error)) return context.fail(VMPKG_BAD_USAGE, error);

@@ -198,18 +198,24 @@ bool report_archive(PartStream& stream, Report& report) {
 }
 
 // Walks the package or bundle with hashing on. Answers why the installer would not take
-// it: a broken header, list or archive, or a signature that verifies at no level.
+// it: a broken header, list or archive, or a signature below the level the package needs.
 std::string describe(const std::string& path, const SignatureKeys& keys, Report& report) {
   std::ifstream in(path, std::ios::binary);
   PartStream stream(in, true);
   stream.accepted_types = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24};
   std::string problem;
+  std::string signed_name;  // of the package the next signature closes
+  Version signed_version = 0;
   int32_t type = stream.next_part();
   while (type != -1) {
     if (type == PART_PACKAGE_HEADER || type == PART_BUNDLE_HEADER) {
       PackageInfo info;
       if (!read_header(info, stream)) return "broken header group";
       report.header(type == PART_BUNDLE_HEADER ? "bundle" : "package", info);
+      if (type == PART_PACKAGE_HEADER) {
+        signed_name = info.name;
+        signed_version = info.version;
+      }
       type = stream.type;
       continue;
     }
@@ -224,7 +230,12 @@ std::string describe(const std::string& path, const SignatureKeys& keys, Report&
     } else if (type == PART_SIGNATURE) {
       const uint32_t length = stream.part_length();
       const int level = verify_signature_against(stream, keys);
+      const int required = required_signature_level(signed_name, signed_version);
       if (level == 0 && problem.empty()) problem = "a signature verifies at no level";
+      if (level < required && problem.empty()) {
+        problem = signed_name + " " + version_text(signed_version) + " needs signature level " +
+                  std::to_string(required) + ", and it verifies at " + std::to_string(level);
+      }
       report.signature(level, length);
     }
     type = stream.next_part();
@@ -247,7 +258,7 @@ int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& cont
                    "(min/max 0 = open bound), the file archive (mode, processor selector, size,\n"
                    "name), and the level each signature verifies at: 2 Ed25519, 1 level-1\n"
                    "scheme, 0 none. Exits 1 when the file is cut short or damaged, or a\n"
-                   "signature verifies at no level.\n\nOptions:\n"
+                   "signature verifies below the level its package needs.\n\nOptions:\n"
                 << describe_options(options);
     return VMPKG_OK;
   }
@@ -268,6 +279,16 @@ int vmpkg_inspect(const std::vector<std::string>& args, const VmpkgContext& cont
     report.part(part);
   };
   if (!list_parts(path, container, on_part, error, damage)) {
+    if (line.has("json")) {
+      JsonWriter(context.out)
+          .begin_object()
+          .key("file")
+          .value(path)
+          .key("problem")
+          .value(error)
+          .end_object()
+          .finish();
+    }
     return context.fail(VMPKG_NOT_OK, error);
   }
   if (!started) report.container(path, container);
