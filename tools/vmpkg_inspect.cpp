@@ -234,7 +234,7 @@ std::string describe(const std::string& path, const SignatureKeys& keys, Report&
       if (level == 0 && problem.empty()) problem = "a signature verifies at no level";
       if (level < required && problem.empty()) {
         problem = signed_name + " " + version_text(signed_version) + " needs signature level " +
-                  std::to_string(required) + ", and it verifies at " + std::to_string(level);
+                  std::to_string(required) + ", and it verifies at level " + std::to_string(level);
       }
       report.signature(level, length);
     }
