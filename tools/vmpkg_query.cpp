@@ -1,12 +1,12 @@
 // vmpkg list, files and owner: the installed packages of a router root as the installer's
 // own database reader sees them, as text or as one JSON object.
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
 #include "database/database_reader.h"
 #include "package/repository.h"
+#include "tools/image_files.h"
 #include "tools/json_text.h"
 #include "tools/vmpkg.h"
 #include "transaction/root_change.h"
@@ -27,16 +27,20 @@ std::string utc_time(uint32_t seconds) {
   return text;
 }
 
-bool exists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
+// The database keeps the package file whole ("image": its own, or its bundle's) or its
+// fields as text files.
+const char* form(const Package& package) {
+  return kept_image_of(package).empty() ? "text" : "image";
 }
 
-// The database keeps the package file whole ("image") or its fields as text files.
-const char* form(const Package& package) {
-  return exists(database_dir(package) + "image") || exists(SECOND_IMAGE_DIR + package.name)
-             ? "image"
-             : "text";
+// The files the package owns: its record's list, or for a record read from a kept image,
+// which lists none, what the image's archive put on the flash.
+std::vector<std::string> files_of(const Package& package) {
+  std::vector<std::string> paths;
+  for (const std::string& path : package.files) paths.push_back(path);
+  const std::string image = paths.empty() ? kept_image_of(package) : std::string();
+  if (!image.empty()) (void)image_files(image, package, paths);
+  return paths;
 }
 
 // Reads the records of the root's database; answers VMPKG_OK or a failure already reported.
@@ -130,8 +134,8 @@ int vmpkg_files(const std::vector<std::string>& args, const VmpkgContext& contex
   int status = parse(args, context, line, "usage: vmpkg files [--root DIR] [--json] NAME",
                      "Lists the files the installed package NAME owns, one path per line, as its\n"
                      "database records them (below /flash; a disabled package's files stand in\n"
-                     "its own folder there). A record read from a kept image lists none: the\n"
-                     "database reader takes no file list from an image.\n");
+                     "its own folder there). For a package whose database keeps its image, they\n"
+                     "are the files its image's archive put in place.\n");
   if (status != VMPKG_OK) return status < 0 ? VMPKG_OK : status;
   if (line.positional.size() != 1)
     return context.fail(VMPKG_BAD_USAGE, "expected one package name");
@@ -143,11 +147,11 @@ int vmpkg_files(const std::vector<std::string>& args, const VmpkgContext& contex
   if (line.has("json")) {
     JsonWriter json(context.out);
     json.begin_object().key("package").value(name).key("files").begin_array();
-    for (const std::string& path : package->files) json.value(path);
+    for (const std::string& path : files_of(*package)) json.value(path);
     json.end_array().end_object().finish();
     return VMPKG_OK;
   }
-  for (const std::string& path : package->files) context.out << path << "\n";
+  for (const std::string& path : files_of(*package)) context.out << path << "\n";
   return VMPKG_OK;
 }
 
@@ -166,7 +170,10 @@ int vmpkg_owner(const std::vector<std::string>& args, const VmpkgContext& contex
   if (path.compare(0, flash.size(), flash) == 0) path.erase(0, flash.size() - 1);
   std::vector<std::string> owners;
   for (const auto& package : repository.packages()) {
-    if (package->files.contains(path)) owners.push_back(package->name);
+    const std::vector<std::string> files = files_of(*package);
+    if (std::find(files.begin(), files.end(), path) != files.end()) {
+      owners.push_back(package->name);
+    }
   }
   if (line.has("json")) {
     JsonWriter json(context.out);
