@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -242,13 +243,33 @@ void Manifest::delete_staged(const std::string& source) const {
   if (!dry_run_) ::unlink(source.c_str());
 }
 
+namespace {
+
+constexpr const char* PLANNED_NAME = "/planned.";
+
+}  // namespace
+
 std::string Manifest::planned_file(const std::string& dir, uint64_t size) {
   std::string area = staging_.path_for(dir);
   if (area.empty()) return area;
   // Never made, so never the name of a file that exists: no staged name has a dot.
-  area += "/planned." + std::to_string(planned_sizes_.size());
-  planned_sizes_[area] = size;
+  area += PLANNED_NAME + std::to_string(planned_sizes_.size());
+  planned_sizes_.push_back(size);
   return area;
+}
+
+// The index a planned file's name ends in; none for any other name.
+std::optional<size_t> Manifest::planned_index(const std::string& source) const {
+  const size_t mark = source.rfind(PLANNED_NAME);
+  if (!dry_run_ || mark == std::string::npos) return std::nullopt;
+  const size_t start = mark + std::strlen(PLANNED_NAME);
+  size_t index = 0;
+  for (size_t i = start; i < source.size(); ++i) {
+    if (source[i] < '0' || source[i] > '9' || index > planned_sizes_.size()) return std::nullopt;
+    index = index * 10 + size_t(source[i] - '0');
+  }
+  if (start == source.size() || index >= planned_sizes_.size()) return std::nullopt;
+  return index;
 }
 
 std::string Manifest::open_copy(const std::string& dir, mode_t mode, FileSink& sink) {
@@ -261,15 +282,12 @@ std::string Manifest::open_copy(const std::string& dir, mode_t mode, FileSink& s
 }
 
 std::optional<uint64_t> Manifest::planned_size(const std::string& source) const {
-  const auto found = planned_sizes_.find(source);
-  if (found == planned_sizes_.end()) return std::nullopt;
-  return found->second;
+  if (const auto index = planned_index(source)) return planned_sizes_[*index];
+  return std::nullopt;
 }
 
 void Manifest::plan_size(const std::string& source, uint64_t size) {
-  if (const auto found = planned_sizes_.find(source); found != planned_sizes_.end()) {
-    found->second = size;
-  }
+  if (const auto index = planned_index(source)) planned_sizes_[*index] = size;
 }
 
 bool Manifest::keep_directory(const std::string& path) {
