@@ -102,7 +102,13 @@ bool read_header_options(const CommandLine& line, HeaderGroup& group, std::strin
     return false;
   }
   if (!read_build_time(line, group.build_time, error)) return false;
-  if (line.has("arch")) group.architecture = line.value("arch");
+  if (line.has("arch")) {
+    if (line.value("arch").empty()) {
+      error = "--arch needs a name, such as powerpc";
+      return false;
+    }
+    group.architecture = line.value("arch");
+  }
   if (line.has("note")) group.note = line.value("note");
   if (line.has("flags")) {
     uint32_t flags = 0;
@@ -446,6 +452,11 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
     }
   }
   if (!bundle_architecture(members, group, error)) return context.fail(VMPKG_BAD_USAGE, error);
+  for (const Dependency& entry : disabled) {
+    if (names.count(entry.name) == 0) {
+      return context.fail(VMPKG_BAD_USAGE, "--disable " + entry.name + ": no member has that name");
+    }
+  }
 
   KeySigner signer(output.keys, output.level);
   PackageWriter writer(output.magic);
