@@ -180,6 +180,36 @@ void PackageWriter::add_part_from_file(uint16_t type, const std::string& path, u
   parts_.push_back(std::move(part));
 }
 
+void PackageWriter::add_part_copied(uint16_t type, const std::string& path) {
+  Part part;
+  part.type = type;
+  part.file.reset(std::tmpfile());
+  std::unique_ptr<std::FILE, FileCloser> source(std::fopen(path.c_str(), "rb"));
+  if (!part.file || !source) {
+    fail(path + ": cannot be read: " + std::strerror(errno));
+    return;
+  }
+  std::string chunk(COPY_CHUNK, '\0');
+  for (;;) {
+    const size_t got = std::fread(&chunk[0], 1, chunk.size(), source.get());
+    if (got == 0) break;
+    part.file_size += got;
+    if (part.file_size > std::numeric_limits<uint32_t>::max()) {
+      fail(path + ": too large for a part");
+      return;
+    }
+    if (std::fwrite(chunk.data(), 1, got, part.file.get()) != got) {
+      fail(path + ": cannot be copied: " + std::strerror(errno));
+      return;
+    }
+  }
+  if (std::ferror(source.get())) {
+    fail(path + ": cannot be read: " + std::strerror(errno));
+    return;
+  }
+  parts_.push_back(std::move(part));
+}
+
 void PackageWriter::add_bundle_list(const std::vector<Dependency>& members) {
   add_list(PART_BUNDLE_LIST, members);
 }

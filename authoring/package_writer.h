@@ -84,6 +84,10 @@ class PackageWriter {
   // when the container is written, so that memory does not grow with it.
   void add_part_from_file(uint16_t type, const std::string& path, uint64_t offset, uint64_t size);
 
+  // A part holding what can be read from `path` (a pipe or a device), copied at once into
+  // a temporary file, since its size must be known first.
+  void add_part_copied(uint16_t type, const std::string& path);
+
   void add_digest_selector();
   // The header part, then the parts of the set fields in their fixed order. A name or
   // list entry name over 16 bytes, or a list over 65535 entries, is an error.

@@ -64,6 +64,7 @@ std::vector<OptionDefinition> joined(
 struct Output {
   std::string image;  // the file of the image part, copied when the package is written
   uint64_t image_size = 0;
+  bool image_is_file = false;  // else a pipe or a device such as /dev/null, copied first
   bool has_image = false;
   int level = 2;
   uint32_t magic = PACKAGE_MAGIC;
@@ -141,16 +142,13 @@ int read_output_options(const CommandLine& line, const VmpkgContext& context, Ou
   if (line.has("image")) {
     output.has_image = true;
     output.image = line.value("image");
-    // Its size goes into the part header before its bytes are copied: a regular file only.
     struct stat info;
     const bool found = ::stat(output.image.c_str(), &info) == 0;
-    if (!found || !S_ISREG(info.st_mode)) {
-      error = output.image + ": cannot be read: " +
-              (!found                  ? std::strerror(errno)
-               : S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
-                                       : "not a regular file");
+    if (!found || S_ISDIR(info.st_mode)) {
+      error = output.image + ": cannot be read: " + std::strerror(found ? EISDIR : errno);
       return VMPKG_NOT_OK;
     }
+    output.image_is_file = S_ISREG(info.st_mode);
     output.image_size = uint64_t(info.st_size);
   }
   const std::string keys = line.has("keys") ? line.value("keys") : context.default_keys;
@@ -232,6 +230,14 @@ bool apply_processors(const CommandLine& line, std::vector<ArchiveEntry>& entrie
     }
   }
   return true;
+}
+
+void add_image(PackageWriter& writer, const Output& output) {
+  if (output.image_is_file) {
+    writer.add_part_from_file(PART_IMAGE, output.image, 0, output.image_size);
+  } else {
+    writer.add_part_copied(PART_IMAGE, output.image);
+  }
 }
 
 int write_package(PackageWriter& writer, const Output& output, const VmpkgContext& context) {
@@ -390,7 +396,7 @@ int vmpkg_build(const std::vector<std::string>& args, const VmpkgContext& contex
   PackageWriter writer(output.magic);
   if (output.level == 2) writer.add_digest_selector();
   writer.add_header_group(group);
-  if (output.has_image) writer.add_part_from_file(PART_IMAGE, output.image, 0, output.image_size);
+  if (output.has_image) add_image(writer, output);
   if (line.has("files")) writer.add_archive(entries);
   writer.add_signature(signer);
   return write_package(writer, output, context);
@@ -466,7 +472,7 @@ int vmpkg_bundle(const std::vector<std::string>& args, const VmpkgContext& conte
   // from which its members are loaded; a member's record in text form is taken for a stale
   // one and removed.
   if (output.has_image) {
-    writer.add_part_from_file(PART_IMAGE, output.image, 0, output.image_size);
+    add_image(writer, output);
   } else {
     writer.add_image();
   }
