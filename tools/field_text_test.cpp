@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tools/json_text.h"
-#include "tools/vmpkg.h"
 
 // List entries as people type them: the relation forms and the key form, and what the
 // installer could not read back or would read as something else.
@@ -49,33 +46,6 @@ TEST(FieldText, ListEntriesTakeRelationsAndRefuseNamesThatWouldNotReadBack) {
     } else {
       EXPECT_EQ(error.compare(0, std::string(c.read).size(), c.read), 0) << error;
     }
-  }
-}
-
-// `vmpkg version` turns a text into its word and a word back into its text; `--version`
-// names the tool.
-TEST(FieldText, VersionsConvertBothWays) {
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    const char* out;
-    const char* err;
-  } cases[] = {
-      {{"version", "6.48"}, VMPKG_OK, "103835136\n", ""},
-      {{"version", "103835136"}, VMPKG_OK, "6.48\n", ""},
-      {{"version", "0x03146302"}, VMPKG_OK, "3.20rc2\n", ""},
-      {{"version", "4.0beta7"}, VMPKG_OK, "67133959\n", ""},
-      {{"version", "6.4x"}, VMPKG_BAD_USAGE, "", "vmpkg version: bad version \"6.4x\" (expected"},
-      {{"version", "4294967296"}, VMPKG_BAD_USAGE, "", "vmpkg version: bad version"},
-      {{"version"}, VMPKG_BAD_USAGE, "", "vmpkg version: expected one version\n"},
-      {{"--version"}, VMPKG_OK, "vmpkg " VMPKG_VERSION "\n", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args.back());
-    std::ostringstream out, err;
-    EXPECT_EQ(run_vmpkg(c.args, out, err, ""), c.status);
-    EXPECT_EQ(out.str(), c.out);
-    EXPECT_EQ(err.str().compare(0, std::strlen(c.err), c.err), 0) << err.str();
   }
 }
 

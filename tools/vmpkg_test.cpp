@@ -5,17 +5,13 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <sstream>
 
+#include "testing/case_file.h"
 #include "testing/root_fixture.h"
 
 namespace {
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
 
 class VmpkgTest : public RootFixture {
  protected:
@@ -25,17 +21,18 @@ class VmpkgTest : public RootFixture {
     ASSERT_EQ(vmpkg({"keygen", keys_}).status, VMPKG_OK);
   }
 
-  ToolRun vmpkg(const std::vector<std::string>& args) {
+  RunResult vmpkg(const std::vector<std::string>& args) {
     std::ostringstream out, err;
     const int status = run_vmpkg(args, out, err, keys_);
-    return {status, out.str(), err.str()};
+    return {status, out.str(), err.str(), false, false, {}};
   }
 
-  // The command line that builds /NAME.vmp at version 1.0, with the `extra` arguments.
+  // The command line that builds /NAME.vmp at `version`, with the `extra` arguments.
   std::vector<std::string> build_line(const std::string& name,
-                                      const std::vector<std::string>& extra = {}) {
+                                      const std::vector<std::string>& extra = {},
+                                      const std::string& version = "1.0") {
     std::vector<std::string> args = {
-        "build", "--name", name, "--version", "1.0", "--output", host_path("/" + name + ".vmp")};
+        "build", "--name", name, "--version", version, "--output", host_path("/" + name + ".vmp")};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
@@ -59,7 +56,7 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
   write_file("/image", "IMAGE");
   const std::string package = host_path("/demo.vmp");
   // clang-format off
-  const ToolRun built = vmpkg({"build", "--name", "demo", "--version", "3.20rc2",
+  const RunResult built = vmpkg({"build", "--name", "demo", "--version", "3.20rc2",
       "--build-time", "1700000000", "--arch", "powerpc", "--note", "a note", "--flags", "0x3",
       "--depends", "system,min=6.48,max=7.1beta4", "--depends", "libc",
       "--provides", "demo-api,min=1.0alpha,weight=-7", "--conflicts", "old-demo,max=2.0.1",
@@ -68,7 +65,7 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
   // clang-format on
   ASSERT_EQ(built.status, VMPKG_OK) << built.err;
 
-  const ToolRun shown = vmpkg({"inspect", package});
+  const RunResult shown = vmpkg({"inspect", package});
   ASSERT_EQ(shown.status, VMPKG_OK) << shown.err;
   expect_lines(
       shown.out,
@@ -112,13 +109,13 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
     make_dirs(out);
     if (tree[0] == 's') ::sleep(1);
     for (const auto& [name, level] : members) {
-      const ToolRun built =
+      const RunResult built =
           vmpkg({"build", "--name", name, "--version", "1.0", "--output",
                  host_path(out + name + ".vmp"), "--files", host_path(std::string("/") + tree),
                  "--level", level, "--processor", "lib/z=3"});
       ASSERT_EQ(built.status, VMPKG_OK) << built.err;
     }
-    const ToolRun bundled =
+    const RunResult bundled =
         vmpkg({"bundle", "--name", "all", "--version", "2.0beta1", "--disable", "two", "--output",
                host_path(out + "all.vmp"), host_path(out + "one.vmp"), host_path(out + "two.vmp")});
     ASSERT_EQ(bundled.status, VMPKG_OK) << bundled.err;
@@ -139,8 +136,8 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
        "  signature: level 2 (132 bytes)", "package two", "  signature: level 2 (132 bytes)"});
   // A bundle cannot be a member, nor can a member carry the bundle's name.
   for (const char* member : {"/out-first/all.vmp", "/out-first/one.vmp"}) {
-    const ToolRun run = vmpkg({"bundle", "--name", "one", "--version", "1.0", "--output",
-                               host_path("/b.vmp"), host_path(member)});
+    const RunResult run = vmpkg({"bundle", "--name", "one", "--version", "1.0", "--output",
+                                 host_path("/b.vmp"), host_path(member)});
     EXPECT_EQ(run.status, VMPKG_NOT_OK) << member;
   }
 
@@ -153,63 +150,78 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
   ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
-TEST_F(VmpkgTest, BadArgumentsAreRefusedWithAMessage) {
-  const std::string out = host_path("/x.vmp"), no = host_path("/no");
-  const int USAGE = VMPKG_BAD_USAGE, FAILED = VMPKG_NOT_OK;
-  std::vector<std::pair<std::vector<std::string>, int>> lines = {
-      {{}, USAGE},
-      {{"frobnicate"}, USAGE},
-      {{"keygen"}, USAGE},
-      {{"inspect"}, USAGE},
-      {{"build", "--version", "1.0", "--output", out}, USAGE},
-      {{"build", "--name", "x", "--version", "1.02", "--output", out}, USAGE},
-      {{"build", "--name", "seventeen-letters", "--version", "1.0", "--output", out}, USAGE},
-      {{"build", "--name", "x", "--version", "1.0"}, USAGE},
-      {{"bundle", "--name", "x", "--version", "1.0", "--output", out}, USAGE},
-      {{"keygen", keys_}, FAILED},  // never replaces keys
-      {build_line("x", {"--keys", no}), FAILED},
-      {build_line("x", {"--files", no}), FAILED},
-      {build_line("x", {"--image", no}), FAILED},
-      {{"build", "--name", "x", "--version", "1.0", "--output", no + "/dir/x.vmp"}, FAILED},
-      {{"bundle", "--name", "x", "--version", "1.0", "--output", out, no + ".vmp"}, FAILED},
-      {{"inspect", keys_ + "/eddsa.pub"}, FAILED},
-  };
-  for (const char* extra : {"--level=3", "--depends=a,min=x", "--depends=a,size=1",
-                            "--provides=a,weight=q", "--flags=-1", "--processor=a=1", "--name=y",
-                            "--unrecorded=yes", "--bogus", "--output", "stray"}) {
-    lines.push_back({build_line("x", {extra}), USAGE});
+// A case's word with its placeholders filled in; '' is the empty word.
+std::string substituted(std::string word, const std::map<std::string, std::string>& values) {
+  if (word == "''") return "";
+  for (const auto& [from, to] : values) {
+    for (size_t at; (at = word.find(from)) != std::string::npos;) word.replace(at, from.size(), to);
   }
-  for (const auto& [args, status] : lines) {
-    const ToolRun run = vmpkg(args);
-    EXPECT_EQ(run.status, status) << testing::PrintToString(args);
-    EXPECT_NE(run.err.find("vmpkg "), std::string::npos) << testing::PrintToString(args);
+  return word;
+}
+
+// Every command answers on the right stream with the right status; a refusal names the
+// command, a usage error has status 2, and nothing is written.
+TEST_F(VmpkgTest, CommandLinesAndTheirAnswers) {
+  const std::string db = "/r/flash/var/pdb/";
+  write_file(db + "clock/version", "16803328 1765000000\n");
+  write_file(db + "clock/files", "etc/ntp.conf\n/bin/ntpd\n");
+  write_file(db + "clock/disabled", "user\n");
+  write_file(db + "dns/version", "16802562 5\n");
+  write_file(db + "dns/files", "etc/dns.conf\n");
+  write_file(db + "dns/bundle", "suite\n");
+  write_file("/r/ram/pdb/dns/schedule", "uninstall\n");
+  const std::map<std::string, std::string> values = {{"{out}", host_path("/x.vmp")},
+                                                     {"{no}", host_path("/no")},
+                                                     {"{keys}", keys_},
+                                                     {"{version}", VMPKG_VERSION}};
+  const std::map<std::string, int> statuses = {
+      {"ok", VMPKG_OK}, {"failed", VMPKG_NOT_OK}, {"usage", VMPKG_BAD_USAGE}};
+  // The lines of a stream, exact, or only its start when the last ends with "...".
+  const auto expect_stream = [&](const std::string& text, const std::vector<std::string>& lines) {
+    std::string expected;
+    for (const std::string& line : lines) expected += substituted(line, values) + "\n";
+    const size_t cut = expected.size() - 4;
+    if (expected.size() >= 4 && expected.compare(cut, 4, "...\n") == 0) {
+      EXPECT_EQ(text.substr(0, cut), expected.substr(0, cut));
+    } else {
+      EXPECT_EQ(text, expected);
+    }
+  };
+  for (const TestCase& c : read_cases("tools/testdata/command_lines.txt",
+                                      {"args", "in root?", "status", "out*", "err*"})) {
+    SCOPED_TRACE(c.label());
+    std::vector<std::string> args;
+    for (const std::string& word : c.list("args")) args.push_back(substituted(word, values));
+    const RunResult run = !c.yes("in root") ? vmpkg(args) : run_in_root([&args] {
+      std::ostringstream out, err;
+      const int status = run_vmpkg(args, out, err, "");
+      std::cout << out.str() << std::flush;
+      std::cerr << err.str() << std::flush;
+      return status;
+    });
+    ASSERT_EQ(statuses.count(c.text("status")), 1u);
+    EXPECT_EQ(run.status, statuses.at(c.text("status")));
+    expect_stream(run.out, c.values.count("out") ? c.values.at("out") : std::vector<std::string>());
+    expect_stream(run.err, c.values.count("err") ? c.values.at("err") : std::vector<std::string>());
   }
   EXPECT_FALSE(exists("/x.vmp"));
-  for (const char* command : {"keygen", "build", "bundle", "inspect"}) {
-    const ToolRun help = vmpkg({command, "--help"});
+  for (const char* command : {"keygen", "build", "bundle", "inspect", "verify", "audit", "list",
+                              "files", "owner", "version"}) {
+    const RunResult help = vmpkg({command, "--help"});
     EXPECT_EQ(help.status, VMPKG_OK);
     EXPECT_EQ(help.out.find("usage: vmpkg "), 0u) << command;
   }
 }
 
-}  // namespace
-
-namespace {
-
 // verify answers whether an installer with the keys would take the file, and why not;
 // inspect shows the same file and fails with it.
 TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
   ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
-  const auto build = [&](const std::string& name, const std::string& version,
-                         const std::string& level) {
-    ASSERT_EQ(vmpkg({"build", "--name", name, "--version", version, "--level", level,
-                     "--build-time", "5", "--output", host_path("/" + name + ".vmp")})
-                  .status,
+  const char* const builds[][3] = {{"app", "7.2", "2"}, {"low", "7.2", "1"}, {"old", "6.40", "1"}};
+  for (const auto& [name, version, level] : builds) {
+    ASSERT_EQ(vmpkg(build_line(name, {"--level", level, "--build-time", "5"}, version)).status,
               VMPKG_OK);
-  };
-  build("app", "7.2", "2");
-  build("low", "7.2", "1");
-  build("old", "6.40", "1");
+  }
   std::string bytes = read_file("/app.vmp");
   write_file("/cut.vmp", bytes.substr(0, bytes.size() - 10));
   bytes[14 + 6 + 20] ^= 1;  // the build time, in the signed header
@@ -236,7 +248,7 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
     const std::string path = host_path(std::string("/") + c.file + ".vmp");
     std::vector<std::string> args = {"verify", path};
     if (c.other_keys) args = {"verify", "--keys", other, path};
-    const ToolRun run = vmpkg(args);
+    const RunResult run = vmpkg(args);
     const bool taken = std::string(c.said).find(": taken") == 0;
     EXPECT_EQ(run.status, taken ? VMPKG_OK : VMPKG_NOT_OK);
     const std::string said = taken ? run.out : run.err;
@@ -244,19 +256,19 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
     EXPECT_EQ(said.compare(0, expected.size(), expected), 0) << said;
     // inspect shows every one of them, and fails for the damaged and the unverifiable
     args[0] = "inspect";
-    const ToolRun shown = vmpkg(args);
+    const RunResult shown = vmpkg(args);
     const bool broken = !taken && std::string(c.file) != "low";
     EXPECT_EQ(shown.status, broken ? VMPKG_NOT_OK : VMPKG_OK) << shown.err;
     EXPECT_NE(shown.out.find("\npackage "), std::string::npos) << shown.out;
   }
-  const ToolRun json = vmpkg({"verify", "--json", host_path("/low.vmp")});
+  const RunResult json = vmpkg({"verify", "--json", host_path("/low.vmp")});
   EXPECT_EQ(json.status, VMPKG_NOT_OK);
   EXPECT_EQ(json.out.substr(0, json.out.find("\"key_id\"")),
             "{\"file\":\"" + host_path("/low.vmp") +
                 "\",\"taken\":false,\"reason\":\"low 7.2 needs signature level 2, and it "
                 "verifies at level 1\",\"packages\":[{\"name\":\"low\",\"version\":\"7.2\","
                 "\"level\":1,\"required\":2,");
-  const ToolRun inspected = vmpkg({"inspect", "--json", host_path("/cut.vmp")});
+  const RunResult inspected = vmpkg({"inspect", "--json", host_path("/cut.vmp")});
   EXPECT_EQ(inspected.status, VMPKG_NOT_OK);
   EXPECT_NE(inspected.out.find("\"length\":132,\"cut\":true}],\"packages\":[{\"kind\":\"package\","
                                "\"name\":\"app\",\"version\":\"7.2\""),
@@ -266,7 +278,7 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
 }
 
 // A bundle takes its members' architecture when they agree, and otherwise wants --arch.
-TEST_F(VmpkgTest, BundleArchitectureAndFileErrors) {
+TEST_F(VmpkgTest, BundleArchitecture) {
   ASSERT_EQ(vmpkg(build_line("p1", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("p2", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("i1")).status, VMPKG_OK);
@@ -279,7 +291,7 @@ TEST_F(VmpkgTest, BundleArchitectureAndFileErrors) {
   };
   ASSERT_EQ(bundle({"p1", "p2"}, nullptr).status, VMPKG_OK);
   expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: powerpc"});
-  const ToolRun mixed = bundle({"p1", "i1"}, nullptr);
+  const RunResult mixed = bundle({"p1", "i1"}, nullptr);
   EXPECT_EQ(mixed.status, VMPKG_BAD_USAGE);
   EXPECT_EQ(mixed.err.find("vmpkg bundle: the members' architectures differ (p1 powerpc, i1 "
                            "i386); give --arch\n"),
@@ -287,65 +299,6 @@ TEST_F(VmpkgTest, BundleArchitectureAndFileErrors) {
       << mixed.err;
   ASSERT_EQ(bundle({"p1", "i1"}, "mips").status, VMPKG_OK);
   expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: mips"});
-  const ToolRun missing =
-      vmpkg({"build", "--name", "x", "--version", "1.0", "--output", host_path("/no/dir/x.vmp")});
-  EXPECT_EQ(missing.err, "vmpkg build: " + host_path("/no/dir/x.vmp") +
-                             ": cannot be created: No such file or directory\n");
-}
-
-// The queries read a root's database as the installer does: from inside it (--root enters
-// it), records of both forms, markers and schedules.
-TEST_F(VmpkgTest, ListFilesAndOwnerReadTheDatabase) {
-  const std::string db = "/r/flash/var/pdb/";
-  write_file(db + "clock/version", "16803328 1765000000\n");
-  write_file(db + "clock/files", "etc/ntp.conf\n/bin/ntpd\n");
-  write_file(db + "clock/disabled", "user\n");
-  write_file(db + "dns/version", "16802562 5\n");
-  write_file(db + "dns/files", "etc/dns.conf\n");
-  write_file(db + "dns/bundle", "suite\n");
-  write_file("/r/ram/pdb/dns/schedule", "uninstall\n");
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    const char* out;
-  } cases[] = {
-      {{"list", "--root", "/r"},
-       VMPKG_OK,
-       "clock 1.0 2025-12-06 05:46:40 disabled - text -\n"
-       "dns 1.0rc2 1970-01-01 00:00:05 enabled uninstall text suite\n"},
-      {{"list", "--root", "/r", "--json"},
-       VMPKG_OK,
-       "{\"packages\":[{\"name\":\"clock\",\"version\":\"1.0\",\"version_word\":16803328,"
-       "\"build_time\":1765000000,\"enabled\":false,\"scheduled\":null,\"form\":\"text\","
-       "\"bundle\":null,\"note\":\"\"},{\"name\":\"dns\",\"version\":\"1.0rc2\",\"version_word\":"
-       "16802562,\"build_time\":5,\"enabled\":true,\"scheduled\":\"uninstall\",\"form\":\"text\","
-       "\"bundle\":\"suite\",\"note\":\"\"}]}\n"},
-      {{"files", "--root", "/r", "clock"}, VMPKG_OK, "/bin/ntpd\n/etc/ntp.conf\n"},
-      {{"files", "--root", "/r", "--json", "dns"},
-       VMPKG_OK,
-       "{\"package\":\"dns\",\"files\":[\"/etc/dns.conf\"]}\n"},
-      {{"owner", "--root", "/r", "/flash/etc/ntp.conf"}, VMPKG_OK, "clock: /etc/ntp.conf\n"},
-      {{"owner", "--root", "/r", "--json", "/etc/dns.conf"},
-       VMPKG_OK,
-       "{\"path\":\"/etc/dns.conf\",\"owners\":[\"dns\"]}\n"},
-      {{"owner", "--root", "/r", "/etc/none"}, VMPKG_NOT_OK, ""},
-      {{"files", "--root", "/r", "nosuch"}, VMPKG_NOT_OK, ""},
-      {{"list"}, VMPKG_NOT_OK, ""},  // the outer root has no database
-      {{"list", "--root", "/missing"}, VMPKG_NOT_OK, ""},
-      {{"list", "stray"}, VMPKG_BAD_USAGE, ""},
-      {{"files"}, VMPKG_BAD_USAGE, ""},
-  };
-  for (const auto& c : cases) {
-    // In a child: entering a root is for good.
-    const RunResult run = run_in_root([&c] {
-      std::ostringstream out, err;
-      const int status = run_vmpkg(c.args, out, err, "");
-      std::cout << out.str() << std::flush;
-      return status;
-    });
-    EXPECT_EQ(run.status, c.status) << testing::PrintToString(c.args) << run.err;
-    EXPECT_EQ(run.out, c.out) << testing::PrintToString(c.args);
-  }
 }
 
 }  // namespace
