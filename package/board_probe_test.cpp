@@ -5,16 +5,8 @@
 #include "testing/fake_board.h"
 #include "testing/root_fixture.h"
 
-namespace {
-
-class BoardProbe : public ::testing::Test {
- protected:
+TEST(BoardProbe, ProcessorFamilyTable) {
   FakeBoard board;
-};
-
-}  // namespace
-
-TEST_F(BoardProbe, ProcessorFamilyTable) {
   // 0x80211010: bits 23..16 are 0x21, but its first match decides.
   const struct Row {
     uint32_t pvr;
@@ -38,7 +30,8 @@ TEST_F(BoardProbe, ProcessorFamilyTable) {
   }
 }
 
-TEST_F(BoardProbe, FlashQueriesAndAbsentDevices) {
+TEST(BoardProbe, FlashQueriesAndAbsentDevices) {
+  FakeBoard board;
   EXPECT_FALSE(flash_has_large_erase_blocks());
   EXPECT_EQ(query_min_version(), 0u);
   EXPECT_FALSE(flash_feature_word_bit16());
