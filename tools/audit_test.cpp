@@ -40,37 +40,6 @@ class AuditRun : public WholeRun {
     if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
   }
 
-  // app keeps its image; the bundle suite installs one, and two disabled; boot is kept as
-  // the boot image, its files never extracted; plain keeps no image.
-  void install() {
-    TestPackage app = test_package("app", V1);
-    app.image = "app image";
-    app.files = {file_entry("etc/app.conf", "stale"),  // replaced by the later entry
-                 file_entry("bin/app", "binary", 0755),
-                 file_entry("lib/other-cpu", "skipped", 0644, 9),
-                 ArchiveEntry{040755, 0, "share", "", ""}, file_entry("./etc//app.conf", "conf")};
-    TestPackage one = test_package("one", V1), two = test_package("two", V1);
-    one.files = {file_entry("etc/one", "1")};
-    two.files = {file_entry("etc/two", "2")};
-    TestPackage boot = test_package("boot", V1);
-    boot.group.header_flags = HEADER_BOOT_IMAGE;
-    boot.image = "kernel";
-    boot.files = {file_entry("boot/vmlinux", "k")};
-    TestPackage plain = test_package("plain", V1);
-    plain.files = {file_entry("etc/plain", "p")};
-    make_dirs("/flash/var/pdb");
-    write_file("/rw/pckg/.download/app.vmp", package_bytes(app));
-    write_file("/rw/pckg/.download/suite.vmp",
-               bundle_bytes(header_group("suite", V1), {one, two}, {"two"}));
-    write_file("/rw/pckg/.download/boot.vmp", package_bytes(boot));
-    write_file("/rw/pckg/.download/plain.vmp", package_bytes(plain));
-    ChildOptions options;
-    options.env = {{"bootimage", "1"}};
-    ASSERT_EQ(run_installer({"-q"}, options).status, 0);
-    ASSERT_TRUE(exists("/flash/x/two/etc/two") && !exists("/flash/boot/vmlinux"));
-    ASSERT_EQ(read_file("/flash/etc/app.conf"), "conf");
-  }
-
   RunResult audit(std::vector<std::string> args) {
     args.insert(args.begin(), {"audit", "--root", root()});
     std::ostringstream out, err;
@@ -94,8 +63,35 @@ std::string findings_of(const std::string& out) {
   return last == std::string::npos ? "" : out.substr(0, last + 1);
 }
 
-TEST_F(AuditRun, ReportsEachDamageOnceAndNeverWritesTheRoot) {
-  install();
+TEST_F(AuditRun, ReportsEachDamageOnceNeverWritesTheRootAndTakesNamesAndKeys) {
+  // app keeps its image; the bundle suite installs one, and two disabled; boot is kept as
+  // the boot image, its files never extracted; plain keeps no image.
+  TestPackage app = test_package("app", V1);
+  app.image = "app image";
+  app.files = {file_entry("etc/app.conf", "stale"),  // replaced by the later entry
+               file_entry("bin/app", "binary", 0755),
+               file_entry("lib/other-cpu", "skipped", 0644, 9),
+               ArchiveEntry{040755, 0, "share", "", ""}, file_entry("./etc//app.conf", "conf")};
+  TestPackage one = test_package("one", V1), two = test_package("two", V1);
+  one.files = {file_entry("etc/one", "1")};
+  two.files = {file_entry("etc/two", "2")};
+  TestPackage boot = test_package("boot", V1);
+  boot.group.header_flags = HEADER_BOOT_IMAGE;
+  boot.image = "kernel";
+  boot.files = {file_entry("boot/vmlinux", "k")};
+  TestPackage plain = test_package("plain", V1);
+  plain.files = {file_entry("etc/plain", "p")};
+  make_dirs("/flash/var/pdb");
+  write_file("/rw/pckg/.download/app.vmp", package_bytes(app));
+  write_file("/rw/pckg/.download/suite.vmp",
+             bundle_bytes(header_group("suite", V1), {one, two}, {"two"}));
+  write_file("/rw/pckg/.download/boot.vmp", package_bytes(boot));
+  write_file("/rw/pckg/.download/plain.vmp", package_bytes(plain));
+  ChildOptions options;
+  options.env = {{"bootimage", "1"}};
+  ASSERT_EQ(run_installer({"-q"}, options).status, 0);
+  ASSERT_TRUE(exists("/flash/x/two/etc/two") && !exists("/flash/boot/vmlinux"));
+  ASSERT_EQ(read_file("/flash/etc/app.conf"), "conf");
   const RunResult clean = audit({});
   EXPECT_EQ(clean.status, VMPKG_OK) << clean.out << clean.err;
   EXPECT_EQ(clean.out,
@@ -155,14 +151,13 @@ TEST_F(AuditRun, ReportsEachDamageOnceAndNeverWritesTheRoot) {
     EXPECT_EQ(findings_of(run.out), damage.findings) << damage.what << "\n" << run.out;
     EXPECT_EQ(tree("/"), before) << damage.what;
   }
-}
 
-TEST_F(AuditRun, NamesAndKeys) {
-  install();
-  ::unlink(host_path("/flash/x/two/etc/two").c_str());
-  const RunResult app = audit({"app"});
-  EXPECT_EQ(app.status, VMPKG_OK);
-  EXPECT_EQ(app.out, "1 package and 2 files checked: 0 findings\n");
+  // Named packages, bundles, members and packages not installed; another key set.
+  restore_root(pristine);
+  remove("/flash/x/two/etc/two");
+  const RunResult named_app = audit({"app"});
+  EXPECT_EQ(named_app.status, VMPKG_OK);
+  EXPECT_EQ(named_app.out, "1 package and 2 files checked: 0 findings\n");
   const std::vector<std::pair<std::vector<std::string>, std::string>> named = {
       {{"suite"}, "missing /flash/x/two/etc/two\n"},
       {{"two", "plain", "nosuch"}, "missing /flash/x/two/etc/two\nno image nosuch\n"},
