@@ -5,46 +5,26 @@
 #include <string>
 #include <vector>
 
+#include "testing/case_file.h"
 #include "tools/json_text.h"
 
-// List entries as people type them: the relation forms and the key form, and what the
-// installer could not read back or would read as something else.
 TEST(FieldText, ListEntriesTakeRelationsAndRefuseNamesThatWouldNotReadBack) {
-  const struct {
-    const char* text;
-    const char* read;  // "name min max weight", or the start of the message
-  } cases[] = {
-      {"netd", "netd 0 0 0"},
-      {"netd>=1.0", "netd 1.0 0 0"},
-      {"netd<=2.0rc1", "netd 0 2.0rc1 0"},
-      {"netd=1.2.3", "netd 1.2.3 1.2.3 0"},
-      {"netd>=1.0,max=2.0,weight=-3", "netd 1.0 2.0 -3"},
-      {"netd,min=1.0,max=0", "netd 1.0 0 0"},
-      {"netd>=1.0,min=1.1", "bad entry \"netd>=1.0,min=1.1\" (expected NAME, NAME>=V"},
-      {"netd=1.0,max=2.0", "bad entry"},
-      {"netd>1.0", "bad entry"},
-      {"netd=>1.0", "bad version \">1.0\""},
-      {"netd>=", "bad version \"\""},
-      {"netd,size=1", "bad entry"},
-      {"netd,weight=x", "bad weight \"x\""},
-      {"0123456789abcdef", "0123456789abcdef 0 0 0"},
-      {"0123456789abcdefg>=1.0", "name \"0123456789abcdefg\" has 17 bytes (a name has 1 to 16"},
-      {">=1.0", "name \"\" has 0 bytes"},
-      {"my pkg", "name \"my pkg\" is refused (a name has"},
-      {"a/b", "name \"a/b\" is refused"},
-      {"tab\t", "name \"tab\t\" is refused"},
-      {"..", "name \"..\" is not a package name"},
+  const auto tabbed = [](std::string text) {
+    for (size_t at; (at = text.find("\\t")) != std::string::npos;) text.replace(at, 2, "\t");
+    return text;
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+  for (const TestCase& c : read_cases("tools/testdata/relation_forms.txt", {"read?", "refused?"})) {
+    SCOPED_TRACE(c.label());
     Dependency entry;
     std::string error;
-    if (parse_dependency(c.text, entry, error)) {
+    if (parse_dependency(tabbed(c.text("case")), entry, error)) {
       EXPECT_EQ(entry.name + " " + bound_text(entry.min) + " " + bound_text(entry.max) + " " +
                     std::to_string(entry.weight),
-                c.read);
+                c.text("read"));
     } else {
-      EXPECT_EQ(error.compare(0, std::string(c.read).size(), c.read), 0) << error;
+      const std::string refused = tabbed(c.text("refused"));
+      EXPECT_FALSE(refused.empty()) << error;
+      EXPECT_EQ(error.compare(0, refused.size(), refused), 0) << error;
     }
   }
 }
