@@ -158,23 +158,13 @@ TEST(OfferDecision, UnsignedBundlePartsTouchOnlyWhatIsTheirs) {
 }
 
 TEST(OfferDecision, PlanningRunsAgainOnlyWhenAMemberRelatesToSomething) {
-  const struct {
-    const char* installed;
-    const char* added;
-    bool replaced, plans;
-  } cases[] = {{"x-1.0", "a-1.0", false, false},
-               {"x-1.0", "a-1.0", true, true},
-               {"x-1.0", "a-1.0 needs=x", false, true},
-               {"x-1.0", "a-1.0 gives=y", false, true},
-               {"x-1.0", "a-1.0 excludes=x", false, true},
-               {"x-1.0 needs=a", "a-1.0", false, true},
-               {"x-1.0 gives=a", "a-1.0", false, true},
-               {"x-1.0 excludes=a", "a-1.0", false, true},
-               {"x-1.0 excludes=a", "a-1.0 disabled", false, false}};
-  for (const auto& c : cases) {
-    Records records({c.installed});
-    EXPECT_EQ(may_change_the_plan(records.repository, *package_from(c.added), c.replaced), c.plans)
-        << c.installed << " + " << c.added << (c.replaced ? " replacing" : "");
+  for (const TestCase& c : read_cases("planning/testdata/plan_changes.txt",
+                                      {"installed", "added", "replaced?", "plans"})) {
+    SCOPED_TRACE(c.label());
+    Records records({c.text("installed")});
+    EXPECT_EQ(
+        may_change_the_plan(records.repository, *package_from(c.text("added")), c.yes("replaced")),
+        c.yes("plans"));
   }
 }
 
