@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "crypto/little_endian.h"
 #include "format/part_stream.h"
+#include "testing/case_file.h"
 #include "testing/test_packages.h"
 #include "testing/whole_run.h"
 #include "tools/root_reader.h"
@@ -192,36 +194,21 @@ TEST_F(RootFixture, RootPathsResolveLinksInsideTheRoot) {
   for (const auto& [link, target] : links) {
     ASSERT_EQ(::symlink(target, host_path(link).c_str()), 0) << link;
   }
-  struct Case {
-    const char* path;
-    bool follow_last;
-    const char* host;  // below the root; null when it fails with `error`
-    int error;
-  };
-  const Case cases[] = {
-      {"/flash/abs/file", false, "/flash/real/file", 0},
-      {"/flash/rel/file", false, "/flash/real/file", 0},
-      {"/flash/up/file", false, "/flash/real/file", 0},
-      {"/../flash/./real//file", false, "/flash/real/file", 0},
-      {"/flash/final", true, "/flash/real/file", 0},
-      {"/flash/final", false, "/flash/final", 0},
-      {"/flash/dangling", false, "/flash/dangling", 0},
-      {"/flash/dangling", true, nullptr, ENOENT},
-      {"/flash/loop/file", false, nullptr, ELOOP},
-      {"/flash/real/file/more", false, nullptr, ENOTDIR},
-      {"/flash/missing", false, nullptr, ENOENT},
-      {"/", false, "/", 0},
-  };
-  for (const Case& c : cases) {
+  const std::map<std::string, int> errors = {
+      {"ENOENT", ENOENT}, {"ELOOP", ELOOP}, {"ENOTDIR", ENOTDIR}};
+  for (const TestCase& c :
+       read_cases("tools/testdata/root_paths.txt", {"path", "follow?", "host?", "error?"})) {
+    SCOPED_TRACE(c.label());
     std::string host;
     errno = 0;
-    const bool resolved = resolve_in_root(root() + "/", c.path, c.follow_last, host);
-    if (c.host == nullptr) {
-      EXPECT_FALSE(resolved) << c.path << " gave " << host;
-      EXPECT_EQ(errno, c.error) << c.path;
+    const bool resolved = resolve_in_root(root() + "/", c.text("path"), c.yes("follow"), host);
+    if (c.values.count("error")) {
+      EXPECT_FALSE(resolved) << host;
+      ASSERT_EQ(errors.count(c.text("error")), 1u);
+      EXPECT_EQ(errno, errors.at(c.text("error")));
     } else {
-      EXPECT_TRUE(resolved) << c.path << ": " << std::strerror(errno);
-      EXPECT_EQ(host, root() + c.host) << c.path;
+      EXPECT_TRUE(resolved) << std::strerror(errno);
+      EXPECT_EQ(host, root() + c.text("host"));
     }
   }
 }
