@@ -16,19 +16,16 @@
 namespace {
 
 // Remembers every digest it is given; its payloads are `returned` bytes long.
-class RecordingSigner : public Signer {
- public:
-  RecordingSigner(uint32_t length, size_t returned) : length_(length), returned_(returned) {}
-  uint32_t payload_length() const override { return length_; }
+struct RecordingSigner : Signer {
+  RecordingSigner(uint32_t length, size_t returned) : length(length), returned(returned) {}
+  uint32_t payload_length() const override { return length; }
   std::string sign(const unsigned char* digest, size_t digest_size) const override {
     digests.emplace_back(reinterpret_cast<const char*>(digest), digest_size);
-    return std::string(returned_, 'p');
+    return std::string(returned, 'p');
   }
+  uint32_t length;
+  size_t returned;
   mutable std::vector<std::string> digests;
-
- private:
-  uint32_t length_;
-  size_t returned_;
 };
 
 }  // namespace
