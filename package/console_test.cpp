@@ -16,13 +16,14 @@ const std::string HIDE = "\x1b[?25l";
 const std::string SHOW = "\x1b[?25h";
 const std::string BLANK = "\r" + std::string(79, ' ') + "\r";
 
-// One step of a console script: "status:", "info:", "error:", "warning:" or "report:" (no
-// prefix) and a text, "read" or "write" (the post log), or "quiet"; false for an unknown one.
+// One step of a console script: "status:", "info:" (formatted from two arguments), "error:",
+// "warning:" or "report:" (no prefix) and a text, "read" or "write" (the post log), or
+// "quiet"; false for an unknown one.
 bool perform(Console& console, const std::string& step) {
   using Verb = void (*)(Console&, const char*);
   static const std::map<std::string, Verb> verbs = {
       {"status", [](Console& c, const char* text) { c.show_status(text); }},
-      {"info", [](Console& c, const char* text) { c.info("%s", text); }},
+      {"info", [](Console& c, const char* text) { c.info("%s%s", "", text); }},
       {"error", [](Console& c, const char* text) { c.error("%s", text); }},
       {"warning", [](Console& c, const char* text) { c.warning("%s", text); }},
       {"report", [](Console& c, const char* text) { c.report(nullptr, "%s", text); }},

@@ -242,7 +242,6 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
   const size_t signature = bytes.size() - 132;
   bytes.replace(signature, 20, 20, '\0');  // a signer that names no key
   write_file("/anonymous.vmp", bytes);
-  const std::string other = host_path("/other");
   const struct {
     const char* file;
     bool other_keys;
@@ -260,7 +259,7 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
     SCOPED_TRACE(c.file);
     const std::string path = host_path(std::string("/") + c.file + ".vmp");
     std::vector<std::string> args = {"verify", path};
-    if (c.other_keys) args = {"verify", "--keys", other, path};
+    if (c.other_keys) args = {"verify", "--keys", host_path("/other"), path};
     const RunResult run = vmpkg(args);
     const bool taken = std::string(c.said).find(": taken") == 0;
     EXPECT_EQ(run.status, taken ? VMPKG_OK : VMPKG_NOT_OK);
