@@ -2,18 +2,22 @@
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
+#include <openssl/ec.h>
+#include <openssl/evp.h>
 #include <openssl/rand.h>
 
 #include <array>
 #include <string>
 #include <type_traits>
 
-#include "crypto/hex_text.h"
 #include "crypto/field25519_51.h"
+#include "crypto/hex_text.h"
+#include "crypto/ladder.h"
 
 namespace {
 
 using Bytes = std::array<unsigned char, 32>;
+const char* const P_HEX = "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed";
 
 // Both field forms answer to the same tests: the ten-limb one the 32-bit target runs, and
 // the 51-bit one of 64-bit hosts.
@@ -103,7 +107,7 @@ TYPED_TEST(FieldForm, ArithmeticMatchesBignumOnRandomOperands) {
   const auto unpacked = ::unpacked<Field>;
   BN_CTX* context = BN_CTX_new();
   BIGNUM *p = nullptr, *root_exponent = nullptr;
-  BN_hex2bn(&p, "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed");
+  BN_hex2bn(&p, P_HEX);
   BN_hex2bn(&root_exponent, "0ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffd");
   BIGNUM *a = BN_new(), *b = BN_new(), *c = BN_new(), *expected = BN_new();
   BIGNUM *difference_n = BN_new(), *sum_n = BN_new();
@@ -145,6 +149,112 @@ TYPED_TEST(FieldForm, ArithmeticMatchesBignumOnRandomOperands) {
   }
   for (BIGNUM* n : {p, root_exponent, a, b, c, expected, difference_n, sum_n}) BN_free(n);
   BN_CTX_free(context);
+}
+
+Bytes clamped(Bytes scalar) {
+  scalar[0] &= 0xF8;
+  scalar[31] = (scalar[31] & 0x7F) | 0x40;
+  return scalar;
+}
+
+const Bytes ZERO{};
+const Bytes NINE = {9};
+
+// OpenSSL's X25519: u(scalar * P) with the scalar clamped.
+Bytes x25519(const Bytes& scalar, const Bytes& u) {
+  EVP_PKEY* own = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, scalar.data(), 32);
+  EVP_PKEY* peer = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, u.data(), 32);
+  EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(own, nullptr);
+  Bytes out{};
+  size_t size = out.size();
+  EXPECT_TRUE(peer && context && EVP_PKEY_derive_init(context) == 1 &&
+              EVP_PKEY_derive_set_peer(context, peer) == 1 &&
+              EVP_PKEY_derive(context, out.data(), &size) == 1);
+  EVP_PKEY_CTX_free(context);
+  EVP_PKEY_free(peer);
+  EVP_PKEY_free(own);
+  return out;
+}
+
+// The ladder in the field form the build chose, held to the ten-limb reference form, and
+// to the 51-bit form where the host has it.
+std::string ladder(const Bytes& s, const Bytes& h, const Bytes& p) {
+  Bytes y{}, reference{};
+  two_scalar_ladder(y.data(), s.data(), h.data(), p.data());
+  two_scalar_ladder_in<FieldElement>(reference.data(), s.data(), h.data(), p.data());
+  EXPECT_EQ(hex(y), hex(reference));
+#if FIELD51_AVAILABLE
+  Bytes wide{};
+  two_scalar_ladder_in<FieldElement51>(wide.data(), s.data(), h.data(), p.data());
+  EXPECT_EQ(hex(wide), hex(reference));
+#endif
+  return hex(y);
+}
+
+// u(s*A + h*G) by OpenSSL's prime-field curve arithmetic on the Weierstrass form of the
+// curve (x = u + k, y = v with k = 486662/3), A and G taking the even v. Independent of the
+// ladder, it pins which of A + G and A - G the ladder tracks.
+std::string two_scalar_reference(const Bytes& s, const Bytes& h, const Bytes& a_u) {
+  BN_CTX* context = BN_CTX_new();
+  BIGNUM *p = nullptr, *k = BN_new(), *a = BN_new(), *b = BN_new(), *x = BN_new();
+  BIGNUM *s_n = BN_lebin2bn(s.data(), 32, nullptr), *h_n = BN_lebin2bn(h.data(), 32, nullptr);
+  BN_hex2bn(&p, P_HEX);
+  BN_set_word(x, 3);
+  BN_mod_inverse(k, x, p, context);
+  BN_mul_word(k, 486662);
+  BN_mod_sqr(a, k, p, context);
+  BN_mod_mul(b, a, k, p, context);
+  BN_mul_word(a, 3);
+  BN_mod_sub(a, BN_value_one(), a, p, context);  // a = 1 - 3k^2
+  BN_mul_word(b, 2);
+  BN_mod_sub(b, b, k, p, context);  // b = 2k^3 - k
+  EC_GROUP* curve = EC_GROUP_new_curve_GFp(p, a, b, context);
+  EC_POINT *base = EC_POINT_new(curve), *point = EC_POINT_new(curve), *sum = EC_POINT_new(curve);
+  for (auto [target, u] : {std::pair{base, &NINE}, {point, &a_u}}) {
+    BN_lebin2bn(u->data(), 32, x);
+    BN_mod_add(x, x, k, p, context);
+    EXPECT_EQ(EC_POINT_set_compressed_coordinates(curve, target, x, 0, context), 1);
+  }
+  EXPECT_TRUE(EC_POINT_mul(curve, point, nullptr, point, s_n, context) == 1 &&
+              EC_POINT_mul(curve, sum, nullptr, base, h_n, context) == 1 &&
+              EC_POINT_add(curve, sum, sum, point, context) == 1 &&
+              EC_POINT_get_affine_coordinates(curve, sum, x, nullptr, context) == 1);
+  BN_mod_sub(x, x, k, p, context);
+  Bytes u{};
+  BN_bn2lebinpad(x, u.data(), 32);
+  for (EC_POINT* q : {base, point, sum}) EC_POINT_free(q);
+  EC_GROUP_free(curve);
+  for (BIGNUM* n : {p, k, a, b, x, s_n, h_n}) BN_free(n);
+  BN_CTX_free(context);
+  return hex(u);
+}
+
+// With one scalar zero the ladder is X25519 of the other; with both it is the curve's sum.
+// Points off the curve, u at or past p, bit 255 set: whatever the scalars and the point, both
+// field forms come to the same bytes.
+TEST(TwoScalarLadder, RandomInputsMatchOpenSslAndTheFieldFormsAgree) {
+  Bytes all_ones;
+  all_ones.fill(0xFF);
+  const Bytes edges[] = {ZERO, NINE, p_plus(0), all_ones, Bytes{1}};
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    Bytes random[3];
+    for (Bytes& bytes : random) ASSERT_EQ(RAND_bytes(bytes.data(), 32), 1);
+    const Bytes point = x25519(random[0], NINE);
+    const Bytes scalar = clamped(random[1]);
+    EXPECT_EQ(ladder(scalar, ZERO, point), hex(x25519(scalar, point)));
+    EXPECT_EQ(ladder(ZERO, scalar, point), hex(x25519(scalar, NINE)));
+    EXPECT_EQ(ladder(ZERO, scalar, NINE), hex(x25519(scalar, NINE)));  // A = G
+    if (round < 6) {
+      Bytes s = random[1], h = random[2];
+      if (round == 0) s = Bytes{1};  // small scalars walk other branches of the chain
+      if (round == 1) h = Bytes{3};
+      EXPECT_EQ(ladder(s, h, point), two_scalar_reference(s, h, point));
+    }
+    if (round < 5) random[2] = edges[round];
+    if (round == 5) random[0] = all_ones;
+    ladder(random[0], random[1], random[2]);
+  }
 }
 
 }  // namespace

@@ -5,16 +5,22 @@
 #include "testing/fake_board.h"
 #include "testing/root_fixture.h"
 
-namespace {
-
-class BoardProbe : public ::testing::Test {
- protected:
+// Absent devices first, then the board's answers; the processor family by its table.
+TEST(BoardProbe, FlashQueriesAndProcessorFamilies) {
   FakeBoard board;
-};
-
-}  // namespace
-
-TEST_F(BoardProbe, ProcessorFamilyTable) {
+  EXPECT_FALSE(flash_has_large_erase_blocks());
+  EXPECT_EQ(query_min_version(), 0u);
+  EXPECT_FALSE(flash_feature_word_bit16());
+  board.has_mtd = true;
+  board.erase_size = 0x20000;
+  EXPECT_FALSE(flash_has_large_erase_blocks());
+  board.erase_size = 0x40000;
+  EXPECT_TRUE(flash_has_large_erase_blocks());
+  board.has_flash = true;
+  board.min_version = 0x06306600;
+  EXPECT_EQ(query_min_version(), 0x06306600u);
+  board.feature_word = 0x10;
+  EXPECT_TRUE(flash_feature_word_bit16());
   // 0x80211010: bits 23..16 are 0x21, but its first match decides.
   const struct Row {
     uint32_t pvr;
@@ -36,22 +42,6 @@ TEST_F(BoardProbe, ProcessorFamilyTable) {
     EXPECT_EQ(processor_family(), row.family)
         << std::hex << "pvr " << row.pvr << " flash " << row.flash << " word " << row.feature_word;
   }
-}
-
-TEST_F(BoardProbe, FlashQueriesAndAbsentDevices) {
-  EXPECT_FALSE(flash_has_large_erase_blocks());
-  EXPECT_EQ(query_min_version(), 0u);
-  EXPECT_FALSE(flash_feature_word_bit16());
-  board.has_mtd = true;
-  board.erase_size = 0x20000;
-  EXPECT_FALSE(flash_has_large_erase_blocks());
-  board.erase_size = 0x40000;
-  EXPECT_TRUE(flash_has_large_erase_blocks());
-  board.has_flash = true;
-  board.min_version = 0x06306600;
-  EXPECT_EQ(query_min_version(), 0x06306600u);
-  board.feature_word = 0x10;
-  EXPECT_TRUE(flash_feature_word_bit16());
 }
 
 using MachineBoard = RootFixture;

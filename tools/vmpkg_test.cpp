@@ -1,21 +1,35 @@
 #include "tools/vmpkg.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <sstream>
 
+#include "crypto/little_endian.h"
+#include "format/part_stream.h"
+#include "testing/case_file.h"
 #include "testing/root_fixture.h"
+#include "testing/test_packages.h"
+#include "testing/whole_run.h"
+#include "tools/field_text.h"
+#include "tools/json_text.h"
+#include "tools/root_reader.h"
 
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
+// run_vmpkg with its streams kept.
+RunResult vmpkg_run(const std::vector<std::string>& args, const std::string& keys) {
+  std::ostringstream out, err;
+  const int status = run_vmpkg(args, out, err, keys);
+  return {status, out.str(), err.str(), false, false, {}};
+}
 
 class VmpkgTest : public RootFixture {
  protected:
@@ -25,17 +39,14 @@ class VmpkgTest : public RootFixture {
     ASSERT_EQ(vmpkg({"keygen", keys_}).status, VMPKG_OK);
   }
 
-  ToolRun vmpkg(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int status = run_vmpkg(args, out, err, keys_);
-    return {status, out.str(), err.str()};
-  }
+  RunResult vmpkg(const std::vector<std::string>& args) { return vmpkg_run(args, keys_); }
 
-  // The command line that builds /NAME.vmp at version 1.0, with the `extra` arguments.
+  // The command line that builds /NAME.vmp at `version`, with the `extra` arguments.
   std::vector<std::string> build_line(const std::string& name,
-                                      const std::vector<std::string>& extra = {}) {
+                                      const std::vector<std::string>& extra = {},
+                                      const std::string& version = "1.0") {
     std::vector<std::string> args = {
-        "build", "--name", name, "--version", "1.0", "--output", host_path("/" + name + ".vmp")};
+        "build", "--name", name, "--version", version, "--output", host_path("/" + name + ".vmp")};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
@@ -59,7 +70,7 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
   write_file("/image", "IMAGE");
   const std::string package = host_path("/demo.vmp");
   // clang-format off
-  const ToolRun built = vmpkg({"build", "--name", "demo", "--version", "3.20rc2",
+  const RunResult built = vmpkg({"build", "--name", "demo", "--version", "3.20rc2",
       "--build-time", "1700000000", "--arch", "powerpc", "--note", "a note", "--flags", "0x3",
       "--depends", "system,min=6.48,max=7.1beta4", "--depends", "libc",
       "--provides", "demo-api,min=1.0alpha,weight=-7", "--conflicts", "old-demo,max=2.0.1",
@@ -68,7 +79,7 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
   // clang-format on
   ASSERT_EQ(built.status, VMPKG_OK) << built.err;
 
-  const ToolRun shown = vmpkg({"inspect", package});
+  const RunResult shown = vmpkg({"inspect", package});
   ASSERT_EQ(shown.status, VMPKG_OK) << shown.err;
   expect_lines(
       shown.out,
@@ -112,13 +123,13 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
     make_dirs(out);
     if (tree[0] == 's') ::sleep(1);
     for (const auto& [name, level] : members) {
-      const ToolRun built =
+      const RunResult built =
           vmpkg({"build", "--name", name, "--version", "1.0", "--output",
                  host_path(out + name + ".vmp"), "--files", host_path(std::string("/") + tree),
                  "--level", level, "--processor", "lib/z=3"});
       ASSERT_EQ(built.status, VMPKG_OK) << built.err;
     }
-    const ToolRun bundled =
+    const RunResult bundled =
         vmpkg({"bundle", "--name", "all", "--version", "2.0beta1", "--disable", "two", "--output",
                host_path(out + "all.vmp"), host_path(out + "one.vmp"), host_path(out + "two.vmp")});
     ASSERT_EQ(bundled.status, VMPKG_OK) << bundled.err;
@@ -139,8 +150,8 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
        "  signature: level 2 (132 bytes)", "package two", "  signature: level 2 (132 bytes)"});
   // A bundle cannot be a member, nor can a member carry the bundle's name.
   for (const char* member : {"/out-first/all.vmp", "/out-first/one.vmp"}) {
-    const ToolRun run = vmpkg({"bundle", "--name", "one", "--version", "1.0", "--output",
-                               host_path("/b.vmp"), host_path(member)});
+    const RunResult run = vmpkg({"bundle", "--name", "one", "--version", "1.0", "--output",
+                                 host_path("/b.vmp"), host_path(member)});
     EXPECT_EQ(run.status, VMPKG_NOT_OK) << member;
   }
 
@@ -153,63 +164,77 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
   ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
-TEST_F(VmpkgTest, BadArgumentsAreRefusedWithAMessage) {
-  const std::string out = host_path("/x.vmp"), no = host_path("/no");
-  const int USAGE = VMPKG_BAD_USAGE, FAILED = VMPKG_NOT_OK;
-  std::vector<std::pair<std::vector<std::string>, int>> lines = {
-      {{}, USAGE},
-      {{"frobnicate"}, USAGE},
-      {{"keygen"}, USAGE},
-      {{"inspect"}, USAGE},
-      {{"build", "--version", "1.0", "--output", out}, USAGE},
-      {{"build", "--name", "x", "--version", "1.02", "--output", out}, USAGE},
-      {{"build", "--name", "seventeen-letters", "--version", "1.0", "--output", out}, USAGE},
-      {{"build", "--name", "x", "--version", "1.0"}, USAGE},
-      {{"bundle", "--name", "x", "--version", "1.0", "--output", out}, USAGE},
-      {{"keygen", keys_}, FAILED},  // never replaces keys
-      {build_line("x", {"--keys", no}), FAILED},
-      {build_line("x", {"--files", no}), FAILED},
-      {build_line("x", {"--image", no}), FAILED},
-      {{"build", "--name", "x", "--version", "1.0", "--output", no + "/dir/x.vmp"}, FAILED},
-      {{"bundle", "--name", "x", "--version", "1.0", "--output", out, no + ".vmp"}, FAILED},
-      {{"inspect", keys_ + "/eddsa.pub"}, FAILED},
-  };
-  for (const char* extra : {"--level=3", "--depends=a,min=x", "--depends=a,size=1",
-                            "--provides=a,weight=q", "--flags=-1", "--processor=a=1", "--name=y",
-                            "--unrecorded=yes", "--bogus", "--output", "stray"}) {
-    lines.push_back({build_line("x", {extra}), USAGE});
+// A case's word with its placeholders filled in; '' is the empty word.
+std::string substituted(std::string word, const std::map<std::string, std::string>& values) {
+  if (word == "''") return "";
+  for (const auto& [from, to] : values) {
+    for (size_t at; (at = word.find(from)) != std::string::npos;) word.replace(at, from.size(), to);
   }
-  for (const auto& [args, status] : lines) {
-    const ToolRun run = vmpkg(args);
-    EXPECT_EQ(run.status, status) << testing::PrintToString(args);
-    EXPECT_NE(run.err.find("vmpkg "), std::string::npos) << testing::PrintToString(args);
+  return word;
+}
+
+// Every command answers on the right stream with the right status; a refusal names the
+// command, a usage error has status 2, and nothing is written.
+TEST_F(VmpkgTest, CommandLinesAndTheirAnswers) {
+  const std::string db = "/r/flash/var/pdb/";
+  write_file(db + "clock/version", "16803328 1765000000\n");
+  write_file(db + "clock/files", "etc/ntp.conf\n/bin/ntpd\n");
+  write_file(db + "clock/disabled", "user\n");
+  write_file(db + "dns/version", "16802562 5\n");
+  write_file(db + "dns/files", "etc/dns.conf\n");
+  write_file(db + "dns/bundle", "suite\n");
+  write_file("/r/ram/pdb/dns/schedule", "uninstall\n");
+  const std::map<std::string, std::string> values = {{"{out}", host_path("/x.vmp")},
+                                                     {"{no}", host_path("/no")},
+                                                     {"{keys}", keys_},
+                                                     {"{version}", VMPKG_VERSION}};
+  const std::map<std::string, int> statuses = {
+      {"ok", VMPKG_OK}, {"failed", VMPKG_NOT_OK}, {"usage", VMPKG_BAD_USAGE}};
+  // The lines of a stream, exact, or only its start when the last ends with "...".
+  const auto expect_stream = [&](const std::string& text, const std::vector<std::string>& lines) {
+    std::string expected;
+    for (const std::string& line : lines) expected += substituted(line, values) + "\n";
+    const size_t cut = expected.size() - 4;
+    if (expected.size() >= 4 && expected.compare(cut, 4, "...\n") == 0) {
+      EXPECT_EQ(text.substr(0, cut), expected.substr(0, cut));
+    } else {
+      EXPECT_EQ(text, expected);
+    }
+  };
+  for (const TestCase& c : read_cases("tools/testdata/command_lines.txt",
+                                      {"args", "in root?", "status", "out*", "err*"})) {
+    SCOPED_TRACE(c.label());
+    std::vector<std::string> args;
+    for (const std::string& word : c.list("args")) args.push_back(substituted(word, values));
+    const RunResult run = !c.yes("in root") ? vmpkg(args) : run_in_root([&args] {
+      const RunResult inside = vmpkg_run(args, "");
+      std::cout << inside.out << std::flush;
+      std::cerr << inside.err << std::flush;
+      return inside.status;
+    });
+    ASSERT_EQ(statuses.count(c.text("status")), 1u);
+    EXPECT_EQ(run.status, statuses.at(c.text("status")));
+    expect_stream(run.out, c.values.count("out") ? c.values.at("out") : std::vector<std::string>());
+    expect_stream(run.err, c.values.count("err") ? c.values.at("err") : std::vector<std::string>());
   }
   EXPECT_FALSE(exists("/x.vmp"));
-  for (const char* command : {"keygen", "build", "bundle", "inspect"}) {
-    const ToolRun help = vmpkg({command, "--help"});
+  for (const char* command : {"keygen", "build", "bundle", "inspect", "verify", "audit", "list",
+                              "files", "owner", "version"}) {
+    const RunResult help = vmpkg({command, "--help"});
     EXPECT_EQ(help.status, VMPKG_OK);
     EXPECT_EQ(help.out.find("usage: vmpkg "), 0u) << command;
   }
 }
 
-}  // namespace
-
-namespace {
-
 // verify answers whether an installer with the keys would take the file, and why not;
 // inspect shows the same file and fails with it.
 TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
   ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
-  const auto build = [&](const std::string& name, const std::string& version,
-                         const std::string& level) {
-    ASSERT_EQ(vmpkg({"build", "--name", name, "--version", version, "--level", level,
-                     "--build-time", "5", "--output", host_path("/" + name + ".vmp")})
-                  .status,
+  const char* const builds[][3] = {{"app", "7.2", "2"}, {"low", "7.2", "1"}, {"old", "6.40", "1"}};
+  for (const auto& [name, version, level] : builds) {
+    ASSERT_EQ(vmpkg(build_line(name, {"--level", level, "--build-time", "5"}, version)).status,
               VMPKG_OK);
-  };
-  build("app", "7.2", "2");
-  build("low", "7.2", "1");
-  build("old", "6.40", "1");
+  }
   std::string bytes = read_file("/app.vmp");
   write_file("/cut.vmp", bytes.substr(0, bytes.size() - 10));
   bytes[14 + 6 + 20] ^= 1;  // the build time, in the signed header
@@ -217,7 +242,6 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
   const size_t signature = bytes.size() - 132;
   bytes.replace(signature, 20, 20, '\0');  // a signer that names no key
   write_file("/anonymous.vmp", bytes);
-  const std::string other = host_path("/other");
   const struct {
     const char* file;
     bool other_keys;
@@ -235,8 +259,8 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
     SCOPED_TRACE(c.file);
     const std::string path = host_path(std::string("/") + c.file + ".vmp");
     std::vector<std::string> args = {"verify", path};
-    if (c.other_keys) args = {"verify", "--keys", other, path};
-    const ToolRun run = vmpkg(args);
+    if (c.other_keys) args = {"verify", "--keys", host_path("/other"), path};
+    const RunResult run = vmpkg(args);
     const bool taken = std::string(c.said).find(": taken") == 0;
     EXPECT_EQ(run.status, taken ? VMPKG_OK : VMPKG_NOT_OK);
     const std::string said = taken ? run.out : run.err;
@@ -244,18 +268,18 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
     EXPECT_EQ(said.compare(0, expected.size(), expected), 0) << said;
     // inspect shows every one of them, and fails for every one refused
     args[0] = "inspect";
-    const ToolRun shown = vmpkg(args);
+    const RunResult shown = vmpkg(args);
     EXPECT_EQ(shown.status, taken ? VMPKG_OK : VMPKG_NOT_OK) << shown.err;
     EXPECT_NE(shown.out.find("\npackage "), std::string::npos) << shown.out;
   }
-  const ToolRun json = vmpkg({"verify", "--json", host_path("/low.vmp")});
+  const RunResult json = vmpkg({"verify", "--json", host_path("/low.vmp")});
   EXPECT_EQ(json.status, VMPKG_NOT_OK);
   EXPECT_EQ(json.out.substr(0, json.out.find("\"key_id\"")),
             "{\"file\":\"" + host_path("/low.vmp") +
                 "\",\"taken\":false,\"reason\":\"low 7.2 needs signature level 2, and it "
                 "verifies at level 1\",\"packages\":[{\"name\":\"low\",\"version\":\"7.2\","
                 "\"level\":1,\"required\":2,");
-  const ToolRun inspected = vmpkg({"inspect", "--json", host_path("/cut.vmp")});
+  const RunResult inspected = vmpkg({"inspect", "--json", host_path("/cut.vmp")});
   EXPECT_EQ(inspected.status, VMPKG_NOT_OK);
   EXPECT_NE(inspected.out.find("\"length\":132,\"cut\":true}],\"packages\":[{\"kind\":\"package\","
                                "\"name\":\"app\",\"version\":\"7.2\""),
@@ -265,7 +289,7 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
 }
 
 // A bundle takes its members' architecture when they agree, and otherwise wants --arch.
-TEST_F(VmpkgTest, BundleArchitectureAndFileErrors) {
+TEST_F(VmpkgTest, BundleArchitecture) {
   ASSERT_EQ(vmpkg(build_line("p1", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("p2", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("i1")).status, VMPKG_OK);
@@ -278,7 +302,7 @@ TEST_F(VmpkgTest, BundleArchitectureAndFileErrors) {
   };
   ASSERT_EQ(bundle({"p1", "p2"}, nullptr).status, VMPKG_OK);
   expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: powerpc"});
-  const ToolRun mixed = bundle({"p1", "i1"}, nullptr);
+  const RunResult mixed = bundle({"p1", "i1"}, nullptr);
   EXPECT_EQ(mixed.status, VMPKG_BAD_USAGE);
   EXPECT_EQ(mixed.err.find("vmpkg bundle: the members' architectures differ (p1 powerpc, i1 "
                            "i386); give --arch\n"),
@@ -286,64 +310,232 @@ TEST_F(VmpkgTest, BundleArchitectureAndFileErrors) {
       << mixed.err;
   ASSERT_EQ(bundle({"p1", "i1"}, "mips").status, VMPKG_OK);
   expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: mips"});
-  const ToolRun missing =
-      vmpkg({"build", "--name", "x", "--version", "1.0", "--output", host_path("/no/dir/x.vmp")});
-  EXPECT_EQ(missing.err, "vmpkg build: " + host_path("/no/dir/x.vmp") +
-                             ": cannot be created: No such file or directory\n");
 }
 
-// The queries read a root's database as the installer does: from inside it (--root enters
-// it), records of both forms, markers and schedules.
-TEST_F(VmpkgTest, ListFilesAndOwnerReadTheDatabase) {
-  const std::string db = "/r/flash/var/pdb/";
-  write_file(db + "clock/version", "16803328 1765000000\n");
-  write_file(db + "clock/files", "etc/ntp.conf\n/bin/ntpd\n");
-  write_file(db + "clock/disabled", "user\n");
-  write_file(db + "dns/version", "16802562 5\n");
-  write_file(db + "dns/files", "etc/dns.conf\n");
-  write_file(db + "dns/bundle", "suite\n");
-  write_file("/r/ram/pdb/dns/schedule", "uninstall\n");
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    const char* out;
-  } cases[] = {
-      {{"list", "--root", "/r"},
-       VMPKG_OK,
-       "clock 1.0 2025-12-06 05:46:40 disabled - text -\n"
-       "dns 1.0rc2 1970-01-01 00:00:05 enabled uninstall text suite\n"},
-      {{"list", "--root", "/r", "--json"},
-       VMPKG_OK,
-       "{\"packages\":[{\"name\":\"clock\",\"version\":\"1.0\",\"version_word\":16803328,"
-       "\"build_time\":1765000000,\"enabled\":false,\"scheduled\":null,\"form\":\"text\","
-       "\"bundle\":null,\"note\":\"\"},{\"name\":\"dns\",\"version\":\"1.0rc2\",\"version_word\":"
-       "16802562,\"build_time\":5,\"enabled\":true,\"scheduled\":\"uninstall\",\"form\":\"text\","
-       "\"bundle\":\"suite\",\"note\":\"\"}]}\n"},
-      {{"files", "--root", "/r", "clock"}, VMPKG_OK, "/bin/ntpd\n/etc/ntp.conf\n"},
-      {{"files", "--root", "/r", "--json", "dns"},
-       VMPKG_OK,
-       "{\"package\":\"dns\",\"files\":[\"/etc/dns.conf\"]}\n"},
-      {{"owner", "--root", "/r", "/flash/etc/ntp.conf"}, VMPKG_OK, "clock: /etc/ntp.conf\n"},
-      {{"owner", "--root", "/r", "--json", "/etc/dns.conf"},
-       VMPKG_OK,
-       "{\"path\":\"/etc/dns.conf\",\"owners\":[\"dns\"]}\n"},
-      {{"owner", "--root", "/r", "/etc/none"}, VMPKG_NOT_OK, ""},
-      {{"files", "--root", "/r", "nosuch"}, VMPKG_NOT_OK, ""},
-      {{"list"}, VMPKG_NOT_OK, ""},  // the outer root has no database
-      {{"list", "--root", "/missing"}, VMPKG_NOT_OK, ""},
-      {{"list", "stray"}, VMPKG_BAD_USAGE, ""},
-      {{"files"}, VMPKG_BAD_USAGE, ""},
+TEST(FieldText, ListEntriesTakeRelationsAndRefuseNamesThatWouldNotReadBack) {
+  const auto tabbed = [](std::string text) {
+    for (size_t at; (at = text.find("\\t")) != std::string::npos;) text.replace(at, 2, "\t");
+    return text;
   };
-  for (const auto& c : cases) {
-    // In a child: entering a root is for good.
-    const RunResult run = run_in_root([&c] {
-      std::ostringstream out, err;
-      const int status = run_vmpkg(c.args, out, err, "");
-      std::cout << out.str() << std::flush;
-      return status;
-    });
-    EXPECT_EQ(run.status, c.status) << testing::PrintToString(c.args) << run.err;
-    EXPECT_EQ(run.out, c.out) << testing::PrintToString(c.args);
+  for (const TestCase& c : read_cases("tools/testdata/relation_forms.txt", {"read?", "refused?"})) {
+    SCOPED_TRACE(c.label());
+    Dependency entry;
+    std::string error;
+    if (parse_dependency(tabbed(c.text("case")), entry, error)) {
+      EXPECT_EQ(entry.name + " " + bound_text(entry.min) + " " + bound_text(entry.max) + " " +
+                    std::to_string(entry.weight),
+                c.text("read"));
+    } else {
+      const std::string refused = tabbed(c.text("refused"));
+      EXPECT_FALSE(refused.empty()) << error;
+      EXPECT_EQ(error.compare(0, refused.size(), refused), 0) << error;
+    }
+  }
+}
+
+// Whatever bytes a package carries, --json output stays valid JSON.
+TEST(FieldText, JsonStringsEscapeWhatJsonCannotCarry) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c\nd\te", "\"a\\\"b\\\\c\\nd\\te\""},
+      {std::string("nul\0\x1f\x7f", 6), "\"nul\\u0000\\u001f\\u007f\""},
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+       "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\""},
+      {"cut \xc3", "\"cut \\u00c3\""},
+      {"overlong \xc0\xaf \xe0\x80\xaf", "\"overlong \\u00c0\\u00af \\u00e0\\u0080\\u00af\""},
+      {"surrogate \xed\xa0\x80", "\"surrogate \\u00ed\\u00a0\\u0080\""},
+      {"too high \xf4\x90\x80\x80", "\"too high \\u00f4\\u0090\\u0080\\u0080\""},
+  };
+  for (const auto& [text, json] : cases) EXPECT_EQ(json_string(text), json) << json;
+}
+
+// vmpkg audit on roots that the installer itself filled from signed packages, damaged one
+// way at a time; and the reading of a root from outside it.
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+
+// Offset of the payload of the `nth` part of `type` in a container.
+size_t payload_at(const std::string& bytes, uint16_t type, int nth = 0) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  for (size_t at = CONTAINER_HEADER_SIZE; at + PART_HEADER_SIZE <= bytes.size();
+       at += PART_HEADER_SIZE + load_u32(data + at + 2)) {
+    if (load_u16(data + at) == type && nth-- == 0) return at + PART_HEADER_SIZE;
+  }
+  ADD_FAILURE() << "no part of type " << type;
+  return 0;
+}
+
+class AuditRun : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
+  }
+
+  RunResult audit(std::vector<std::string> args) {
+    args.insert(args.begin(), {"audit", "--root", root()});
+    return vmpkg_run(args, INSTALLER_KEYS_DIR);
+  }
+
+  void flip_byte(const std::string& path, size_t at) {
+    std::string bytes = read_file(path);
+    ASSERT_LT(at, bytes.size());
+    bytes[at] = char(bytes[at] ^ 0x20);
+    const std::string target = host_path(path);
+    ::unlink(target.c_str());  // the image may be a second name of the download
+    write_file(path, bytes);
+  }
+};
+
+// The finding lines of an audit's output: all but the summary.
+std::string findings_of(const std::string& out) {
+  const size_t last = out.rfind('\n', out.size() - 2);
+  return last == std::string::npos ? "" : out.substr(0, last + 1);
+}
+
+TEST_F(AuditRun, ReportsEachDamageOnceNeverWritesTheRootAndTakesNamesAndKeys) {
+  // app keeps its image; the bundle suite installs one, and two disabled; boot is kept as
+  // the boot image, its files never extracted; plain keeps no image.
+  TestPackage app = test_package("app", V1);
+  app.image = "app image";
+  app.files = {file_entry("etc/app.conf", "stale"),  // replaced by the later entry
+               file_entry("bin/app", "binary", 0755),
+               file_entry("lib/other-cpu", "skipped", 0644, 9),
+               ArchiveEntry{040755, 0, "share", "", ""}, file_entry("./etc//app.conf", "conf")};
+  TestPackage one = test_package("one", V1), two = test_package("two", V1);
+  one.files = {file_entry("etc/one", "1")};
+  two.files = {file_entry("etc/two", "2")};
+  TestPackage boot = test_package("boot", V1);
+  boot.group.header_flags = HEADER_BOOT_IMAGE;
+  boot.image = "kernel";
+  boot.files = {file_entry("boot/vmlinux", "k")};
+  TestPackage plain = test_package("plain", V1);
+  plain.files = {file_entry("etc/plain", "p")};
+  make_dirs("/flash/var/pdb");
+  write_file("/rw/pckg/.download/app.vmp", package_bytes(app));
+  write_file("/rw/pckg/.download/suite.vmp",
+             bundle_bytes(header_group("suite", V1), {one, two}, {"two"}));
+  write_file("/rw/pckg/.download/boot.vmp", package_bytes(boot));
+  write_file("/rw/pckg/.download/plain.vmp", package_bytes(plain));
+  ChildOptions options;
+  options.env = {{"bootimage", "1"}};
+  ASSERT_EQ(run_installer({"-q"}, options).status, 0);
+  ASSERT_TRUE(exists("/flash/x/two/etc/two") && !exists("/flash/boot/vmlinux"));
+  ASSERT_EQ(read_file("/flash/etc/app.conf"), "conf");
+  const RunResult clean = audit({});
+  EXPECT_EQ(clean.status, VMPKG_OK) << clean.out << clean.err;
+  EXPECT_EQ(clean.out,
+            "4 packages and 5 files checked: 0 findings; 1 package in text form, whose files "
+            "were only looked for\n");
+  const std::string pristine = root() + "-pristine";
+  save_root(pristine);
+
+  const std::string app_image = "/flash/var/pdb/app/image";
+  const std::string suite_image = "/flash/var/pdb/suite/image";
+  const std::string app_bytes = read_file(app_image), suite_bytes = read_file(suite_image);
+  auto remove = [&](const std::string& path) { ::unlink(host_path(path).c_str()); };
+  const struct {
+    const char* what;
+    std::function<void()> apply;
+    const char* findings;
+  } damages[] = {
+      {"a changed byte", [&] { flip_byte("/flash/etc/app.conf", 2); },
+       "changed /flash/etc/app.conf\n"},
+      {"a longer file", [&] { write_file("/flash/etc/one", "1\n"); }, "changed /flash/etc/one\n"},
+      {"a changed mode", [&] { ::chmod(host_path("/flash/bin/app").c_str(), 0700); },
+       "mode /flash/bin/app\n"},
+      {"a removed file of a disabled member", [&] { remove("/flash/x/two/etc/two"); },
+       "missing /flash/x/two/etc/two\n"},
+      {"a link to the same bytes in a file's place",
+       [&] {
+         remove("/flash/etc/one");
+         write_file("/flash/one-copy", "1");
+         ASSERT_EQ(::symlink("/flash/one-copy", host_path("/flash/etc/one").c_str()), 0);
+       },
+       "changed /flash/etc/one\n"},
+      {"a directory in a file's place",
+       [&] {
+         remove("/flash/bin/app");
+         make_dirs("/flash/bin/app");
+       },
+       "changed /flash/bin/app\n"},
+      {"a tampered image", [&] { flip_byte(app_image, payload_at(app_bytes, PART_ARCHIVE) + 3); },
+       "unsigned app\n"},
+      {"a container length that does not match", [&] { flip_byte(app_image, 5); },
+       "no image app\n"},
+      {"a tampered bundle member",
+       [&] { flip_byte(suite_image, payload_at(suite_bytes, PART_ARCHIVE, 1) + 3); },
+       "unsigned two\n"},
+      {"the boot image gone", [&] { remove("/flash/bootimage"); }, "no image boot\n"},
+      {"a member enabled since", [&] { remove("/flash/var/pdb/two/disabled"); },
+       "missing /flash/etc/two\n"},
+      {"a file of a package in text form gone", [&] { remove("/flash/etc/plain"); },
+       "missing /flash/etc/plain\n"},
+  };
+  for (const auto& damage : damages) {
+    restore_root(pristine);
+    damage.apply();
+    const std::string before = tree("/");
+    const RunResult run = audit({});
+    EXPECT_EQ(run.status, VMPKG_NOT_OK) << damage.what << "\n" << run.err;
+    EXPECT_EQ(findings_of(run.out), damage.findings) << damage.what << "\n" << run.out;
+    EXPECT_EQ(tree("/"), before) << damage.what;
+  }
+
+  // Named packages, bundles, members and packages not installed; another key set.
+  restore_root(pristine);
+  remove("/flash/x/two/etc/two");
+  const RunResult named_app = audit({"app"});
+  EXPECT_EQ(named_app.status, VMPKG_OK);
+  EXPECT_EQ(named_app.out, "1 package and 2 files checked: 0 findings\n");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> named = {
+      {{"suite"}, "missing /flash/x/two/etc/two\n"},
+      {{"two", "plain", "nosuch"}, "missing /flash/x/two/etc/two\nno image nosuch\n"},
+  };
+  for (const auto& [names, findings] : named) {
+    const RunResult run = audit(names);
+    EXPECT_EQ(run.status, VMPKG_NOT_OK);
+    EXPECT_EQ(findings_of(run.out), findings) << testing::PrintToString(names);
+  }
+  const RunResult json = audit({"--json", "two", "plain"});
+  EXPECT_EQ(json.status, VMPKG_NOT_OK);
+  EXPECT_EQ(json.out, "{\"root\":\"" + root() +
+                          "\",\"listed\":true,\"packages\":1,\"files\":2,\"text_form\":1,"
+                          "\"findings\":[{\"kind\":\"missing\",\"subject\":\"/flash/x/two/etc/"
+                          "two\"}],\"problems\":[]}\n");
+  // Packages signed by another key set are all untrusted; so are their files.
+  const std::string other = root() + "-other";
+  ASSERT_EQ(vmpkg_run({"keygen", other}, "").status, VMPKG_OK);
+  EXPECT_EQ(findings_of(audit({"--keys", other}).out),
+            "unsigned app\nunsigned boot\nunsigned one\nunsigned two\n");
+}
+
+TEST_F(RootFixture, RootPathsResolveLinksInsideTheRoot) {
+  write_file("/flash/real/file", "x");
+  const std::pair<const char*, const char*> links[] = {{"/flash/abs", "/flash/real"},
+                                                       {"/flash/rel", "real"},
+                                                       {"/flash/up", "../../../../flash/./real"},
+                                                       {"/flash/final", "/flash/real/file"},
+                                                       {"/flash/loop", "loop"},
+                                                       {"/flash/dangling", "/nowhere"}};
+  for (const auto& [link, target] : links) {
+    ASSERT_EQ(::symlink(target, host_path(link).c_str()), 0) << link;
+  }
+  const std::map<std::string, int> errors = {
+      {"ENOENT", ENOENT}, {"ELOOP", ELOOP}, {"ENOTDIR", ENOTDIR}};
+  for (const TestCase& c :
+       read_cases("tools/testdata/root_paths.txt", {"path", "follow?", "host?", "error?"})) {
+    SCOPED_TRACE(c.label());
+    std::string host;
+    errno = 0;
+    const bool resolved = resolve_in_root(root() + "/", c.text("path"), c.yes("follow"), host);
+    if (c.values.count("error")) {
+      EXPECT_FALSE(resolved) << host;
+      ASSERT_EQ(errors.count(c.text("error")), 1u);
+      EXPECT_EQ(errno, errors.at(c.text("error")));
+    } else {
+      EXPECT_TRUE(resolved) << std::strerror(errno);
+      EXPECT_EQ(host, root() + c.text("host"));
+    }
   }
 }
 
