@@ -39,7 +39,12 @@ std::vector<std::string> files_of(const Package& package) {
   std::vector<std::string> paths;
   for (const std::string& path : package.files) paths.push_back(path);
   const std::string image = paths.empty() ? kept_image_of(package) : std::string();
-  if (!image.empty()) (void)image_files(image, package, paths);
+  if (!image.empty()) {
+    (void)image_files(image, package, paths);
+    // A later entry of the same name replaced the earlier one: one path each, in order.
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+  }
   return paths;
 }
 

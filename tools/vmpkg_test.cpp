@@ -1,10 +1,12 @@
 #include "tools/vmpkg.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -289,13 +291,14 @@ TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
 }
 
 // A bundle takes its members' architecture when they agree, and otherwise wants --arch.
-TEST_F(VmpkgTest, BundleArchitecture) {
+TEST_F(VmpkgTest, BundleMembersAndTheirArchitecture) {
   ASSERT_EQ(vmpkg(build_line("p1", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("p2", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("i1")).status, VMPKG_OK);
-  const auto bundle = [&](const std::vector<std::string>& members, const char* arch) {
-    std::vector<std::string> args = {"bundle",   "--name",           "b", "--version", "1.0",
-                                     "--output", host_path("/b.vmp")};
+  const auto bundle = [&](const std::vector<std::string>& members, const char* arch,
+                          std::vector<std::string> args = {}) {
+    args.insert(args.begin(),
+                {"bundle", "--name", "b", "--version", "1.0", "--output", host_path("/b.vmp")});
     if (arch != nullptr) args.insert(args.end(), {"--arch", arch});
     for (const std::string& member : members) args.push_back(host_path("/" + member + ".vmp"));
     return vmpkg(args);
@@ -310,6 +313,53 @@ TEST_F(VmpkgTest, BundleArchitecture) {
       << mixed.err;
   ASSERT_EQ(bundle({"p1", "i1"}, "mips").status, VMPKG_OK);
   expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: mips"});
+
+  // A member is signed again only when it verifies with the bundle's keys; a refusal
+  // leaves the earlier bundle as it was.
+  const std::string kept = read_file("/b.vmp");
+  std::string bytes = read_file("/i1.vmp");
+  bytes[14 + 6 + 20] ^= 1;  // the build time, in the signed header
+  write_file("/changed.vmp", bytes);
+  ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
+  ASSERT_EQ(vmpkg(build_line("foreign", {"--keys", host_path("/other")})).status, VMPKG_OK);
+  const struct {
+    std::vector<std::string> members;
+    const char* option;
+    int status;
+    const char* said;
+  } refused[] = {
+      {{"changed"}, "", VMPKG_NOT_OK, "changed.vmp: refused: i1 1.0: digest mismatch: "},
+      {{"foreign"}, "", VMPKG_NOT_OK, "foreign.vmp: refused: foreign 1.0: signed by another"},
+      {{"p1", "p1"}, "", VMPKG_NOT_OK, "p1.vmp: a second member named p1"},
+      {{"p1"}, "--disable=p3", VMPKG_BAD_USAGE, "--disable p3: no member has that name"},
+  };
+  const std::vector<std::string> args_none;
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.said);
+    const RunResult run =
+        bundle(c.members, nullptr, *c.option ? std::vector<std::string>{c.option} : args_none);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    EXPECT_EQ(read_file("/b.vmp"), kept);
+  }
+
+  // A write that fails half-way leaves the earlier file and no temporary one.
+  write_file("/image", std::string(100000, 'i'));
+  const RunResult cut = run_in_root([] {
+    const struct rlimit limit = {50000, 50000};
+    ::signal(SIGXFSZ, SIG_IGN);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
+    const RunResult run = vmpkg_run(
+        {"build", "--name", "b", "--version", "2.0", "--image", "/image", "--output", "/b.vmp"},
+        "/keys");
+    std::cerr << run.err;
+    return run.status;
+  });
+  EXPECT_EQ(cut.status, VMPKG_NOT_OK);
+  EXPECT_EQ(cut.err, "vmpkg build: /b.vmp: cannot write the package: File too large\n");
+  EXPECT_EQ(read_file("/b.vmp"), kept);
+  for (const auto& [path, entry] : tree_entries("/"))
+    EXPECT_EQ(path.find("b.vmp."), std::string::npos);
 }
 
 TEST(FieldText, ListEntriesTakeRelationsAndRefuseNamesThatWouldNotReadBack) {
@@ -421,6 +471,16 @@ TEST_F(AuditRun, ReportsEachDamageOnceNeverWritesTheRootAndTakesNamesAndKeys) {
   ASSERT_EQ(run_installer({"-q"}, options).status, 0);
   ASSERT_TRUE(exists("/flash/x/two/etc/two") && !exists("/flash/boot/vmlinux"));
   ASSERT_EQ(read_file("/flash/etc/app.conf"), "conf");
+  // The queries see what the kept images put in place, a bundle member's too.
+  const RunResult query = run_in_root([] {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"files", "app"}, {"files", "two"}, {"owner", "/flash/etc/one"}}) {
+      const RunResult run = vmpkg_run(args, "");
+      std::cout << run.status << " " << run.out;
+    }
+    return 0;
+  });
+  EXPECT_EQ(query.out, "0 /bin/app\n/etc/app.conf\n0 /x/two/etc/two\n0 one: /etc/one\n");
   const RunResult clean = audit({});
   EXPECT_EQ(clean.status, VMPKG_OK) << clean.out << clean.err;
   EXPECT_EQ(clean.out,
