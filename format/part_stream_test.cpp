@@ -32,14 +32,9 @@ std::string digest_of(const PartStream& stream) {
   return std::string(reinterpret_cast<const char*>(stream.part_buf().digest()), 32);
 }
 
-// Parts 7 (foreign, 5 bytes), [25], 1 (32), 16 ("ppc"), 4 (300), 9 (132), 16 ("x"); with the
-// offsets of the type-1 part header and of the signature payload.
-struct Sample {
-  std::string bytes;
-  size_t header_at, signature_at;
-};
-
-Sample sample(bool selector) {
+// Parts 7 (foreign, 5 bytes), [25], 1 (32), 16 ("ppc"), 4 (300), 9 (132), 16 ("x"). The
+// type-1 part header is at 19, or 25 with the selector, and the signature payload 359 after.
+std::string sample(bool selector) {
   PackageWriter writer;
   writer.add_part(7, "fores");
   if (selector) writer.add_digest_selector();
@@ -48,8 +43,7 @@ Sample sample(bool selector) {
   writer.add_part(PART_ARCHIVE, pattern(300));
   writer.add_signature(std::string(132, 's'));
   writer.add_part(PART_ARCHITECTURE, "x");
-  const size_t header_at = 8 + 11 + (selector ? 6 : 0);
-  return {written(writer), header_at, header_at + 38 + 9 + 306 + 6};
+  return written(writer);
 }
 
 // A source that, like a pipe, hands over at most 1000 bytes a call, counting them, and may
@@ -176,7 +170,7 @@ TEST(PartStreamTest, BrokenContainerHeaders) {
 
 // A source that fails behaves exactly as one that ends there.
 TEST(PartStreamTest, TruncationOrReadErrorAtEveryOffsetEndsCleanly) {
-  const std::string full = sample(true).bytes;
+  const std::string full = sample(true);
   for (size_t cut = 0; cut <= full.size(); ++cut) {
     SCOPED_TRACE(cut);
     std::stringbuf truncated(full.substr(0, cut));
@@ -201,10 +195,10 @@ TEST(PartStreamTest, TruncationOrReadErrorAtEveryOffsetEndsCleanly) {
 TEST(PartStreamTest, DigestAndCopyTakeEveryByteOnce) {
   const std::string payload = pattern(300);
   for (bool selector : {false, true}) {
-    const Sample package = sample(selector);
     const EVP_MD* algorithm = selector ? EVP_sha256() : EVP_sha1();
+    const size_t header_at = selector ? 25 : 19, signature_at = header_at + 359;
     // Cut 3 bytes into the trailer's part header.
-    const std::string bytes = package.bytes.substr(0, package.bytes.size() - 4);
+    const std::string full = sample(selector), bytes = full.substr(0, full.size() - 4);
     std::istringstream in(bytes);
     std::stringbuf tee;
     PartStream stream(in, true, &tee);
@@ -226,13 +220,11 @@ TEST(PartStreamTest, DigestAndCopyTakeEveryByteOnce) {
     EXPECT_EQ(std::string(read, 8), payload.substr(5, 8));
     EXPECT_EQ(stream.next_part(), PART_SIGNATURE);
     stream.part_buf().finish_digest();
-    const size_t length = package.signature_at - package.header_at;
     EXPECT_EQ(digest_of(stream),
-              openssl_digest(algorithm, bytes.substr(package.header_at, length)));
+              openssl_digest(algorithm, bytes.substr(header_at, signature_at - header_at)));
     // The end of the parts finishes what followed: the signature payload.
     EXPECT_EQ(stream.next_part(), -1);
-    EXPECT_EQ(digest_of(stream),
-              openssl_digest(algorithm, bytes.substr(package.signature_at, 132)));
+    EXPECT_EQ(digest_of(stream), openssl_digest(algorithm, bytes.substr(signature_at, 132)));
     EXPECT_EQ(tee.str(), bytes.substr(0, bytes.size() - 3));
   }
 }
