@@ -8,10 +8,10 @@
 #include <sstream>
 #include <thread>
 
-#include "crypto/little_endian.h"
 #include "authoring/package_writer.h"
-#include "testing/test_packages.h"
+#include "crypto/little_endian.h"
 #include "testing/root_fixture.h"
+#include "testing/test_packages.h"
 
 namespace {
 
@@ -71,17 +71,23 @@ std::string bundle_bytes() {
   return written(writer);
 }
 
-// Every header field, named, on one line.
+// The header fields not at their defaults, named, on one line.
 std::string fields(const PackageInfo& info) {
   std::ostringstream out;
   out << (info.is_bundle ? "bundle " : "package ") << info.name << " version=" << info.version
-      << " built=" << info.build_time << " flags=" << info.header_flags
-      << " t24=" << info.text_part24 << " arch=" << info.architecture << " t2=" << info.text_part2
-      << " t23=" << info.note << " part21=" << info.has_image_part;
+      << " built=" << info.build_time;
+  if (info.header_flags != 0) out << " flags=" << info.header_flags;
+  for (const auto& [name, text] : {std::pair{" t24=", &info.text_part24},
+                                   {" arch=", &info.architecture},
+                                   {" t2=", &info.text_part2},
+                                   {" t23=", &info.note}}) {
+    if (!text->empty()) out << name << *text;
+  }
+  if (info.has_image_part) out << " part21";
   for (const auto& [name, list] : {std::pair{" depends=", &info.depends},
                                    {" provides=", &info.provides},
                                    {" conflicts=", &info.conflicts}}) {
-    out << name;
+    if (!list->empty()) out << name;
     for (const Dependency& entry : *list) {
       out << entry.name << "/" << entry.min << "/" << entry.max << "/" << entry.weight << ";";
     }
@@ -103,36 +109,33 @@ class PackageReaderTest : public RootFixture {
 
 }  // namespace
 
-TEST_F(PackageReaderTest, OpensABundleWithEveryHeaderField) {
+// A bundle and its members with every header field; a group that ends at its first part out
+// of order; the trailer after the signature, which belongs to no group; flags need all four
+// bytes.
+TEST_F(PackageReaderTest, HeaderGroupsGiveTheirFieldsUpToTheirEnd) {
   const std::string bytes = bundle_bytes();
   PackageFile file;
   ASSERT_TRUE(open(bytes, file));
   EXPECT_EQ(file.size, bytes.size());
   EXPECT_FALSE(file.is_unrecorded);
-  EXPECT_EQ(fields(file), "bundle bundle version=7 built=0 flags=0 t24= arch=i386 t2= t23= part21=1"
-                          " depends= provides= conflicts=");
+  EXPECT_EQ(fields(file), "bundle bundle version=7 built=0 arch=i386 part21");
   ASSERT_EQ(file.members.size(), 2u);
-  EXPECT_EQ(fields(*file.members[0]),
-            "package sixteen-chars-ab version=" +
-                std::to_string(make_version(6, 48, KIND_FINAL, 1)) +
-                " built=1700000000 flags=3 t24=t24 arch=powerpc t2=t2 t23=note part21=1"
-                " depends=dep-sixteen-char/1/2/9;other/0/0/0; provides=cap/0/0/-5; conflicts=");
-  EXPECT_EQ(fields(*file.members[1]), "package second version=0 built=0 flags=0 t24= arch=i386 "
-                                      "t2= t23= part21=0 depends= provides= conflicts=");
-}
+  EXPECT_EQ(
+      fields(*file.members[0]),
+      "package sixteen-chars-ab version=" + std::to_string(make_version(6, 48, KIND_FINAL, 1)) +
+          " built=1700000000 flags=3 t24=t24 arch=powerpc t2=t2 t23=note part21"
+          " depends=dep-sixteen-char/1/2/9;other/0/0/0; provides=cap/0/0/-5;");
+  EXPECT_EQ(fields(*file.members[1]), "package second version=0 built=0 arch=i386");
 
-TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
-  PackageFile file;
+  PackageFile group;
   ASSERT_TRUE(open(
       package(encode_header("pkg", 1, 2) + "xyz", {{PART_ARCHITECTURE, "mipsbe"},
                                                    {PART_TEXT24, "late"},
                                                    {PART_DEPENDS, encode_list({{"dep", 0, 0, 0}})},
                                                    {PART_IMAGE, ""}}),
-      file));
-  EXPECT_EQ(fields(file), "package pkg version=1 built=2 flags=0 t24= arch=mipsbe t2= t23= "
-                          "part21=0 depends= provides= conflicts=");
+      group));
+  EXPECT_EQ(fields(group), "package pkg version=1 built=2 arch=mipsbe");
 
-  // The trailer after the signature belongs to no header group.
   PackageWriter trailed(UNRECORDED_MAGIC);
   trailed.add_part(PART_PACKAGE_HEADER, encode_header("pkg", 1, 2));
   trailed.add_signature(std::string(68, 's'));
@@ -140,17 +143,14 @@ TEST_F(PackageReaderTest, HeaderGroupEndsAtTheFirstPartOutOfOrder) {
   trailed.add_part(PART_DEPENDS, "");
   PackageFile bare;
   ASSERT_TRUE(open(written(trailed), bare));
-  EXPECT_EQ(fields(bare), "package pkg version=1 built=2 flags=0 t24= arch=i386 t2= t23= "
-                          "part21=0 depends= provides= conflicts=");
+  EXPECT_EQ(fields(bare), "package pkg version=1 built=2 arch=i386");
   EXPECT_TRUE(bare.is_unrecorded);
-}
 
-TEST_F(PackageReaderTest, HeaderFlagsNeedAllFourBytes) {
   const std::string header = encode_header("pkg", 1, 2, 0x01020304) + "more";
   for (size_t size : {31, 32, 33, 35, 36, 40}) {
-    PackageFile file;
-    EXPECT_EQ(open(package(header.substr(0, size)), file), size >= 32) << size;
-    EXPECT_EQ(file.header_flags, size >= 36 ? 0x01020304u : 0u) << size;
+    PackageFile flagged;
+    EXPECT_EQ(open(package(header.substr(0, size)), flagged), size >= 32) << size;
+    EXPECT_EQ(flagged.header_flags, size >= 36 ? 0x01020304u : 0u) << size;
   }
 }
 
