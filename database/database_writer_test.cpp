@@ -16,18 +16,6 @@ const std::string P_DIR = "/flash/var/pdb/p/";
 
 using DatabaseWriterTest = RootFixture;
 
-// Every field set, as a member of the bundle "suite".
-void fill_sample(Package& package) {
-  package.version = make_version(1, 2, KIND_FINAL, 3);
-  package.build_time = 4294967295u;
-  package.depends = {{"libc", 16803328, 4294967295u, 0}, {"zlib", 0, 0, 0}};
-  package.provides = {{"net", 5, 6, -3}, {"web", 0, 0, 7}};
-  package.conflicts = {{"old", 7, 0, 0}};
-  package.bundle = {"suite", 9, 9, 0};
-  package.files = {"/flash/etc/b", "/flash/bin/a", "", "/"};
-  package.disabled = true;
-}
-
 TEST_F(DatabaseWriterTest, RecordsHaveTheExactFilesOfTheirKind) {
   write_file(P_DIR + "enabled", "user\n");
   const std::string q_dir = "/flash/var/pdb/q/";
@@ -43,8 +31,15 @@ TEST_F(DatabaseWriterTest, RecordsHaveTheExactFilesOfTheirKind) {
     write_file(dir + "enabled", "user\n");
   }
   const RunResult run = run_in_root([] {
-    Package full("p");
-    fill_sample(full);
+    Package full("p");  // every field set, as a member of the bundle "suite"
+    full.version = make_version(1, 2, KIND_FINAL, 3);
+    full.build_time = 4294967295u;
+    full.depends = {{"libc", 16803328, 4294967295u, 0}, {"zlib", 0, 0, 0}};
+    full.provides = {{"net", 5, 6, -3}, {"web", 0, 0, 7}};
+    full.conflicts = {{"old", 7, 0, 0}};
+    full.bundle = {"suite", 9, 9, 0};
+    full.files = {"/flash/etc/b", "/flash/bin/a", "", "/"};
+    full.disabled = true;
     Package bare("q");  // empty lists leave old provides and conflicts in place
     bare.version = 1;
     bare.is_bundle = true;
