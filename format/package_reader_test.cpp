@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "authoring/package_writer.h"
 #include "crypto/little_endian.h"
@@ -186,11 +187,8 @@ TEST_F(PackageReaderTest, UnsafeNamesAndLengthsNoPackageHasAreRefused) {
   EXPECT_TRUE(opens(package(encode_header("a.b-c_d+\xc3\xa9", 1, 2))));
   const std::string list = encode_list({{"a", 0, 0, 0}, {"b", 0, 0, 0}});
   const auto entry = [](const char* name) { return encode_list({{name, 0, 0, 0}}); };
-  const struct {
-    uint16_t type;
-    std::string payload;
-    bool opens;
-  } cases[] = {
+  // A part after the header, and whether the package opens.
+  const std::tuple<uint16_t, std::string, bool> cases[] = {
       {PART_PROVIDES, entry("x/y"), true},
       {PART_PROVIDES, entry(".."), true},
       {PART_PROVIDES, entry(""), false},
@@ -204,9 +202,9 @@ TEST_F(PackageReaderTest, UnsafeNamesAndLengthsNoPackageHasAreRefused) {
       {PART_DEPENDS, list.substr(0, 1), false},
       {PART_CONFLICTS, std::string("\xff\xff", 2) + list.substr(2), false},
   };
-  for (const auto& test : cases) {
-    EXPECT_EQ(opens(package(encode_header("pkg", 1, 2), {{test.type, test.payload}})), test.opens)
-        << test.type << " " << test.payload.size() << " " << test.payload.substr(0, 20);
+  for (const auto& [type, payload, opened] : cases) {
+    EXPECT_EQ(opens(package(encode_header("pkg", 1, 2), {{type, payload}})), opened)
+        << type << " " << payload.size() << " " << payload.substr(0, 20);
   }
 }
 

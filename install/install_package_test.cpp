@@ -8,6 +8,7 @@
 #include <functional>
 #include <iostream>
 #include <sstream>
+#include <tuple>
 
 #include "format/package_reader.h"
 #include "format/part_stream.h"
@@ -119,22 +120,20 @@ TEST_F(InstallTest, AnArchiveMayEndOnlyBetweenEntriesOrInsideAHeader) {
   const ArchiveEntry first = file_entry("first", "1111");
   const std::string whole = encode_entry_header(first, 4) + "1111";
   const std::string second = encode_entry_header(file_entry("second", ""), 6) + "222222";
-  const struct {
-    size_t keep;  // bytes of the second entry kept
-    const char* log;
-  } cuts[] = {
+  // The bytes of the second entry kept, and the log.
+  const std::pair<size_t, const char*> cuts[] = {
       {0, "installed p-1.0\nresult=1 files=/first,\n"},
       {29, "installed p-1.0\nresult=1 files=/first,\n"},
       {33, "ERROR: installation of p-1.0 failed: broken package\nresult=0 files=/first,\n"},
       {38, "ERROR: installation of p-1.0 failed: broken package\nresult=0 files=/first,/second,\n"},
       {42, "installed p-1.0\nresult=1 files=/first,/second,\n"},
   };
-  for (const auto& cut : cuts) {
+  for (const auto& [keep, log] : cuts) {
     TestPackage p = test_package("p", V1);
-    p.raw_archive = whole + second.substr(0, cut.keep);
-    EXPECT_EQ(install(package_bytes(p)), cut.log) << cut.keep;
+    p.raw_archive = whole + second.substr(0, keep);
+    EXPECT_EQ(install(package_bytes(p)), log) << keep;
     // A failed install leaves nothing behind, not even in RAM.
-    if (cut.log[0] == 'E') {
+    if (log[0] == 'E') {
       EXPECT_EQ(tree("/"), EMPTY_ROOT);
     }
     reset_root();
@@ -213,34 +212,30 @@ TEST_F(InstallTest, StagedFilesGetTheirModesOnlyOnceTheRequiredSignatureIsVerifi
     }
   };
   const std::string files = "files=/bin/dup,/bin/su,/bin/tool,/etc/conf,/tmp,\n";
-  const struct {
-    const char* name;
-    Version version;
-    int level;
-    size_t cut;  // bytes cut off the end
-    bool installs;
-  } rows[] = {{"p", V1, 2, 0, true},
-              {"p", V1, 0, 0, false},
-              {"p", V1, 2, 10, false},
-              {"system", 0x062F0000, 1, 0, true},
-              {"system", 0x062E6609, 1, 0, false}};
-  for (const auto& row : rows) {
-    const std::string name = row.name + ("-" + version_text(row.version));
-    SCOPED_TRACE(name + " level " + std::to_string(row.level) + " cut " + std::to_string(row.cut));
-    p.group.name = row.name;
-    p.group.version = row.version;
-    p.level = row.level;
+  // Name, version, signature level, bytes cut off the end, and whether it installs.
+  const std::tuple<const char*, Version, int, size_t, bool> rows[] = {
+      {"p", V1, 2, 0, true},
+      {"p", V1, 0, 0, false},
+      {"p", V1, 2, 10, false},
+      {"system", 0x062F0000, 1, 0, true},
+      {"system", 0x062E6609, 1, 0, false}};
+  for (const auto& [group, version, level, cut, installs] : rows) {
+    const std::string name = group + ("-" + version_text(version));
+    SCOPED_TRACE(name + " level " + std::to_string(level) + " cut " + std::to_string(cut));
+    p.group.name = group;
+    p.group.version = version;
+    p.level = level;
     std::string bytes = package_bytes(p);
-    bytes.resize(bytes.size() - row.cut);
-    const std::string db = "/flash/var/pdb/" + std::string(row.name) + "/";
+    bytes.resize(bytes.size() - cut);
+    const std::string db = "/flash/var/pdb/" + std::string(group) + "/";
     EXPECT_EQ(install(bytes, look),
-              row.installs ? "/flash/bin/dup 600\n/flash/bin/su 4755\n/flash/bin/tool 755\n"
-                             "/flash/etc/conf 640\n/flash/tmp 1777\n" +
-                                 db + "deps 600\n" + db + "files 600\n" + db + "version 600\n" +
-                                 "installed " + name + "\nresult=1 " + files
-                           : "/flash/bin/dup 600\n/flash/bin/su 600\n/flash/bin/tool 600\n"
-                             "/flash/etc/conf 600\n/flash/tmp 600\nERROR: installation of " +
-                                 name + " failed: broken package\nresult=0 " + files);
+              installs ? "/flash/bin/dup 600\n/flash/bin/su 4755\n/flash/bin/tool 755\n"
+                         "/flash/etc/conf 640\n/flash/tmp 1777\n" +
+                             db + "deps 600\n" + db + "files 600\n" + db + "version 600\n" +
+                             "installed " + name + "\nresult=1 " + files
+                       : "/flash/bin/dup 600\n/flash/bin/su 600\n/flash/bin/tool 600\n"
+                         "/flash/etc/conf 600\n/flash/tmp 600\nERROR: installation of " +
+                             name + " failed: broken package\nresult=0 " + files);
   }
   EXPECT_EQ(tree("/"), EMPTY_ROOT);
 }

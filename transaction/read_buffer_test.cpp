@@ -11,6 +11,7 @@
 #include <cstring>
 #include <istream>
 #include <iterator>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -34,19 +35,17 @@ TEST_F(ReadBufferTest, ReadsSeeksAndOpensFileAfterFile) {
 
   ASSERT_TRUE(buffer.open(host_path("/big"), OpenAs::any_file));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
-  const struct {
-    std::streamoff offset;
-    std::ios::seekdir direction;
-    std::streamoff landed;
-  } seeks[] = {{5000, std::ios::beg, 5000}, {10, std::ios::cur, 5011}, {-4000, std::ios::cur, 1012},
-               {-3, std::ios::end, 9997},   {2, std::ios::cur, 10000}, {-1, std::ios::beg, -1}};
-  for (const auto& seek : seeks) {
-    SCOPED_TRACE(seek.landed);
+  // Offset, direction, and where the seek lands (-1 when it fails).
+  const std::tuple<std::streamoff, std::ios::seekdir, std::streamoff> seeks[] = {
+      {5000, std::ios::beg, 5000}, {10, std::ios::cur, 5011}, {-4000, std::ios::cur, 1012},
+      {-3, std::ios::end, 9997},   {2, std::ios::cur, 10000}, {-1, std::ios::beg, -1}};
+  for (const auto& [offset, direction, landed] : seeks) {
+    SCOPED_TRACE(landed);
     in.clear();
-    EXPECT_EQ(bool(in.seekg(seek.offset, seek.direction)), seek.landed >= 0);
-    if (seek.landed < 0) continue;
-    EXPECT_EQ(in.tellg(), seek.landed);
-    EXPECT_EQ(in.get(), seek.landed < 10000 ? bytes[size_t(seek.landed)] & 0xFF : EOF);
+    EXPECT_EQ(bool(in.seekg(offset, direction)), landed >= 0);
+    if (landed < 0) continue;
+    EXPECT_EQ(in.tellg(), landed);
+    EXPECT_EQ(in.get(), landed < 10000 ? bytes[size_t(landed)] & 0xFF : EOF);
   }
 
   // A seek one byte past the buffered block is outside it; the byte before a new block can
@@ -72,27 +71,23 @@ TEST_F(ReadBufferTest, ReadsSeeksAndOpensFileAfterFile) {
   EXPECT_EQ(in.get(), bytes[5003] & 0xFF);
   EXPECT_FALSE(buffer.failed());
 
-  const struct {
-    const char* path;
-    OpenAs how;
-    int error;         // of the open, 0 when it opens
-    const char* read;  // what reads then give
-  } opens[] = {
+  // Path, way of opening, the open's error (0 when it opens), and what reads then give.
+  const std::tuple<const char*, OpenAs, int, const char*> opens[] = {
       {"/small", OpenAs::any_file, 0, "1 2\n"},   {"/link", OpenAs::any_file, 0, "1 2\n"},
       {"/dir", OpenAs::any_file, 0, ""},          {"/fifo", OpenAs::any_file, 0, ""},
       {"/missing", OpenAs::any_file, ENOENT, ""}, {"/link", OpenAs::regular_file, 0, "1 2\n"},
       {"/dir", OpenAs::regular_file, EINVAL, ""}, {"/fifo", OpenAs::regular_file, EINVAL, ""},
       {"/small", OpenAs::untouched, 0, "1 2\n"},  {"/link", OpenAs::untouched, ELOOP, ""},
   };
-  for (const auto& open : opens) {
-    SCOPED_TRACE(std::string(open.path) + " as " + std::to_string(int(open.how)));
+  for (const auto& [path, how, error, read] : opens) {
+    SCOPED_TRACE(std::string(path) + " as " + std::to_string(int(how)));
     in.clear();
     errno = 0;
-    EXPECT_EQ(buffer.open(host_path(open.path), open.how), open.error == 0);
-    EXPECT_EQ(open.error == 0 ? 0 : errno, open.error);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), open.read);
-    EXPECT_EQ(buffer.failed(), std::string(open.path) == "/dir" && open.error == 0);
-    EXPECT_EQ(S_ISREG(buffer.status().st_mode), *open.read != '\0');
+    EXPECT_EQ(buffer.open(host_path(path), how), error == 0);
+    EXPECT_EQ(error == 0 ? 0 : errno, error);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), read);
+    EXPECT_EQ(buffer.failed(), std::string(path) == "/dir" && error == 0);
+    EXPECT_EQ(S_ISREG(buffer.status().st_mode), *read != '\0');
   }
 
   // A borrowed descriptor is read from where it stands and seeks only when it can; close
@@ -127,13 +122,11 @@ TEST_F(ReadBufferTest, ReadsSeeksAndOpensFileAfterFile) {
 // nothing more is read, even after a seek. A pseudo-terminal's master fails its reads once
 // the other side is closed.
 TEST(ReadBufferErrors, AReadErrorFailsWhatItCuts) {
-  const struct {
-    const char* sent;
-    bool by_line;
-    const char* read;
-  } cases[] = {{"16909060 12", false, "16909060|"}, {"bin/a\nusr/lib/libfo", true, "bin/a|"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.sent);
+  // What is sent, read by lines or by words, and what is read before the error.
+  const std::tuple<const char*, bool, const char*> cases[] = {
+      {"16909060 12", false, "16909060|"}, {"bin/a\nusr/lib/libfo", true, "bin/a|"}};
+  for (const auto& [sent, by_line, expected] : cases) {
+    SCOPED_TRACE(sent);
     std::vector<bool> was_master(1024);
     for (int fd = 0; fd < 1024; ++fd) was_master[size_t(fd)] = ::ptsname(fd) != nullptr;
     ReadBuffer buffer(4096);
@@ -150,12 +143,12 @@ TEST(ReadBufferErrors, AReadErrorFailsWhatItCuts) {
     ASSERT_EQ(::tcgetattr(terminal, &raw), 0);
     ::cfmakeraw(&raw);
     ASSERT_EQ(::tcsetattr(terminal, TCSANOW, &raw), 0);
-    ASSERT_EQ(::write(terminal, c.sent, std::strlen(c.sent)), ssize_t(std::strlen(c.sent)));
+    ASSERT_EQ(::write(terminal, sent, std::strlen(sent)), ssize_t(std::strlen(sent)));
     in.peek();  // the first read takes what was sent; the next one fails
     ::close(terminal);
     std::string read, piece;
-    while (c.by_line ? bool(std::getline(in, piece)) : bool(in >> piece)) read += piece + "|";
-    EXPECT_EQ(read, c.read);
+    while (by_line ? bool(std::getline(in, piece)) : bool(in >> piece)) read += piece + "|";
+    EXPECT_EQ(read, expected);
     EXPECT_TRUE(in.bad());
     EXPECT_TRUE(buffer.failed());
     in.clear();
