@@ -6,7 +6,6 @@
 #include <iostream>
 #include <regex>
 
-#include "testing/test_files.h"
 #include "testing/whole_run.h"
 
 namespace {

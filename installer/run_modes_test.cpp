@@ -7,7 +7,6 @@
 #include "package/console.h"
 #include "planning/admission.h"
 #include "testing/root_fixture.h"
-#include "testing/test_files.h"
 #include "transaction/manifest.h"
 
 namespace {

@@ -8,7 +8,6 @@
 
 #include "format/package_reader.h"
 #include "installer/stream_install.h"
-#include "testing/test_files.h"
 #include "testing/test_packages.h"
 #include "testing/whole_run.h"
 

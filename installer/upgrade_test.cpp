@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iostream>
 
-#include "testing/test_files.h"
 #include "testing/test_packages.h"
 #include "testing/whole_run.h"
 

@@ -16,7 +16,7 @@
 
 #include "testing/child_trace.h"
 #include "testing/isolation.h"
-#include "testing/test_files.h"
+#include "transaction/manifest.h"
 
 namespace {
 
@@ -64,19 +64,12 @@ const Isolation& isolation() {
   return probed;
 }
 
-// Writes what the child reads; stops when it stops reading.
-void feed_pipe(int fd, const std::string& data) {
-  const sighandler_t previous = ::signal(SIGPIPE, SIG_IGN);
-  for (size_t done = 0; done < data.size();) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n <= 0) break;
-    done += size_t(n);
-  }
-  ::close(fd);
-  ::signal(SIGPIPE, previous);
-}
-
 }  // namespace
+
+std::string staged_source(const Manifest& manifest, const std::string& path) {
+  const std::optional<ManifestOp> found = manifest.find(path);
+  return found ? found->source : "";
+}
 
 void RootFixture::SetUp() {
   if (!isolation().chroot_ok) {
@@ -107,26 +100,10 @@ void RootFixture::require_mounts() {
   }
 }
 
-void RootFixture::make_dirs(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(host_path(path), error);
-}
-
 void RootFixture::write_file(const std::string& path, const std::string& contents, unsigned mode) {
   make_dirs(std::filesystem::path(path).parent_path());
   ASSERT_TRUE(put_file(host_path(path), contents)) << "writing " << host_path(path);
   ::chmod(host_path(path).c_str(), mode);
-}
-
-std::string RootFixture::read_file(const std::string& path) const {
-  return file_text(host_path(path));
-}
-
-bool RootFixture::exists(const std::string& path) const { return is_present(host_path(path)); }
-
-std::string RootFixture::link_target(const std::string& path) const {
-  std::error_code error;
-  return std::filesystem::read_symlink(host_path(path), error);
 }
 
 std::string RootFixture::tree(const std::string& dir) const {
@@ -211,7 +188,14 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
   }
   if (options.stdin_pipe) {
     ::close(feed[0]);
-    feed_pipe(feed[1], pid < 0 ? "" : options.stdin_data);
+    // Stops when the child stops reading.
+    const sighandler_t previous = ::signal(SIGPIPE, SIG_IGN);
+    const std::string& data = options.stdin_data;
+    for (ssize_t done = 0, n = 0; pid > 0 && size_t(done) < data.size(); done += n) {
+      if ((n = ::write(feed[1], data.data() + done, data.size() - size_t(done))) <= 0) break;
+    }
+    ::close(feed[1]);
+    ::signal(SIGPIPE, previous);
   }
   if (pid < 0) {
     ADD_FAILURE() << "fork failed";
