@@ -19,15 +19,20 @@
 #include "package/relations.h"
 #include "package/repository.h"
 #include "testing/root_fixture.h"
+#include "testing/test_packages.h"
 
-// The installer's entry function with `args`, in the calling process.
-inline int enter_installer(const std::vector<std::string>& args) {
-  std::vector<std::string> words = {"installer"};
-  words.insert(words.end(), args.begin(), args.end());
+// `words` as a program's argument vector, ended by a null.
+inline std::vector<char*> argv_of(std::vector<std::string>& words) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  return ::run_installer(static_cast<int>(words.size()), argv.data());
+  return argv;
+}
+
+// The installer's entry function with `args`, in the calling process.
+inline int enter_installer(std::vector<std::string> args) {
+  args.insert(args.begin(), "installer");
+  return ::run_installer(static_cast<int>(args.size()), argv_of(args).data());
 }
 
 // Staged files left behind: anything in a ".staging" directory, or named like a staged file.
@@ -63,13 +68,6 @@ class WholeRun : public RootFixture {
 
   void remove(const std::string& path) { std::filesystem::remove_all(host_path(path)); }
   std::string postlog() const { return read_file("/flash/postlog"); }
-
-  // Every entry, files whole, without the post log, whose messages differ.
-  std::map<std::string, std::string> files_but_postlog() const {
-    auto lines = tree_entries("/", true);
-    lines.erase("/flash/postlog");
-    return lines;
-  }
 
   // The root copied to `saved`, and back.
   void save_root(const std::string& saved) {
@@ -120,10 +118,7 @@ class WholeRun : public RootFixture {
           std::vector<std::string> words = {INSTALLER_BINARY};
 #endif
           words.insert(words.end(), args.begin(), args.end());
-          std::vector<char*> argv;
-          for (std::string& word : words) argv.push_back(word.data());
-          argv.push_back(nullptr);
-          ::execvp(argv[0], argv.data());
+          ::execvp(words[0].c_str(), argv_of(words).data());
           std::perror(("exec " + words[0]).c_str());
           return 125;
         },
@@ -133,4 +128,61 @@ class WholeRun : public RootFixture {
  private:
   static constexpr auto copy_whole =
       std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks;
+};
+
+using Files = std::vector<std::pair<std::string, std::string>>;  // path, contents
+
+// Whole runs that install signed packages, in a root with a router's folders.
+class SignedRun : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (IsSkipped()) return;
+    SKIP_WITHOUT_SIGNING_KEYS();
+    make_router_dirs();
+  }
+
+  // An empty router root again, then `files` installed by a quiet upgrade run, without the
+  // markers and post log it leaves.
+  void install_first(const std::vector<std::string>& files) {
+    reset_root();
+    make_router_dirs();
+    if (files.empty()) return;
+    for (size_t i = 0; i < files.size(); ++i) {
+      write_file("/flash/var/pckg/" + std::to_string(i) + ".vmp", files[i]);
+    }
+    ASSERT_EQ(run_installer({"-q"}).status, 0);
+    for (const char* path : {"/flash/var/pckg", "/flash/PCKGS_CHANGED", "/flash/postlog"}) {
+      remove(path);
+    }
+  }
+
+  // Packages installed first, files written (downloads among them), then one run: stream
+  // mode on `input`, else an upgrade. Then its status, post log and records, and what files
+  // under /flash hold ("" for a name no path there contains); a run that fails must leave
+  // the root as it was.
+  void run_scenario(const std::string& name, const std::vector<std::string>& installed,
+                    const Files& written, const std::optional<std::string>& input, int status,
+                    const std::string& log, const std::string& records, const Files& files = {}) {
+    SCOPED_TRACE(name);
+    install_first(installed);
+    for (const auto& [path, contents] : written) write_file(path, contents);
+    const std::string before = tree("/");
+    const RunResult run = input ? stream(*input) : run_installer({});
+    EXPECT_EQ(run.status, status) << run.out;
+    EXPECT_EQ(postlog(), log);
+    remove("/flash/postlog");
+    if (status != 0) {
+      EXPECT_EQ(tree("/"), before);
+    }
+    EXPECT_EQ(loaded_records(), records);
+    const auto flash = tree_entries("/flash");
+    for (const auto& [path, contents] : files) {
+      if (!contents.empty()) {
+        EXPECT_EQ(read_file(path), contents) << path;
+      } else {
+        for (const auto& entry : flash) EXPECT_EQ(entry.first.find(path), std::string::npos);
+      }
+    }
+  }
 };
