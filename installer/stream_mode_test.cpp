@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <iostream>
-#include <random>
 
 #include "format/package_reader.h"
 #include "installer/stream_install.h"
@@ -19,14 +18,6 @@ const Version V9 = make_version(9, 0, KIND_FINAL, 0);
 const std::string DOWNLOAD = "/rw/pckg/.download/";
 
 using StreamRun = SignedRun;
-
-// Random bytes, which do not compress.
-std::string noise(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = char(random());
-  return bytes;
-}
 
 TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
   TestPackage kept = test_package("kept", V1);
@@ -50,7 +41,6 @@ TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"--reinstall"}}) {
     for (const std::string& offered : {bytes, bytes.substr(0, 300)}) {
-      remove("/flash/postlog");
       EXPECT_EQ(stream(offered, args, boot).status, 0);
       remove("/flash/postlog");
       EXPECT_EQ(tree("/flash"), before);
@@ -81,33 +71,25 @@ TEST_F(StreamRun, AnInstallThatDoesNotFitFailsOrIsCancelledUnlessReinstalling) {
   TestPackage p = test_package("p", V1);
   // The first file is staged on the flash; the second, once the copy has grown, in /ram.
   p.files = {file_entry("a/first", random.substr(0, 128 << 10)), file_entry("b/second", random)};
-  const std::string cancelled = "ERROR: not enough space for upgrade\n";
+  const char* const cancelled = "ERROR: not enough space for upgrade\n";
   const struct {
     const char* name;
     std::string bytes;
     const char* flash;
-    std::vector<std::string> args;
+    bool reinstall;
     int status;
-    std::string message;
+    const char* message;
   } cases[] = {
-      {"the copy",
-       package_bytes(image),
-       "128k",
-       {"-"},
-       1,
+      {"the copy", package_bytes(image), "128k", false, 1,
        "ERROR: could not write image: No space left on device\n"},
-      {"too big", package_bytes(big), "128k", {"-"}, 28, cancelled},
+      {"too big", package_bytes(big), "128k", false, 28, cancelled},
       // Not checked: the copy that does not fit fails the commit.
-      {"too big, reinstalled",
-       package_bytes(big),
-       "128k",
-       {"--reinstall", "-"},
-       1,
+      {"too big, reinstalled", package_bytes(big), "128k", true, 1,
        "ERROR: can not commit: No space left on device\n"},
       // A package that keeps no copy of itself still has one on the flash while the space
       // check runs, and the check counts it: the copy goes only once the check passed. Room
       // for the copy and the first file (1.28 MiB), too little for the second beside them.
-      {"the copy counts", package_bytes(p), "1340k", {"-"}, 28, cancelled},
+      {"the copy counts", package_bytes(p), "1340k", false, 28, cancelled},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -118,7 +100,9 @@ TEST_F(StreamRun, AnInstallThatDoesNotFitFailsOrIsCancelledUnlessReinstalling) {
         [&c] {
           ::mkdir("/flash/var", 0755);  // a tmpfs flash starts empty
           ::mkdir("/flash/var/pdb", 0755);
-          const int status = enter_installer(c.args);
+          const int status =
+              enter_installer(c.reinstall ? std::vector<std::string>{"--reinstall", "-"}
+                                          : std::vector<std::string>{"-"});
           std::cout << "\n[" << dir_entries("/flash") << "][" << dir_entries("/flash/var/pdb")
                     << "]";
           return status;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <sstream>
 #include <tuple>
 
@@ -114,4 +115,11 @@ std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackag
   }
   for (const TestPackage& member : members) add_body(writer, member, signer.get());
   return written(writer);
+}
+
+std::string noise(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = char(random());
+  return bytes;
 }

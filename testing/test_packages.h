@@ -62,3 +62,6 @@ std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackag
 // A package whose files each hold "name-version".
 TestPackage with_files(const std::string& name, Version version,
                        const std::vector<std::string>& files = {});
+
+// `size` random bytes from `seed`, which do not compress.
+std::string noise(size_t size, unsigned seed);
