@@ -131,9 +131,9 @@ Lines table(const std::string& text) {
   Lines lines;
   std::istringstream in(text);
   std::string line;
-  for (int header = 0; header < 2 && std::getline(in, line); ++header) {
+  for (int at = 0; std::getline(in, line); ++at) {
+    if (at >= 2) lines[line.substr(0, line.find(' '))] = line;  // below the header
   }
-  while (std::getline(in, line)) lines[line.substr(0, line.find(' '))] = line;
   return lines;
 }
 

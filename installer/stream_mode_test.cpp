@@ -181,17 +181,11 @@ TEST_F(CleanupRun, RemovesEveryPackageNotMadeForThisSystem) {
   TestPackage member = test_package("member", V1);
   member.group.depends = std::vector<Dependency>{{"system", 51799552, 0, 0}};
   write_file("/flash/var/pdb/suite/image", bundle_bytes(header_group("suite", V1), {member}));
-  const RunResult run = run_installer({"--cleanup"});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run_installer({"--cleanup"}).status, 0);
+  // No post log, no marker.
+  EXPECT_EQ(dir_entries(host_path("/flash")), "disk-drivers,new,system,tarn,var");
+  EXPECT_EQ(dir_entries(host_path("/flash/var/pdb")), "disk-drivers,new,suite,system,tarn");
   EXPECT_TRUE(exists("/flash/var/pdb/suite/image"));
-  EXPECT_EQ(tree("/flash/var/pdb").find("/old"), std::string::npos);
-  for (const char* gone : {"/flash/old", "/flash/older", "/flash/var/pdb/old"}) {
-    EXPECT_FALSE(exists(gone)) << gone;
-  }
-  for (const char* kept : {"/flash/system", "/flash/tarn", "/flash/disk-drivers", "/flash/new"}) {
-    EXPECT_TRUE(exists(kept)) << kept;
-  }
-  EXPECT_FALSE(exists("/flash/postlog") || exists("/flash/PCKGS_CHANGED"));
 }
 
 // Hand-made hostile packages and database states: signed members wrapped in unsigned bundle
@@ -363,22 +357,25 @@ TEST_F(HostileRun, StreamModeReadsExactlyTheContainer) {
   const std::string bytes = package_bytes(kept);
   std::string shorter = bytes;
   shorter[4] = char(shorter[4] - 1);  // the container ends a byte before the source
-  struct Case {
-    std::string offered;
-    int status;
-  };
-  ChildOptions piped;  // a source that cannot seek
-  piped.stdin_pipe = true;
-  const Case cases[] = {
-      {bytes + std::string(100000, 'x'), 0},
-      {bytes.substr(0, bytes.size() - 1), 1},
-      {shorter, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.offered.size()) + " bytes offered");
+  const std::pair<std::string, int> cases[] = {
+      {bytes + std::string(100000, 'x'), 0}, {bytes.substr(0, bytes.size() - 1), 1}, {shorter, 1}};
+  for (const auto& [offered, status] : cases) {
+    SCOPED_TRACE(std::to_string(offered.size()) + " bytes offered");
     install_first({});
-    EXPECT_EQ(stream(c.offered, {}, piped).status, c.status);
-    EXPECT_EQ(read_file("/flash/var/pdb/image/image"), c.status == 0 ? bytes : "");
+    // Through a pipe, a source that cannot seek, fed by a process of its own.
+    const RunResult run = run_in_root([&offered = offered] {
+      int feed[2];
+      if (::pipe(feed) != 0) return 99;
+      if (::fork() == 0) {
+        ::close(feed[0]);
+        ::_exit(::write(feed[1], offered.data(), offered.size()) < 0);
+      }
+      ::close(feed[1]);
+      ::dup2(feed[0], 0);
+      return enter_installer({"-"});
+    });
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(read_file("/flash/var/pdb/image/image"), status == 0 ? bytes : "");
   }
   // Stream mode's copy never collides with the database entry of a package named "image",
   // and one without an image part keeps no copy.

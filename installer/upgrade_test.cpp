@@ -53,11 +53,12 @@ TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
   EXPECT_EQ(loaded_records(), "app-2.0\nsystem-1.0\n");
   EXPECT_EQ(read_file("/flash/bin/system"), "system-1.0");
   EXPECT_EQ(read_file("/flash/var/pdb/system/image"), system_bytes);
-  EXPECT_FALSE(exists(DOWNLOAD + "system.vmp"));  // moved into the database
-  EXPECT_TRUE(exists(DOWNLOAD + "app.trp"));      // no image part: left in place
-  EXPECT_FALSE(exists("/flash/var/pdb/app/image"));
-  EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
-  EXPECT_FALSE(exists("/flash/etc/hidden") || exists("/flash/etc/shout"));
+  // The system's download moved into the database; app's, without an image part, stays.
+  EXPECT_EQ(dir_entries(host_path(DOWNLOAD)),
+            ".hidden.vmp,app.trp,broken.vmp,dir.vmp,readme.txt,shout.VMP");
+  EXPECT_EQ(dir_entries(host_path("/flash")), "PCKGS_CHANGED,bin,etc,postlog,var");
+  EXPECT_EQ(dir_entries(host_path("/flash/etc")), "app");
+  EXPECT_EQ(dir_entries(host_path("/flash/var/pdb/app")), "deps,files,version");
 
   // Nothing new to install: nothing staged, no marker, and the post log is not read.
   remove("/flash/PCKGS_CHANGED");

@@ -173,30 +173,14 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
                                  bool enter_root) {
   RunResult result;
   const std::string in_path = base_ + "/stdin";
-  int feed[2] = {-1, -1};
-  if (options.stdin_pipe ? ::pipe(feed) != 0 : !put_file(in_path, options.stdin_data)) {
+  if (!put_file(in_path, options.stdin_data)) {
     ADD_FAILURE() << "standard input could not be prepared";
     return result;
   }
   std::cout.flush();
   std::fflush(nullptr);
   const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (options.stdin_pipe) ::close(feed[1]);
-    child_main(body, options, enter_root,
-               options.stdin_pipe ? feed[0] : ::open(in_path.c_str(), O_RDONLY));
-  }
-  if (options.stdin_pipe) {
-    ::close(feed[0]);
-    // Stops when the child stops reading.
-    const sighandler_t previous = ::signal(SIGPIPE, SIG_IGN);
-    const std::string& data = options.stdin_data;
-    for (ssize_t done = 0, n = 0; pid > 0 && size_t(done) < data.size(); done += n) {
-      if ((n = ::write(feed[1], data.data() + done, data.size() - size_t(done))) <= 0) break;
-    }
-    ::close(feed[1]);
-    ::signal(SIGPIPE, previous);
-  }
+  if (pid == 0) child_main(body, options, enter_root, ::open(in_path.c_str(), O_RDONLY));
   if (pid < 0) {
     ADD_FAILURE() << "fork failed";
     return result;

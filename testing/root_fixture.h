@@ -74,10 +74,7 @@ struct TmpfsMount {
 };
 
 struct ChildOptions {
-  std::string stdin_data;
-  // Through a pipe instead of a file; a traced child is fed before it starts, so its input
-  // must then fit the pipe (64 KiB).
-  bool stdin_pipe = false;
+  std::string stdin_data;  // from a file
   std::vector<std::pair<std::string, std::string>> env;
   // In the child's own mount namespace, so they vanish with it whatever the test does.
   std::vector<TmpfsMount> mounts;

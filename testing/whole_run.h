@@ -4,13 +4,13 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -90,15 +90,14 @@ class WholeRun : public RootFixture {
     const RunResult run = run_in_root([] {
       Repository repository;
       (void)open_repository(repository, "i386");
-      std::vector<std::string> lines;
+      std::set<std::string> lines;
       for (const auto& package : repository.packages()) {
         std::string line = display_name(*package);
         if (package->disabled) line += " disabled";
         if (package->user_forced) line += " forced";
         if (!package->bundle.name.empty()) line += " from " + package->bundle.name;
-        lines.push_back(line);
+        lines.insert(line);
       }
-      std::sort(lines.begin(), lines.end());
       for (const std::string& line : lines) std::cout << line << "\n";
       return 0;
     });
@@ -106,23 +105,21 @@ class WholeRun : public RootFixture {
   }
 
   // The built installer program, outside the root; pass "-r", root() yourself.
-  RunResult run_binary(const std::vector<std::string>& args, const ChildOptions& options = {}) {
-    return run_outside_root(
-        [&args]() -> int {
-          // LeakSanitizer needs /proc, which the program's own root change leaves behind.
-          ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  RunResult run_binary(const std::vector<std::string>& args) {
+    return run_outside_root([&args]() -> int {
+      // LeakSanitizer needs /proc, which the program's own root change leaves behind.
+      ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
 #ifdef INSTALLER_EMULATOR
-          // A cross build's program runs through the emulator that runs the tests.
-          std::vector<std::string> words = {INSTALLER_EMULATOR, INSTALLER_BINARY};
+      // A cross build's program runs through the emulator that runs the tests.
+      std::vector<std::string> words = {INSTALLER_EMULATOR, INSTALLER_BINARY};
 #else
-          std::vector<std::string> words = {INSTALLER_BINARY};
+      std::vector<std::string> words = {INSTALLER_BINARY};
 #endif
-          words.insert(words.end(), args.begin(), args.end());
-          ::execvp(words[0].c_str(), argv_of(words).data());
-          std::perror(("exec " + words[0]).c_str());
-          return 125;
-        },
-        options);
+      words.insert(words.end(), args.begin(), args.end());
+      ::execvp(words[0].c_str(), argv_of(words).data());
+      std::perror(("exec " + words[0]).c_str());
+      return 125;
+    });
   }
 
  private:
