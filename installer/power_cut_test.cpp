@@ -17,10 +17,6 @@
 
 namespace {
 
-const Version V1 = make_version(1, 0, KIND_FINAL, 0);
-const Version V2 = make_version(2, 0, KIND_FINAL, 0);
-const std::string DOWNLOAD = "/rw/pckg/.download/";
-
 // A package with `files`, or `at_v2` at any other version than V1.
 TestPackage package(const std::string& name, Version version, std::vector<ArchiveEntry> files,
                     std::optional<std::vector<ArchiveEntry>> at_v2 = std::nullopt) {

@@ -12,10 +12,7 @@
 
 namespace {
 
-const Version V1 = make_version(1, 0, KIND_FINAL, 0);
-const Version V2 = make_version(2, 0, KIND_FINAL, 0);
 const Version V9 = make_version(9, 0, KIND_FINAL, 0);
-const std::string DOWNLOAD = "/rw/pckg/.download/";
 
 using StreamRun = SignedRun;
 

@@ -17,11 +17,6 @@
 
 namespace {
 
-const Version V1 = make_version(1, 0, KIND_FINAL, 0);
-const Version V2 = make_version(2, 0, KIND_FINAL, 0);
-const Version V3 = make_version(3, 0, KIND_FINAL, 0);
-const std::string DOWNLOAD = "/rw/pckg/.download/";
-
 std::string bytes_of(const std::string& name, Version version,
                      const std::vector<std::string>& files = {}) {
   return package_bytes(with_files(name, version, files));

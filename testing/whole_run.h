@@ -21,6 +21,11 @@
 #include "testing/root_fixture.h"
 #include "testing/test_packages.h"
 
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+const Version V3 = make_version(3, 0, KIND_FINAL, 0);
+const std::string DOWNLOAD = "/rw/pckg/.download/";  // the first folder an upgrade reads
+
 // `words` as a program's argument vector, ended by a null.
 inline std::vector<char*> argv_of(std::vector<std::string>& words) {
   std::vector<char*> argv;
@@ -63,7 +68,7 @@ class WholeRun : public RootFixture {
   // The database and download folders an installed router has.
   void make_router_dirs() {
     make_dirs("/flash/var/pdb");
-    make_dirs("/rw/pckg/.download");
+    make_dirs(DOWNLOAD);
   }
 
   void remove(const std::string& path) { std::filesystem::remove_all(host_path(path)); }
