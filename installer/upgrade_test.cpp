@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "testing/test_packages.h"
