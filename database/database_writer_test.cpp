@@ -6,7 +6,6 @@
 
 #include "package/console.h"
 #include "testing/root_fixture.h"
-#include "testing/test_files.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"
 

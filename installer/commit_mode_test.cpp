@@ -1,4 +1,5 @@
-// Whole "--commit" and "--cancel" runs on a transaction saved by an earlier run.
+// The end of an upgrade, which commits or saves what it staged, and whole "--commit" and
+// "--cancel" runs on a transaction saved by an earlier run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,10 +7,82 @@
 #include <iostream>
 #include <regex>
 
-#include "testing/test_files.h"
+#include "installer/run_modes.h"
+#include "package/console.h"
+#include "planning/admission.h"
 #include "testing/whole_run.h"
+#include "transaction/manifest.h"
 
 namespace {
+
+using UpgradeTail = RootFixture;
+
+// Stages "x" for `path` unless it is empty, then ends an upgrade; prints the temporary
+// files of the marker and of `path`.
+int finish_staged(const std::string& path, bool commit_now) {
+  Console console(std::cout);
+  Manifest manifest;
+  if (!path.empty()) manifest.create_file(path, 0, 0) << "x";
+  const int status = finish_upgrade(console, manifest, ADMIT_UPGRADE, commit_now);
+  std::cout << staged_source(manifest, "/flash/PCKGS_CHANGED") << " "
+            << staged_source(manifest, path);
+  return status;
+}
+
+TEST_F(UpgradeTail, CommitsOrSavesWhatIsStagedWithTheChangedMarker) {
+  const RunResult committed = run_in_root([] { return finish_staged("/flash/a", true); });
+  EXPECT_EQ(committed.status, 0);
+  EXPECT_EQ(tree("/flash"), "/flash/PCKGS_CHANGED=\n/flash/a=x\n");
+  EXPECT_FALSE(exists("/ram/MANIFEST"));
+
+  ::unlink(host_path("/flash/PCKGS_CHANGED").c_str());
+  const RunResult saved = run_in_root([] { return finish_staged("/flash/b", false); });
+  EXPECT_EQ(saved.status, 0);
+  const std::string marker_temp = saved.out.substr(0, saved.out.find(' '));
+  const std::string b_temp = saved.out.substr(saved.out.find(' ') + 1);
+  EXPECT_EQ(read_file("/ram/MANIFEST"),
+            "M /flash/PCKGS_CHANGED " + marker_temp + "\nM /flash/b " + b_temp + "\n");
+  EXPECT_EQ(tree("/flash"), "/flash/a=x\n");
+
+  for (const std::string& temp : {marker_temp, b_temp}) ::unlink(host_path(temp).c_str());
+  ::unlink(host_path("/ram/MANIFEST").c_str());
+  const RunResult unsaveable = run_in_root([] { return finish_staged("/flash/two words", false); });
+  EXPECT_EQ(unsaveable.status, 1);
+  // Cancelled: nothing is pending, and its staged files are deleted.
+  EXPECT_EQ(unsaveable.out, "ERROR: can not save transaction: Invalid argument\n ");
+  EXPECT_EQ(dir_entries(host_path("/ram")), "");
+  EXPECT_EQ(dir_entries(host_path("/flash")), "a");
+
+  write_file("/ram/MANIFEST", "U /flash/from-an-earlier-run\n");
+  const RunResult idle = run_in_root([] { return finish_staged("", false); });
+  EXPECT_EQ(idle.status, 0);
+  EXPECT_EQ(idle.out, " ");
+  EXPECT_EQ(read_file("/ram/MANIFEST"), "U /flash/from-an-earlier-run\n");
+  EXPECT_FALSE(exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST_F(UpgradeTail, ASaveOnAFullRamIsCancelled) {
+  require_mounts();
+  ChildOptions full_ram;
+  full_ram.mounts = {{"/ram", "8k"}};
+  const RunResult save = run_in_root(
+      [] {
+        if (!put_file("/ram/filler", std::string(8192, 'f'))) return 99;
+        Console console(std::cout);
+        Manifest manifest;
+        manifest.create_file("/flash/a", 10, 0) << "new";
+        const int status = finish_upgrade(console, manifest, ADMIT_UPGRADE, false);
+        (void)commit_mode(console);  // nothing was saved to commit
+        std::cout << "status=" << status << " ram=" << dir_entries("/ram")
+                  << " flash=" << dir_entries("/flash") << "\n";
+        return 0;
+      },
+      full_ram);
+  EXPECT_EQ(save.out,
+            "ERROR: can not save transaction: No space left on device\n"
+            "finishing install... \b \n"
+            "status=1 ram=.staging,filler flash=\n");
+}
 
 using CommitMode = WholeRun;
 
@@ -33,31 +106,38 @@ TEST_F(CommitMode, CancelModeDropsAndCommitModeCarriesOutAStoredTransaction) {
   EXPECT_EQ(cancelled.status, 0);
   EXPECT_EQ(cancelled.out + cancelled.err, "");
   EXPECT_FALSE(exists("/ram/MANIFEST"));
-  EXPECT_TRUE(exists("/flash/keep/tmpAAAAAA"));
+  // No file is deleted.
+  EXPECT_EQ(tree("/flash"),
+            "/flash/etc/\n/flash/etc/conf=plain file\n/flash/gone=gone\n/flash/keep/\n"
+            "/flash/keep/tmpAAAAAA=somebody's\n/flash/old/\n/flash/old/a=a\n"
+            "/flash/old/tmpAbc123=staged by an earlier run\n/flash/var/\n/flash/var/pdb/\n"
+            "/flash/var/pdb/image=image\n");
   ::unlink(host_path("/.staging").c_str());
   ::unlink(host_path("/flash/keep/tmpAAAAAA").c_str());
-  EXPECT_TRUE(exists("/flash/gone"));
-  EXPECT_EQ(read_file("/flash/etc/conf"), "plain file");
-  EXPECT_EQ(dir_entries(host_path("/flash/old")), "a,tmpAbc123");  // no file is deleted
-  EXPECT_FALSE(exists("/flash/var/pdb/p"));
 
   write_file("/ram/MANIFEST", stored);
   const RunResult run = run_installer({"--commit"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "finishing install... \b \n");
   EXPECT_EQ(run.err, "");
-  EXPECT_FALSE(exists("/flash/gone"));
-  EXPECT_EQ(link_target("/flash/etc/conf"), "/flash/real/conf");
-  EXPECT_EQ(dir_entries(host_path("/flash/old")), "b");
-  EXPECT_EQ(read_file("/flash/old/b"), "staged by an earlier run");
-  EXPECT_EQ(read_file("/flash/var/pdb/p/image"), "image");
+  const std::string committed =
+      "/flash/etc/\n/flash/etc/conf -> /flash/real/conf\n/flash/keep/\n/flash/old/\n"
+      "/flash/old/b=staged by an earlier run\n/flash/var/\n/flash/var/pdb/\n/flash/var/pdb/p/\n"
+      "/flash/var/pdb/p/image=image\n";
+  EXPECT_EQ(tree("/flash"), committed);
   EXPECT_FALSE(exists("/ram/MANIFEST"));  // done: it must not replay over a later install
   // Again, as after a power cut that came once the moves were done: what they put into the
   // removed directory stays.
   write_file("/ram/MANIFEST", stored);
   EXPECT_EQ(run_installer({"--commit"}).status, 0);
-  EXPECT_EQ(dir_entries(host_path("/flash/old")), "b");
-  EXPECT_EQ(read_file("/flash/var/pdb/p/image"), "image");
+  EXPECT_EQ(tree("/flash"), committed);
+  // One read in part is not committed.
+  write_file("/flash/gone", "gone");
+  write_file("/ram/MANIFEST", "U /flash/gone\nL /flash/link\n");  // the second line is cut
+  const RunResult partial = run_installer({"--commit"});
+  EXPECT_EQ(partial.status, 1);
+  EXPECT_EQ(partial.out, "ERROR: can not commit: Invalid argument\n");
+  EXPECT_TRUE(exists("/flash/gone") && exists("/ram/MANIFEST"));
 }
 
 TEST_F(CommitMode, CommitModeCopiesAcrossFileSystemsWithTheSpinner) {
@@ -89,20 +169,8 @@ TEST_F(CommitMode, CommitModeCopiesAcrossFileSystemsWithTheSpinner) {
   EXPECT_TRUE(std::regex_match(run.out, spinner)) << run.out;
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(read_file("/flash/big"), contents);
-  struct stat info;
-  ASSERT_EQ(::stat(host_path("/flash/bin/tool").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0750u);
-  EXPECT_FALSE(exists("/flash/dir"));
-}
-
-TEST_F(CommitMode, ASavedTransactionReadInPartIsNotCommitted) {
-  write_file("/flash/gone", "gone");
-  write_file("/ram/MANIFEST", "U /flash/gone\nL /flash/link\n");  // the second line is cut
-  const RunResult run = run_installer({"--commit"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "ERROR: can not commit: Invalid argument\n");
-  EXPECT_TRUE(exists("/flash/gone"));
-  EXPECT_TRUE(exists("/ram/MANIFEST"));
+  EXPECT_EQ(tree("/flash"), "/flash/big=" + contents.substr(0, 64) +
+                                "...\n/flash/bin/\n/flash/bin/tool=#! mode=0750\n");
 }
 
 }  // namespace

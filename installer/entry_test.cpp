@@ -1,8 +1,13 @@
-// Whole installer runs inside a throwaway root.
+// The command line, and whole installer runs inside a throwaway root.
 #include "installer/entry.h"
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <vector>
+
+#include "installer/options.h"
+#include "planning/admission.h"
 #include "testing/whole_run.h"
 
 namespace {
@@ -11,7 +16,59 @@ const std::string USAGE = "usage: installer [-q] [-r <root>] [-]\n";
 
 using Entry = WholeRun;
 
+// The outcome and every option that differs from its default, then what was printed.
+std::string scan(std::vector<std::string> args) {
+  args.insert(args.begin(), "installer");
+  RunOptions options;
+  std::ostringstream out;
+  const ScanOutcome outcome =
+      scan_options(static_cast<int>(args.size()), argv_of(args).data(), options, out);
+  const char* const outcomes[] = {"run", "usage", "commit", "cancel", "version", "refused"};
+  std::string text = outcomes[int(outcome)];
+  if (options.cleanup) text += " cleanup";
+  if (options.from_stdin) text += " stdin";
+  if (options.quiet) text += " quiet";
+  if (options.show) text += " show";
+  if (options.allow != 0) text += " allow=" + std::to_string(options.allow);
+  if (!options.root.empty()) text += " root=" + options.root;
+  if (!options.commit_now) text += " safe";
+  if (options.dry_run) text += " dry";
+  return text + out.str();
+}
+
 }  // namespace
+
+TEST(Options, ScannedInOrderUntilAModeEndsTheScan) {
+  const std::string down = " allow=" + std::to_string(ADMIT_DOWNGRADE);
+  const std::string same = " allow=" + std::to_string(ADMIT_SAME);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "run"},
+      {{"--show", "--cleanup", "--frobnicate"}, "run cleanup show"},
+      {{"--cleanup", "--show"}, "run cleanup"},
+      {{"-", "--show", "-r"}, "run stdin"},
+      // --month takes the next argument; -b, --force, --noupgrade and -i are accepted.
+      {{"-q", "--safe", "-r", "/mnt/root", "-down", "-b", "--force", "--noupgrade", "--month",
+        "--show", "-i"},
+       "run quiet" + down + " root=/mnt/root safe"},
+      {{"--reinstall", "--show"}, "run show" + same + "\nResuming upgrade...\n"},
+      {{"-r", "/x", "--commit", "--bogus"}, "commit root=/x"},
+      {{"--cancel"}, "cancel"},
+      {{"-q", "--version", "--commit"}, "version quiet"},
+      {{"--frobnicate"}, "usage"},
+      {{"-r"}, "usage"},
+      {{"--show", "--month"}, "usage show"},
+      {{"--SHOW"}, "usage"},
+      // --dry-run counts also after a mode that ends the scan, but not as -r's value.
+      {{"-", "--dry-run"}, "run stdin dry"},
+      {{"--dry-run", "--cleanup"}, "run cleanup dry"},
+      {{"-r", "--dry-run"}, "run root=--dry-run"},
+      {{"--cancel", "--dry-run"}, "refused dry"},
+      {{"--dry-run", "--commit"}, "refused dry"},
+  };
+  for (const auto& [args, expected] : cases) {
+    EXPECT_EQ(scan(args), expected) << testing::PrintToString(args);
+  }
+}
 
 TEST_F(Entry, UsageEvenWhenQuietAndRunsWithNothingToDo) {
   const struct {
@@ -42,12 +99,10 @@ TEST_F(Entry, UsageEvenWhenQuietAndRunsWithNothingToDo) {
   const RunResult reinstall = run_installer({"--reinstall", "--show", "-r", "/"});
   EXPECT_EQ(reinstall.status, 0);
   EXPECT_EQ(reinstall.out.rfind("\nResuming upgrade...\n", 0), 0u) << reinstall.out;
-}
-
-TEST_F(Entry, UnenterableRootIsReportedAndTheRunGoesOn) {
-  const RunResult run = run_installer({"-r", "/no/such/root", "--show"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "chroot: No such file or directory\n");
+  // A root that cannot be entered is reported, and the run goes on.
+  const RunResult unenterable = run_installer({"-r", "/no/such/root", "--show"});
+  EXPECT_EQ(unenterable.status, 0);
+  EXPECT_EQ(unenterable.err, "chroot: No such file or directory\n");
 }
 
 TEST_F(Entry, RealProgramChangesIntoTheRoot) {

@@ -8,15 +8,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <random>
 #include <sstream>
 #include <tuple>
 
 #include "database/database_reader.h"
-#include "format/part_types.h"
 #include "installer/run_modes.h"
 #include "package/console.h"
 #include "package/repository.h"
@@ -38,28 +35,17 @@ struct Offer {
   size_t signed_from = 0;
 };
 
-// The offset of the first member's header part.
-size_t first_member(const std::string& bytes) {
-  size_t at = 8;
-  while (at + 6 <= bytes.size()) {
-    const auto byte = [&bytes](size_t i) { return uint32_t(uint8_t(bytes[i])); };
-    if ((byte(at) | byte(at + 1) << 8) == PART_PACKAGE_HEADER) return at;
-    at += 6 + (byte(at + 2) | byte(at + 3) << 8 | byte(at + 4) << 16 | byte(at + 5) << 24);
-  }
-  return bytes.size();
-}
-
 std::vector<Offer> offers() {
   TestPackage single = test_package("single", V716);
   single.files = {file_entry("etc/one", "1"), file_entry("bin/two", "22", 0755)};
   single.trailer = true;
-  TestPackage member = test_package("m", V716);
-  member.files = {file_entry("etc/m", "m")};
   // Two members: a source that ends where the second begins is a cut, not a smaller bundle.
-  TestPackage second = test_package("n", V716);
+  const HeaderGroup suite = header_group("suite", V716);
+  const std::vector<std::string> listed = {"m", "n"};
   const std::string bundle =
-      bundle_bytes(header_group("suite", V716), {member, second}, {"m", "n"});
-  return {{"single", package_bytes(single), false}, {"suite", bundle, true, first_member(bundle)}};
+      bundle_bytes(suite, {with_files("m", V716, {"etc/m"}), test_package("n", V716)}, listed);
+  return {{"single", package_bytes(single), false},
+          {"suite", bundle, true, bundle_bytes(suite, {}, listed).size()}};
 }
 
 // Every entry below the flash, RAM and temporary folders but the staging directory, with each
@@ -76,11 +62,9 @@ std::string state() {
       if (::lstat(it->path().c_str(), &info) != 0 || it->path().filename() == ".staging") continue;
       std::string line = it->path().string() + " " + std::to_string(info.st_mode);
       if (S_ISREG(info.st_mode) && std::string(top) != "/rw") {
-        std::ifstream in(it->path(), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        line += " " + std::to_string(bytes.str().size()) + " " +
-                std::to_string(std::hash<std::string>()(bytes.str()));
+        const std::string bytes = file_text(it->path());
+        line += " " + std::to_string(bytes.size()) + " " +
+                std::to_string(std::hash<std::string>()(bytes));
       } else if (S_ISLNK(info.st_mode)) {
         line += " -> " + fs::read_symlink(it->path(), error).string();
       }
@@ -107,7 +91,7 @@ void empty_root() {
 // the one before the run.
 std::string run_once(const std::string& bytes, bool stream, bool& refused, int& status) {
   empty_root();
-  if (!stream) std::ofstream("/rw/pckg/.download/offer.vmp", std::ios::binary) << bytes;
+  if (!stream) put_file("/rw/pckg/.download/offer.vmp", bytes);
   const std::string before = state();
   Console console(std::cout);
   console.quiet = true;
@@ -167,11 +151,8 @@ TEST_P(DamageSweep, CutAtEveryByteOrWithABitFlippedInEveryByte) {
       ++installed_count;
       // Installed: as the undamaged file is, the damaged bytes kept as its image.
       if (offer.kept_whole) {
-        std::ifstream in(image, std::ios::binary);
-        std::ostringstream kept;
-        kept << in.rdbuf();
-        if (kept.str() != damaged) std::cout << label << ": another image kept\n";
-        std::ofstream(image, std::ios::binary | std::ios::trunc) << offer.bytes;
+        if (file_text(image) != damaged) std::cout << label << ": another image kept\n";
+        put_file(image, offer.bytes);
         after = state();
       }
       if (after != clean) std::cout << label << ": installed differently\n" << after;
@@ -203,12 +184,9 @@ INSTANTIATE_TEST_SUITE_P(OfferAndMode, DamageSweep,
 TEST_F(Sweep, AFlashThatFillsUpAtEverySuccessiveWrite) {
   SKIP_WITHOUT_SIGNING_KEYS();
   require_mounts();
-  std::mt19937 random(3);
   TestPackage package = test_package("filler", V716);
-  for (const char* name : {"a", "b", "c"}) {
-    std::string noise(5000, '\0');  // does not compress: each file takes two blocks
-    for (char& byte : noise) byte = char(random());
-    package.files.push_back(file_entry(std::string("data/") + name, noise));
+  for (const char* name : {"a", "b", "c"}) {  // each file takes two blocks
+    package.files.push_back(file_entry(std::string("data/") + name, noise(5000, name[0])));
   }
   package.image = "image part";
   const std::string bytes = package_bytes(package);

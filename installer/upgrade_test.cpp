@@ -9,60 +9,31 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
-#include "testing/test_files.h"
 #include "testing/test_packages.h"
 #include "testing/whole_run.h"
 
 namespace {
 
-const Version V1 = make_version(1, 0, KIND_FINAL, 0);
-const Version V2 = make_version(2, 0, KIND_FINAL, 0);
-const Version V3 = make_version(3, 0, KIND_FINAL, 0);
-
-TestPackage with_file(const std::string& name, Version version, const std::string& file) {
-  TestPackage package = test_package(name, version);
-  package.files = {file_entry(file, name + "-" + version_text(version))};
-  return package;
+std::string bytes_of(const std::string& name, Version version,
+                     const std::vector<std::string>& files = {}) {
+  return package_bytes(with_files(name, version, files));
 }
 
-class UpgradeRun : public WholeRun {
- protected:
-  void SetUp() override {
-    WholeRun::SetUp();
-    if (!IsSkipped()) SKIP_WITHOUT_SIGNING_KEYS();
-    make_router_dirs();
-  }
-
-  void offer(const std::string& name, const std::string& bytes,
-             const std::string& folder = "/rw/pckg/.download/") {
-    write_file(folder + name, bytes);
-  }
-
-  // Installs a first set of packages with an upgrade run, and empties the post log.
-  void install_first(const std::vector<std::pair<std::string, std::string>>& files) {
-    for (const auto& [name, bytes] : files) offer(name, bytes, "/flash/var/pckg/");
-    const RunResult run = run_installer({"-q"});
-    ASSERT_EQ(run.status, 0);
-    for (const char* path : {"/flash/var/pckg", "/flash/PCKGS_CHANGED", "/flash/postlog"}) {
-      remove(path);
-    }
-  }
-};
+using UpgradeRun = SignedRun;
 
 TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
-  TestPackage system = with_file("system", V1, "bin/system");
+  TestPackage system = with_files("system", V1, {"bin/system"});
   system.image = "kernel";  // kept whole as its database image
   const std::string system_bytes = package_bytes(system);
-  offer("system.vmp", system_bytes);
-  offer("app.trp", package_bytes(with_file("app", V2, "etc/app")));
-  offer(".hidden.vmp", package_bytes(with_file("hidden", V1, "etc/hidden")));
-  offer("shout.VMP", package_bytes(with_file("shout", V1, "etc/shout")));
-  offer("broken.vmp", "not a package");
-  offer("readme.txt", "not offered");
-  make_dirs("/rw/pckg/.download/dir.vmp");
+  write_file(DOWNLOAD + "system.vmp", system_bytes);
+  write_file(DOWNLOAD + "app.trp", bytes_of("app", V2, {"etc/app"}));
+  write_file(DOWNLOAD + ".hidden.vmp", bytes_of("hidden", V1, {"etc/hidden"}));
+  write_file(DOWNLOAD + "shout.VMP", bytes_of("shout", V1, {"etc/shout"}));
+  write_file(DOWNLOAD + "broken.vmp", "not a package");
+  write_file(DOWNLOAD + "readme.txt", "not offered");
+  make_dirs(DOWNLOAD + "dir.vmp");
   const RunResult run = run_installer({});
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("installing system-1.0 ["), std::string::npos);
@@ -76,16 +47,17 @@ TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
   EXPECT_EQ(loaded_records(), "app-2.0\nsystem-1.0\n");
   EXPECT_EQ(read_file("/flash/bin/system"), "system-1.0");
   EXPECT_EQ(read_file("/flash/var/pdb/system/image"), system_bytes);
-  EXPECT_FALSE(exists("/rw/pckg/.download/system.vmp"));  // moved into the database
-  EXPECT_TRUE(exists("/rw/pckg/.download/app.trp"));      // no image part: left in place
-  EXPECT_FALSE(exists("/flash/var/pdb/app/image"));
-  EXPECT_TRUE(exists("/flash/PCKGS_CHANGED"));
-  EXPECT_FALSE(exists("/flash/etc/hidden") || exists("/flash/etc/shout"));
+  // The system's download moved into the database; app's, without an image part, stays.
+  EXPECT_EQ(dir_entries(host_path(DOWNLOAD)),
+            ".hidden.vmp,app.trp,broken.vmp,dir.vmp,readme.txt,shout.VMP");
+  EXPECT_EQ(dir_entries(host_path("/flash")), "PCKGS_CHANGED,bin,etc,postlog,var");
+  EXPECT_EQ(dir_entries(host_path("/flash/etc")), "app");
+  EXPECT_EQ(dir_entries(host_path("/flash/var/pdb/app")), "deps,files,version");
 
   // Nothing new to install: nothing staged, no marker, and the post log is not read.
   remove("/flash/PCKGS_CHANGED");
-  remove("/rw/pckg/.download");
-  make_dirs("/rw/pckg/.download");
+  remove(DOWNLOAD);
+  make_dirs(DOWNLOAD);
   const RunResult idle = run_installer({"--safe"});
   EXPECT_EQ(idle.status, 0);
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED") || exists("/ram/MANIFEST"));
@@ -93,132 +65,97 @@ TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
 }
 
 TEST_F(UpgradeRun, OnlyTheFirstFolderWithAPackageIsInstalled) {
-  offer("a.vmp", package_bytes(with_file("a", V1, "a")));
-  offer("b.vmp", package_bytes(with_file("b", V1, "b")), "/flash/rw/pckg/");
-  offer("c.vmp", package_bytes(with_file("c", V1, "c")), "/flash/var/pckg/");
-  EXPECT_EQ(run_installer({"-q"}).status, 0);
-  EXPECT_EQ(loaded_records(), "a-1.0\n");
+  const std::string a = bytes_of("a", V1, {"a"}), c = bytes_of("c", V1, {"c"});
+  run_scenario("a download", {},
+               {{DOWNLOAD + "a.vmp", a},
+                {"/flash/rw/pckg/b.vmp", bytes_of("b", V1, {"b"})},
+                {"/flash/var/pckg/c.vmp", c}},
+               {}, 0, "installed a-1.0\n", "a-1.0\n");
   // IGNORE passes over the download folder, and a folder of broken files counts as empty.
-  write_file("/rw/pckg/.download/IGNORE", "");
-  write_file("/flash/rw/pckg/b.vmp", "broken");
-  EXPECT_EQ(run_installer({"-q"}).status, 0);
-  EXPECT_EQ(loaded_records(), "a-1.0\nc-1.0\n");
+  run_scenario("ignored", {a},
+               {{DOWNLOAD + "a.vmp", a},
+                {DOWNLOAD + "IGNORE", ""},
+                {"/flash/rw/pckg/b.vmp", "broken"},
+                {"/flash/var/pckg/c.vmp", c}},
+               {}, 0, "ERROR: broken package b.vmp\ninstalled c-1.0\n", "a-1.0\nc-1.0\n");
 }
 
 TEST_F(UpgradeRun, OlderVersionsNeedADowngrade) {
-  install_first({{"a.vmp", package_bytes(with_file("a", V2, "etc/a"))}});
-  offer("a.vmp", package_bytes(with_file("a", V1, "etc/a")));
+  const std::string a1 = bytes_of("a", V1, {"etc/a"}), a2 = bytes_of("a", V2, {"etc/a"});
   // Passed over with a warning: no failure.
-  EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(postlog(),
-            "WARNING: omitting package a-1.0: newer package a-2.0 is already installed\n");
-  EXPECT_EQ(loaded_records(), "a-2.0\n");
-
+  run_scenario("older", {a2}, {{DOWNLOAD + "a.vmp", a1}}, {}, 0,
+               "WARNING: omitting package a-1.0: newer package a-2.0 is already installed\n",
+               "a-2.0\n");
   // "/ram/DOWNGRADE" allows it, with its floor: the oldest file at or above it is taken.
-  offer("a3.vmp", package_bytes(with_file("a", V3, "etc/a")));
-  write_file("/ram/DOWNGRADE", "16777216\n");  // 1.0 alpha
-  EXPECT_EQ(run_installer({}).status, 0);
-  EXPECT_EQ(loaded_records(), "a-1.0\n");
-  EXPECT_EQ(read_file("/flash/etc/a"), "a-1.0");
+  run_scenario("allowed", {a2},
+               {{DOWNLOAD + "a.vmp", a1},
+                {DOWNLOAD + "a3.vmp", bytes_of("a", V3, {"etc/a"})},
+                {"/ram/DOWNGRADE", "16777216\n"}},  // 1.0 alpha
+               {}, 0,
+               "WARNING: omitting package a-3.0: older package is already provided\n"
+               "installed a-1.0\n",
+               "a-1.0\n", {{"/flash/etc/a", "a-1.0"}});
 }
 
 // What the plan makes of packages that exclude, need or retire each other, and of the user's
 // choices.
 TEST_F(UpgradeRun, RelationsAndSchedulesDecideWhatIsEnabled) {
-  using Files = std::vector<std::pair<std::string, std::string>>;
-  TestPackage guard = with_file("guard", V1, "etc/guard");
+  TestPackage guard = with_files("guard", V1, {"etc/guard"});
   guard.group.conflicts = std::vector<Dependency>{{"rival", 0, 0, 0}};
-  TestPackage lib_guard = with_file("guard", V1, "guard");
-  lib_guard.group.conflicts = std::vector<Dependency>{{"lib", V2, 0, 0}};
-  TestPackage app = with_file("app", V1, "app");
-  app.group.depends = std::vector<Dependency>{{"lib", 0, 0, 0}};
-  const struct {
-    const char* name;
-    Files installed;
-    std::string before;  // the records once installed
-    Files written, offered;
-    std::string records, log;
-    Files files;  // path and contents; "" for a path that must not exist
-  } scenarios[] = {
-      // The user disabled tool; its next version keeps that state.
-      {"a conflict disables, a user's choice stays",
-       {{"guard.vmp", package_bytes(guard)},
-        {"tool.vmp", package_bytes(with_file("tool", V1, "bin/tool"))}},
-       "guard-1.0\ntool-1.0\n",
-       {{"/ram/pdb/tool/schedule", "disable\n"}},
-       {{"tool.vmp", package_bytes(with_file("tool", V2, "bin/tool"))},
-        {"rival.vmp", package_bytes(with_file("rival", V1, "etc/rival"))}},
-       "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n",
-       "disabled tool-1.0\ninstalled (disabled) rival-1.0\ninstalled (disabled) tool-2.0\n",
-       {{"/flash/x/rival/etc/rival", "rival-1.0"},
-        {"/flash/x/tool/bin/tool", "tool-2.0"},
-        {"/flash/bin/tool", ""}}},
-      // A member's record comes from its bundle's image, which lists no files: its database
-      // entry goes, the files it wrote stay.
-      {"a new bundle retires the members it lacks and disables its listed ones",
-       {{"suite.vmp", bundle_bytes(header_group("suite", V1),
-                                   {with_file("m1", V1, "m1"), with_file("m2", V1, "m2")})}},
-       "m1-1.0 from suite\nm2-1.0 from suite\nsuite-1.0\n",
-       {},
-       {{"suite.vmp",
-         bundle_bytes(header_group("suite", V2),
-                      {with_file("m1", V2, "m1"), with_file("m3", V1, "m3")}, {"m3"})}},
-       "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n",
-       "installed suite-2.0\n",
-       {{"/flash/var/pdb/m2", ""}, {"/flash/m2", "m2-1.0"}, {"/flash/x/m3/m3", "m3-1.0"}}},
-      // The new lib comes in disabled, since guard excludes it; app, which needs it, switches
-      // it on and guard off. Guard was on before and nothing excludes it: it comes back.
-      {"what was enabled is enabled again",
-       {{"lib.vmp", package_bytes(with_file("lib", V1, "lib"))},
-        {"guard.vmp", package_bytes(lib_guard)},
-        {"app.vmp", package_bytes(app)}},
-       "app-1.0\nguard-1.0\nlib-1.0\n",
-       {},
-       {{"lib.vmp", package_bytes(with_file("lib", V2, "lib"))}},
-       "app-1.0\nguard-1.0\nlib-2.0\n",
-       "installed (disabled) lib-2.0\nenabled guard-1.0\n",
-       {}},
+  // The user disabled tool; its next version keeps that state.
+  run_scenario("a conflict disables, a user's choice stays",
+               {package_bytes(guard), bytes_of("tool", V1, {"bin/tool"})},
+               {{"/ram/pdb/tool/schedule", "disable\n"},
+                {DOWNLOAD + "tool.vmp", bytes_of("tool", V2, {"bin/tool"})},
+                {DOWNLOAD + "rival.vmp", bytes_of("rival", V1, {"etc/rival"})}},
+               {}, 0,
+               "disabled tool-1.0\ninstalled (disabled) rival-1.0\ninstalled (disabled) tool-2.0\n",
+               "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n",
+               {{"/flash/x/rival/etc/rival", "rival-1.0"},
+                {"/flash/x/tool/bin/tool", "tool-2.0"},
+                {"/flash/bin/tool", ""}});
+  // A member's record comes from its bundle's image, which lists no files: its database
+  // entry goes, the files it wrote stay.
+  const auto suite = [](Version version, std::vector<TestPackage> members,
+                        std::vector<std::string> listed) {
+    return bundle_bytes(header_group("suite", version), members, listed);
   };
-  for (const auto& scenario : scenarios) {
-    SCOPED_TRACE(scenario.name);
-    reset_root();
-    make_router_dirs();
-    install_first(scenario.installed);
-    EXPECT_EQ(loaded_records(), scenario.before);
-    for (const auto& [path, contents] : scenario.written) write_file(path, contents);
-    for (const auto& [name, bytes] : scenario.offered) offer(name, bytes);
-    EXPECT_EQ(run_installer({}).status, 0);
-    EXPECT_EQ(loaded_records(), scenario.records);
-    EXPECT_EQ(postlog(), scenario.log);
-    for (const auto& [path, contents] : scenario.files) {
-      EXPECT_EQ(exists(path), !contents.empty()) << path;
-      EXPECT_EQ(read_file(path), contents) << path;
-    }
-  }
+  run_scenario("a new bundle retires the members it lacks and disables its listed ones",
+               {suite(V1, {with_files("m1", V1, {"m1"}), with_files("m2", V1, {"m2"})}, {})},
+               {{DOWNLOAD + "suite.vmp",
+                 suite(V2, {with_files("m1", V2, {"m1"}), with_files("m3", V1, {"m3"})}, {"m3"})}},
+               {}, 0, "installed suite-2.0\n",
+               "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n",
+               {{"/flash/var/pdb/m2", ""}, {"/flash/m2", "m2-1.0"}, {"/flash/x/m3/m3", "m3-1.0"}});
+  // The new lib comes in disabled, since guard excludes it; app, which needs it, switches
+  // it on and guard off. Guard was on before and nothing excludes it: it comes back.
+  TestPackage lib_guard = with_files("guard", V1, {"guard"});
+  lib_guard.group.conflicts = std::vector<Dependency>{{"lib", V2, 0, 0}};
+  TestPackage app = with_files("app", V1, {"app"});
+  app.group.depends = std::vector<Dependency>{{"lib", 0, 0, 0}};
+  run_scenario("what was enabled is enabled again",
+               {bytes_of("lib", V1, {"lib"}), package_bytes(lib_guard), package_bytes(app)},
+               {{DOWNLOAD + "lib.vmp", bytes_of("lib", V2, {"lib"})}}, {}, 0,
+               "installed (disabled) lib-2.0\nenabled guard-1.0\n",
+               "app-1.0\nguard-1.0\nlib-2.0\n");
 }
 
 TEST_F(UpgradeRun, AFailingFileCancelsEverythingStagedBeforeIt) {
-  install_first({{"base.vmp", package_bytes(with_file("base", V1, "bin/base"))}});
-  offer("a.vmp", package_bytes(with_file("base", V2, "bin/base")));
-  TestPackage bad = with_file("bad", V1, "etc/bad");
+  TestPackage bad = with_files("bad", V1, {"etc/bad"});
   bad.level = 0;  // signed with nothing
   // It needs the new base, so it is installed after it whatever the folder's order.
   bad.group.depends = std::vector<Dependency>{{"base", V2, 0, 0}};
-  offer("z.vmp", package_bytes(bad));
-  const std::string before = tree("/");
-  const RunResult run = run_installer({});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(postlog().find("installed base-2.0\n"), std::string::npos) << postlog();
-  EXPECT_NE(postlog().find("ERROR: installation of bad-1.0 failed: broken package\n"),
-            std::string::npos);
-  remove("/flash/postlog");
-  EXPECT_EQ(tree("/"), before);
+  run_scenario("bad", {bytes_of("base", V1, {"bin/base"})},
+               {{DOWNLOAD + "a.vmp", bytes_of("base", V2, {"bin/base"})},
+                {DOWNLOAD + "z.vmp", package_bytes(bad)}},
+               {}, 1, "installed base-2.0\nERROR: installation of bad-1.0 failed: broken package\n",
+               "base-1.0\n");
 }
 
 // Between the check and the commit (a saved transaction), and after it, the download is
 // attacked in every way its folder allows; what is kept stays the verified bytes.
 TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
-  TestPackage system = with_file("system", V1, "bin/system");
+  TestPackage system = with_files("system", V1, {"bin/system"});
   system.image = "kernel";
   system.group.header_flags = HEADER_BOOT_IMAGE;
   const std::string verified = package_bytes(system);
@@ -226,11 +163,8 @@ TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
   evil.image = "evil kernel";
   evil.level = 0;
   const std::string evil_bytes = package_bytes(evil);
-  const std::string download = "/rw/pckg/.download/system.vmp";
+  const std::string download = DOWNLOAD + "system.vmp";
   const std::string other = "/rw/pckg/other.vmp";  // a second name, or the link's target
-  const auto overwrite = [&](const std::string& path) {
-    std::ofstream(host_path(path), std::ios::binary | std::ios::trunc) << evil_bytes;
-  };
   const struct {
     const char* attack;
     bool link;  // the download is a symbolic link to `other`, else a second name of it
@@ -241,8 +175,7 @@ TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
   ASSERT_EQ(::setenv("bootimage", "1", 1), 0);
   for (const auto& attack : attacks) {
     SCOPED_TRACE(attack.attack);
-    reset_root();
-    make_router_dirs();
+    install_first({});
     write_file(other, verified);
     if (attack.link) {
       ASSERT_EQ(::symlink(other.c_str(), host_path(download).c_str()), 0);
@@ -251,19 +184,17 @@ TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
     }
     EXPECT_EQ(run_installer({"--safe"}).status, 0);
     if (attack.replace) {
-      write_file("/rw/pckg/.download/new.vmp", evil_bytes);
-      ASSERT_EQ(
-          ::rename(host_path("/rw/pckg/.download/new.vmp").c_str(), host_path(download).c_str()),
-          0);
+      write_file(DOWNLOAD + "new.vmp", evil_bytes);
+      ASSERT_EQ(::rename(host_path(DOWNLOAD + "new.vmp").c_str(), host_path(download).c_str()), 0);
     } else {
-      overwrite(other);
+      write_file(other, evil_bytes);
     }
     EXPECT_EQ(run_installer({"--commit"}).status, 0);
-    overwrite(other);  // and once it is kept
+    write_file(other, evil_bytes);  // and once it is kept
     EXPECT_EQ(read_file("/flash/bootimage"), verified);
     EXPECT_EQ(std::filesystem::read_symlink(host_path("/flash/var/pdb/system/image")),
               "/flash/bootimage");
-    EXPECT_EQ(dir_entries(host_path("/rw/pckg/.download")), "");
+    EXPECT_EQ(dir_entries(host_path(DOWNLOAD)), "");
     EXPECT_EQ(dir_entries(host_path("/flash")), "PCKGS_CHANGED,UPGRADED,bootimage,postlog,var");
   }
   ::unsetenv("bootimage");
@@ -273,13 +204,12 @@ TEST_F(UpgradeRun, WhatIsKeptIsWhatWasVerifiedWhateverBecomesOfTheDownload) {
 // outlive it, and a kept image keeps the download's mode, whatever the download is named.
 TEST_F(UpgradeRun, ASavedTransactionIsDroppedByANewerOneAndLeavesNothingBehind) {
   const auto with_image = [](Version version) {
-    TestPackage app = with_file("app", version, "etc/app");
+    TestPackage app = with_files("app", version, {"etc/app"});
     app.image = "image " + version_text(version);
     return package_bytes(app);
   };
-  install_first({{"app.vmp", with_image(V1)}});
-  offer("app two.vmp", with_image(V2));
-  ::chmod(host_path("/rw/pckg/.download/app two.vmp").c_str(), 0640);
+  install_first({with_image(V1)});
+  write_file(DOWNLOAD + "app two.vmp", with_image(V2), 0640);
   ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
   EXPECT_NE(read_file("/ram/MANIFEST").find("U /rw/pckg/.download/app two.vmp\n"),
             std::string::npos);
@@ -288,12 +218,11 @@ TEST_F(UpgradeRun, ASavedTransactionIsDroppedByANewerOneAndLeavesNothingBehind) 
   EXPECT_EQ(run_installer({"--cancel"}).status, 0);
   EXPECT_FALSE(exists("/ram/MANIFEST"));
   EXPECT_EQ(dir_entries(host_path("/.staging")), "");
-  EXPECT_TRUE(exists("/rw/pckg/.download/app two.vmp"));
+  EXPECT_TRUE(exists(DOWNLOAD + "app two.vmp"));
   // Saved again, then overtaken by version 3: committing the saved one would undo it.
   ASSERT_EQ(run_installer({"-q", "--safe"}).status, 0);
-  remove("/rw/pckg/.download/app two.vmp");
-  offer("app3.vmp", with_image(V3));
-  ::chmod(host_path("/rw/pckg/.download/app3.vmp").c_str(), 0640);
+  remove(DOWNLOAD + "app two.vmp");
+  write_file(DOWNLOAD + "app3.vmp", with_image(V3), 0640);
   const RunResult newer = run_installer({});
   EXPECT_EQ(newer.status, 0);
   EXPECT_NE(newer.out.find("WARNING: the saved transaction was dropped\n"), std::string::npos);
@@ -310,24 +239,23 @@ TEST_F(UpgradeRun, ASavedTransactionIsDroppedByANewerOneAndLeavesNothingBehind) 
 // The space check counts the inodes that the commit needs beyond what staging took.
 TEST_F(UpgradeRun, AFlashWithTooFewInodesRefusesTheUpgradeUntouched) {
   require_mounts();
-  const char* const download = "/rw/pckg/.download/app.vmp";
-  TestPackage app = with_file("app", V1, "etc/app");
+  TestPackage app = with_files("app", V1, {"etc/app"});
   app.image = "kept whole, so the download is consumed";
-  install_first({{"app.vmp", package_bytes(app)}});
+  install_first({package_bytes(app)});
   app.group.version = V2;
   for (int i = 0; i < 16; ++i) {
     app.files.push_back(file_entry("share/" + std::to_string(i) + "/f", "f"));
   }
-  offer("app.vmp", package_bytes(app));  // 17 new directories
+  write_file(DOWNLOAD + "app.vmp", package_bytes(app));  // 17 new directories
   std::filesystem::rename(host_path("/flash"), host_path("/rw/seed"));
   make_dirs("/flash");
   // The installer on a tmpfs flash that starts as v1 left it; prints the inodes it then
   // holds and whether it changed.
-  const auto run_on_tmpfs = [this](const std::string& inodes, const char* mode) {
+  const auto run_on_tmpfs = [this](const std::string& inodes, std::vector<std::string> args) {
     ChildOptions options;
     options.mounts = {{"/flash", "4m" + inodes}};
     return run_in_root(
-        [mode] {
+        [&args] {
           std::filesystem::copy("/rw/seed", "/flash", std::filesystem::copy_options::recursive);
           const auto listing = [] {
             std::string lines;
@@ -340,8 +268,7 @@ TEST_F(UpgradeRun, AFlashWithTooFewInodesRefusesTheUpgradeUntouched) {
             return lines;
           };
           const std::string before = listing();
-          const int status =
-              enter_installer(mode ? std::vector<std::string>{mode} : std::vector<std::string>{});
+          const int status = enter_installer(args);
           struct statfs info;
           ::statfs("/flash", &info);
           std::cout << "\ninodes=" << info.f_files - info.f_ffree
@@ -350,17 +277,68 @@ TEST_F(UpgradeRun, AFlashWithTooFewInodesRefusesTheUpgradeUntouched) {
         },
         options);
   };
-  const RunResult staged = run_on_tmpfs("", "--safe");
+  const RunResult staged = run_on_tmpfs("", {"--safe"});
   ASSERT_EQ(staged.status, 0) << staged.out;
   const size_t at = staged.out.find("\ninodes=");
   ASSERT_NE(at, std::string::npos) << staged.out;
   const long used = std::stol(staged.out.substr(at + 8));
   // Room for what staging takes, not for the new directories.
-  const RunResult run = run_on_tmpfs(",nr_inodes=" + std::to_string(used + 8), nullptr);
+  const RunResult run = run_on_tmpfs(",nr_inodes=" + std::to_string(used + 8), {});
   EXPECT_EQ(run.status, 28) << run.out << run.err;
   EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" unchanged\n"), std::string::npos) << run.out;
-  EXPECT_TRUE(exists(download));
+  EXPECT_TRUE(exists(DOWNLOAD + "app.vmp"));
+}
+
+// Whole runs with only schedule files: the scheduled actions are carried out and committed.
+class ScheduledRun : public WholeRun {
+ protected:
+  // A text-form database entry at version 1.0 with its files.
+  void entry(const std::string& name, const std::vector<std::string>& files = {},
+             const std::string& disabled = "") {
+    const std::string dir = "/flash/var/pdb/" + name + "/";
+    write_file(dir + "version", "16803328 1\n");
+    std::string list;
+    for (const std::string& file : files) {
+      write_file("/flash" + file, name);
+      list += file.substr(1) + "\n";
+    }
+    write_file(dir + "files", list);
+    if (!disabled.empty()) write_file(dir + "disabled", disabled + "\n");
+  }
+  void schedule(const std::string& key, const std::string& word) {
+    write_file("/ram/pdb/" + key + "/schedule", word + "\n");
+  }
+};
+
+TEST_F(ScheduledRun, SchedulesAloneDisableEnableAndUninstallForReal) {
+  entry("base", {"/bin/base"});
+  entry("gone", {"/etc/gone", "/etc/shared.d/gone"});
+  entry("off", {"/x/off/etc/off"}, "auto");
+  entry("quiet", {"/etc/quiet"});
+  schedule("gone", "uninstall");
+  schedule("off", "enable");
+  schedule("quiet", "disable");
+  const RunResult run = run_installer({"-r", "/"});
+  EXPECT_EQ(run.status, 0);
+  const std::string hide = "\x1b[?25l\r", show = "\r\x1b[?25h";
+  EXPECT_EQ(run.out, hide + "disabling quiet-1.0..." + show + hide + std::string(22, ' ') + show +
+                         "disabled quiet-1.0\n" + hide + "enabling off-1.0..." + show + hide +
+                         std::string(19, ' ') + show + "enabled off-1.0\n");
+  // Uninstalls print no lines at this level; the console's lines reach the post log.
+  EXPECT_EQ(read_file("/flash/postlog"), "disabled quiet-1.0\nenabled off-1.0\n");
+  EXPECT_EQ(tree("/flash"),
+            "/flash/PCKGS_CHANGED=\n/flash/bin/\n/flash/bin/base=base\n/flash/etc/\n"
+            "/flash/etc/quiet=quiet\n/flash/etc/shared.d/\n/flash/postlog=disabled quiet-1.0\n"
+            "enabled off-1.0\n\n/flash/var/\n/flash/var/pdb/\n/flash/var/pdb/base/\n"
+            "/flash/var/pdb/base/files=bin/base\n\n/flash/var/pdb/base/version=16803328 1\n\n"
+            "/flash/var/pdb/off/\n/flash/var/pdb/off/enabled=user\n\n"
+            "/flash/var/pdb/off/files=x/off/etc/off\n\n/flash/var/pdb/off/version=16803328 1\n\n"
+            "/flash/var/pdb/quiet/\n/flash/var/pdb/quiet/disabled=user\n\n"
+            "/flash/var/pdb/quiet/files=etc/quiet\n\n/flash/var/pdb/quiet/version=16803328 1\n\n"
+            "/flash/x/\n/flash/x/off/\n/flash/x/off/etc/\n/flash/x/off/etc/off=off\n");
+  // The schedule files belong to other programs: they stay.
+  EXPECT_TRUE(exists("/ram/pdb/gone/schedule"));
 }
 
 }  // namespace

@@ -18,7 +18,6 @@
 
 #include "testing/isolation.h"
 #include "testing/root_fixture.h"
-#include "testing/test_files.h"
 
 namespace {
 

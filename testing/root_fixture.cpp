@@ -16,7 +16,7 @@
 
 #include "testing/child_trace.h"
 #include "testing/isolation.h"
-#include "testing/test_files.h"
+#include "transaction/manifest.h"
 
 namespace {
 
@@ -64,19 +64,12 @@ const Isolation& isolation() {
   return probed;
 }
 
-// Writes what the child reads; stops when it stops reading.
-void feed_pipe(int fd, const std::string& data) {
-  const sighandler_t previous = ::signal(SIGPIPE, SIG_IGN);
-  for (size_t done = 0; done < data.size();) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n <= 0) break;
-    done += size_t(n);
-  }
-  ::close(fd);
-  ::signal(SIGPIPE, previous);
-}
-
 }  // namespace
+
+std::string staged_source(const Manifest& manifest, const std::string& path) {
+  const std::optional<ManifestOp> found = manifest.find(path);
+  return found ? found->source : "";
+}
 
 void RootFixture::SetUp() {
   if (!isolation().chroot_ok) {
@@ -107,26 +100,10 @@ void RootFixture::require_mounts() {
   }
 }
 
-void RootFixture::make_dirs(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(host_path(path), error);
-}
-
 void RootFixture::write_file(const std::string& path, const std::string& contents, unsigned mode) {
   make_dirs(std::filesystem::path(path).parent_path());
   ASSERT_TRUE(put_file(host_path(path), contents)) << "writing " << host_path(path);
   ::chmod(host_path(path).c_str(), mode);
-}
-
-std::string RootFixture::read_file(const std::string& path) const {
-  return file_text(host_path(path));
-}
-
-bool RootFixture::exists(const std::string& path) const { return is_present(host_path(path)); }
-
-std::string RootFixture::link_target(const std::string& path) const {
-  std::error_code error;
-  return std::filesystem::read_symlink(host_path(path), error);
 }
 
 std::string RootFixture::tree(const std::string& dir) const {
@@ -196,23 +173,14 @@ RunResult RootFixture::run_child(const std::function<int()>& body, const ChildOp
                                  bool enter_root) {
   RunResult result;
   const std::string in_path = base_ + "/stdin";
-  int feed[2] = {-1, -1};
-  if (options.stdin_pipe ? ::pipe(feed) != 0 : !put_file(in_path, options.stdin_data)) {
+  if (!put_file(in_path, options.stdin_data)) {
     ADD_FAILURE() << "standard input could not be prepared";
     return result;
   }
   std::cout.flush();
   std::fflush(nullptr);
   const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (options.stdin_pipe) ::close(feed[1]);
-    child_main(body, options, enter_root,
-               options.stdin_pipe ? feed[0] : ::open(in_path.c_str(), O_RDONLY));
-  }
-  if (options.stdin_pipe) {
-    ::close(feed[0]);
-    feed_pipe(feed[1], pid < 0 ? "" : options.stdin_data);
-  }
+  if (pid == 0) child_main(body, options, enter_root, ::open(in_path.c_str(), O_RDONLY));
   if (pid < 0) {
     ADD_FAILURE() << "fork failed";
     return result;

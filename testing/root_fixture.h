@@ -4,14 +4,49 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+// Small reads and writes on real paths: the host's, or the root's inside a child.
+inline std::string file_text(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+inline bool put_file(const std::string& path, const std::string& contents) {
+  return static_cast<bool>(std::ofstream(path, std::ios::binary) << contents << std::flush);
+}
+// Does not follow a final symbolic link.
+inline bool is_present(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+// Names in `dir` other than "." and "..", sorted, joined by ","; "-" when it cannot be read.
+inline std::string dir_entries(const std::string& dir) {
+  std::error_code error;
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    names.insert(entry.path().filename());
+  }
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : ",") + name;
+  return error ? "-" : joined;
+}
+
+class Manifest;
+// The temporary file or move source pending for `path`; "" when none.
+std::string staged_source(const Manifest& manifest, const std::string& path);
 
 struct RunResult {
   int status = -1;  // exit status 0..255, or -1 when the child died by a signal
@@ -39,10 +74,7 @@ struct TmpfsMount {
 };
 
 struct ChildOptions {
-  std::string stdin_data;
-  // Through a pipe instead of a file; a traced child is fed before it starts, so its input
-  // must then fit the pipe (64 KiB).
-  bool stdin_pipe = false;
+  std::string stdin_data;  // from a file
   std::vector<std::pair<std::string, std::string>> env;
   // In the child's own mount namespace, so they vanish with it whatever the test does.
   std::vector<TmpfsMount> mounts;
@@ -89,10 +121,16 @@ class RootFixture : public ::testing::Test {
 
   // Helpers on paths inside the root; parents are created as needed.
   void write_file(const std::string& path, const std::string& contents, unsigned mode = 0644);
-  void make_dirs(const std::string& path);
-  std::string read_file(const std::string& path) const;
-  bool exists(const std::string& path) const;              // does not follow a final symbolic link
-  std::string link_target(const std::string& path) const;  // "" when not a link
+  void make_dirs(const std::string& path) {
+    std::error_code error;
+    std::filesystem::create_directories(host_path(path), error);
+  }
+  std::string read_file(const std::string& path) const { return file_text(host_path(path)); }
+  bool exists(const std::string& path) const { return is_present(host_path(path)); }
+  std::string link_target(const std::string& path) const {  // "" when not a link
+    std::error_code error;
+    return std::filesystem::read_symlink(host_path(path), error);
+  }
   // Every entry below `dir`, one per line in path order: "path/" for a directory,
   // "path -> target" for a symbolic link, "path=contents" for a file (its first 64 bytes
   // and "..." when longer), with " mode=NNNN" when its permissions are not 0600 or 0644.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <sstream>
 #include <tuple>
 
@@ -69,6 +70,15 @@ TestPackage test_package(const std::string& name, Version version) {
   return package;
 }
 
+TestPackage with_files(const std::string& name, Version version,
+                       const std::vector<std::string>& files) {
+  TestPackage package = test_package(name, version);
+  for (const std::string& file : files) {
+    package.files.push_back(file_entry(file, name + "-" + version_text(version)));
+  }
+  return package;
+}
+
 std::string package_bytes(const TestPackage& package, uint32_t magic) {
   const std::unique_ptr<KeySigner> signer = signer_at(package.level);
   PackageWriter writer(magic);
@@ -107,23 +117,9 @@ std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackag
   return written(writer);
 }
 
-std::string changing_bundle(Version version, Version first) {
-  std::vector<TestPackage> members = {test_package("a", version), test_package("z", version)};
-  members[0].files = {file_entry("etc/ma", "a")};
-  if (version == first) {
-    members[1].files = {file_entry("etc/z", "z1"), file_entry("etc/y", "y1")};
-  } else {
-    members[1].files = {file_entry("etc/z", "z2"), file_entry("lib/z/d", "d2")};
-    members.push_back(test_package("zz", version));
-    members[2].files = {file_entry("etc/zz", "zz")};
-  }
-  return bundle_bytes(header_group("m", version), members);
-}
-
-std::string boot_image_bundle(Version version) {
-  TestPackage system = test_package("system", version), net = test_package("net", version);
-  system.group.header_flags = HEADER_BOOT_IMAGE;
-  system.files = {file_entry("boot/k", "k")};
-  net.files = {file_entry("etc/net", "net " + version_text(version))};
-  return bundle_bytes(header_group("routeros", version), {system, net});
+std::string noise(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = char(random());
+  return bytes;
 }

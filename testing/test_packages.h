@@ -2,11 +2,11 @@
 // the installer was configured with (its private files must be present).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "authoring/package_writer.h"
 #include "authoring/signature_signing.h"
@@ -16,8 +16,8 @@
 const SigningKeys* test_signing_keys();
 
 // Skips the running test when the key set cannot sign test packages.
-#define SKIP_WITHOUT_SIGNING_KEYS()                                                       \
-  do {                                                                                  \
+#define SKIP_WITHOUT_SIGNING_KEYS()                                                              \
+  do {                                                                                           \
     if (test_signing_keys() == nullptr) GTEST_SKIP() << "no private keys to sign test packages"; \
   } while (false)
 
@@ -59,9 +59,9 @@ std::string with_mended_length(std::string container);
 std::string bundle_bytes(const HeaderGroup& bundle, const std::vector<TestPackage>& members,
                          const std::vector<std::string>& listed = {}, int level = 2);
 
-// Bundle "m" with members "a" and "z"; any version but `first` changes z's files (one
-// replaced, one dropped, one added in a new directory) and brings the member "zz".
-std::string changing_bundle(Version version, Version first);
-// Bundle "routeros": "system", which carries the boot image (with "bootimage" set the
-// whole bundle becomes /flash/bootimage), and "net", whose file tells the version.
-std::string boot_image_bundle(Version version);
+// A package whose files each hold "name-version".
+TestPackage with_files(const std::string& name, Version version,
+                       const std::vector<std::string>& files = {});
+
+// `size` random bytes from `seed`, which do not compress.
+std::string noise(size_t size, unsigned seed);

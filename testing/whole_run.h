@@ -4,13 +4,13 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,15 +19,25 @@
 #include "package/relations.h"
 #include "package/repository.h"
 #include "testing/root_fixture.h"
+#include "testing/test_packages.h"
 
-// The installer's entry function with `args`, in the calling process.
-inline int enter_installer(const std::vector<std::string>& args) {
-  std::vector<std::string> words = {"installer"};
-  words.insert(words.end(), args.begin(), args.end());
+const Version V1 = make_version(1, 0, KIND_FINAL, 0);
+const Version V2 = make_version(2, 0, KIND_FINAL, 0);
+const Version V3 = make_version(3, 0, KIND_FINAL, 0);
+const std::string DOWNLOAD = "/rw/pckg/.download/";  // the first folder an upgrade reads
+
+// `words` as a program's argument vector, ended by a null.
+inline std::vector<char*> argv_of(std::vector<std::string>& words) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  return ::run_installer(static_cast<int>(words.size()), argv.data());
+  return argv;
+}
+
+// The installer's entry function with `args`, in the calling process.
+inline int enter_installer(std::vector<std::string> args) {
+  args.insert(args.begin(), "installer");
+  return ::run_installer(static_cast<int>(args.size()), argv_of(args).data());
 }
 
 // Staged files left behind: anything in a ".staging" directory, or named like a staged file.
@@ -58,18 +68,11 @@ class WholeRun : public RootFixture {
   // The database and download folders an installed router has.
   void make_router_dirs() {
     make_dirs("/flash/var/pdb");
-    make_dirs("/rw/pckg/.download");
+    make_dirs(DOWNLOAD);
   }
 
   void remove(const std::string& path) { std::filesystem::remove_all(host_path(path)); }
   std::string postlog() const { return read_file("/flash/postlog"); }
-
-  // Every entry, files whole, without the post log, whose messages differ.
-  std::map<std::string, std::string> files_but_postlog() const {
-    auto lines = tree_entries("/", true);
-    lines.erase("/flash/postlog");
-    return lines;
-  }
 
   // The root copied to `saved`, and back.
   void save_root(const std::string& saved) {
@@ -92,15 +95,14 @@ class WholeRun : public RootFixture {
     const RunResult run = run_in_root([] {
       Repository repository;
       (void)open_repository(repository, "i386");
-      std::vector<std::string> lines;
+      std::set<std::string> lines;
       for (const auto& package : repository.packages()) {
         std::string line = display_name(*package);
         if (package->disabled) line += " disabled";
         if (package->user_forced) line += " forced";
         if (!package->bundle.name.empty()) line += " from " + package->bundle.name;
-        lines.push_back(line);
+        lines.insert(line);
       }
-      std::sort(lines.begin(), lines.end());
       for (const std::string& line : lines) std::cout << line << "\n";
       return 0;
     });
@@ -108,29 +110,80 @@ class WholeRun : public RootFixture {
   }
 
   // The built installer program, outside the root; pass "-r", root() yourself.
-  RunResult run_binary(const std::vector<std::string>& args, const ChildOptions& options = {}) {
-    return run_outside_root(
-        [&args]() -> int {
-          // LeakSanitizer needs /proc, which the program's own root change leaves behind.
-          ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+  RunResult run_binary(const std::vector<std::string>& args) {
+    return run_outside_root([&args]() -> int {
+      // LeakSanitizer needs /proc, which the program's own root change leaves behind.
+      ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
 #ifdef INSTALLER_EMULATOR
-          // A cross build's program runs through the emulator that runs the tests.
-          std::vector<std::string> words = {INSTALLER_EMULATOR, INSTALLER_BINARY};
+      // A cross build's program runs through the emulator that runs the tests.
+      std::vector<std::string> words = {INSTALLER_EMULATOR, INSTALLER_BINARY};
 #else
-          std::vector<std::string> words = {INSTALLER_BINARY};
+      std::vector<std::string> words = {INSTALLER_BINARY};
 #endif
-          words.insert(words.end(), args.begin(), args.end());
-          std::vector<char*> argv;
-          for (std::string& word : words) argv.push_back(word.data());
-          argv.push_back(nullptr);
-          ::execvp(argv[0], argv.data());
-          std::perror(("exec " + words[0]).c_str());
-          return 125;
-        },
-        options);
+      words.insert(words.end(), args.begin(), args.end());
+      ::execvp(words[0].c_str(), argv_of(words).data());
+      std::perror(("exec " + words[0]).c_str());
+      return 125;
+    });
   }
 
  private:
   static constexpr auto copy_whole =
       std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks;
+};
+
+using Files = std::vector<std::pair<std::string, std::string>>;  // path, contents
+
+// Whole runs that install signed packages, in a root with a router's folders.
+class SignedRun : public WholeRun {
+ protected:
+  void SetUp() override {
+    WholeRun::SetUp();
+    if (IsSkipped()) return;
+    SKIP_WITHOUT_SIGNING_KEYS();
+    make_router_dirs();
+  }
+
+  // An empty router root again, then `files` installed by a quiet upgrade run, without the
+  // markers and post log it leaves.
+  void install_first(const std::vector<std::string>& files) {
+    reset_root();
+    make_router_dirs();
+    if (files.empty()) return;
+    for (size_t i = 0; i < files.size(); ++i) {
+      write_file("/flash/var/pckg/" + std::to_string(i) + ".vmp", files[i]);
+    }
+    ASSERT_EQ(run_installer({"-q"}).status, 0);
+    for (const char* path : {"/flash/var/pckg", "/flash/PCKGS_CHANGED", "/flash/postlog"}) {
+      remove(path);
+    }
+  }
+
+  // Packages installed first, files written (downloads among them), then one run: stream
+  // mode on `input`, else an upgrade. Then its status, post log and records, and what files
+  // under /flash hold ("" for a text that no line of its tree holds); a run that fails must
+  // leave the root as it was.
+  void run_scenario(const std::string& name, const std::vector<std::string>& installed,
+                    const Files& written, const std::optional<std::string>& input, int status,
+                    const std::string& log, const std::string& records, const Files& files = {}) {
+    SCOPED_TRACE(name);
+    install_first(installed);
+    for (const auto& [path, contents] : written) write_file(path, contents);
+    const std::string before = tree("/");
+    const RunResult run = input ? stream(*input) : run_installer({});
+    EXPECT_EQ(run.status, status) << run.out;
+    EXPECT_EQ(postlog(), log);
+    remove("/flash/postlog");
+    if (status != 0) {
+      EXPECT_EQ(tree("/"), before);
+    }
+    EXPECT_EQ(loaded_records(), records);
+    for (const auto& [path, contents] : files) {
+      if (!contents.empty()) {
+        EXPECT_EQ(read_file(path), contents) << path;
+      } else {
+        EXPECT_EQ(tree("/flash").find(path), std::string::npos) << path;
+      }
+    }
+  }
 };

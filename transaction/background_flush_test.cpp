@@ -13,7 +13,6 @@
 #include <string>
 
 #include "testing/root_fixture.h"
-#include "testing/test_files.h"
 #include "transaction/boot_space.h"
 #include "transaction/commit.h"
 #include "transaction/manifest.h"

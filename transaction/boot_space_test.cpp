@@ -6,7 +6,6 @@
 #include <iostream>
 
 #include "testing/root_fixture.h"
-#include "testing/test_files.h"
 #include "transaction/manifest.h"
 
 namespace {

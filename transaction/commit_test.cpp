@@ -7,7 +7,6 @@
 #include <iostream>
 
 #include "testing/root_fixture.h"
-#include "testing/test_files.h"
 #include "transaction/file_ops.h"
 #include "transaction/manifest.h"
 

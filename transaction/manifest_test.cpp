@@ -14,7 +14,6 @@
 #include <optional>
 
 #include "testing/root_fixture.h"
-#include "testing/test_files.h"
 #include "transaction/file_ops.h"
 
 namespace {
