@@ -62,6 +62,7 @@ TEST(Options, ScannedInOrderUntilAModeEndsTheScan) {
       {{"-", "--dry-run"}, "run stdin dry"},
       {{"--dry-run", "--cleanup"}, "run cleanup dry"},
       {{"-r", "--dry-run"}, "run root=--dry-run"},
+      {{"-", "-r", "--dry-run"}, "run stdin dry"},
       {{"--cancel", "--dry-run"}, "refused dry"},
       {{"--dry-run", "--commit"}, "refused dry"},
   };
