@@ -178,8 +178,10 @@ bool collect_files(const std::string& root, std::vector<ArchiveEntry>& entries,
                    std::string& error) {
   namespace fs = std::filesystem;
   std::error_code code;
-  if (!fs::is_directory(root, code)) {
-    error = root + ": not a directory";
+  struct stat top;
+  const bool found = ::stat(root.c_str(), &top) == 0;
+  if (!found || !S_ISDIR(top.st_mode)) {
+    error = root + ": " + std::strerror(found ? ENOTDIR : errno);
     return false;
   }
   std::map<std::string, ArchiveEntry> sorted;
@@ -252,10 +254,12 @@ int write_package(PackageWriter& writer, const Output& output, const VmpkgContex
     return context.fail(VMPKG_NOT_OK, path + ": cannot be created: " + std::strerror(errno));
   }
   const std::string& target = in_place ? path : temporary;
+  errno = 0;  // a failure of the writer's own leaves it so
   std::ofstream out(target, std::ios::binary | std::ios::trunc);
   bool written = out && writer.write(out) && out.flush();
-  int lost = errno;
   out.close();
+  written = written && !out.fail();
+  int lost = errno;
   if (fd >= 0) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -269,7 +273,8 @@ int write_package(PackageWriter& writer, const Output& output, const VmpkgContex
   }
   if (written) return VMPKG_OK;
   std::string why = writer.error().empty() ? "cannot be written" : writer.error();
-  if (lost != 0) why += std::string(": ") + std::strerror(lost);
+  const std::string reason = lost != 0 ? std::strerror(lost) : "";
+  if (!reason.empty() && why.find(reason) == std::string::npos) why += ": " + reason;
   return context.fail(VMPKG_NOT_OK, path + ": " + why);
 }
 
