@@ -42,9 +42,9 @@ int run_installer(int argc, char* argv[]) {
   if (::chdir("/") != 0) {
     // Nothing to do: the run goes on where it stands.
   }
-  console.quiet = options.quiet;
   console.dry_run = options.dry_run && !options.show;
-  // The database must tell what the flash holds before it is read.
+  // The database must tell what the flash holds before it is read. An interrupted commit
+  // that fails again ends the run, and not without a word: quiet begins after it.
   if (console.dry_run) {
     if (interrupted_run_pending()) {
       console.warning("an interrupted commit would be finished first; it is not counted here");
@@ -52,6 +52,7 @@ int run_installer(int argc, char* argv[]) {
   } else if (!options.show) {
     if (const int status = finish_interrupted_run(console)) return status;
   }
+  console.quiet = options.quiet;
   const char* arch = std::getenv("arch");
   // The table shows a few fields of each record; reading the rest would only slow it.
   if (!open_repository(repository, arch ? arch : "i386",

@@ -106,6 +106,20 @@ TEST_F(Entry, UsageEvenWhenQuietAndRunsWithNothingToDo) {
   EXPECT_EQ(unenterable.err, "chroot: No such file or directory\n");
 }
 
+TEST_F(Entry, QuietDoesNotHideAnInterruptedCommitThatFailsAgain) {
+  // The journal renames onto a path under a file, which can never succeed.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-q"}, {"-q", "-"}, {"-q", "--cleanup"}}) {
+    SCOPED_TRACE(args.back());
+    write_file("/.staging/tmpAAAAAA", "x");
+    write_file("/flash/var/pdb/zz", "not a directory");
+    write_file("/.staging/journal", "M /flash/var/pdb/zz/version /.staging/tmpAAAAAA\n");
+    const RunResult run = run_installer(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "ERROR: can not commit: Not a directory\n");
+  }
+}
+
 TEST_F(Entry, RealProgramChangesIntoTheRoot) {
   // A directory that exists only inside the root proves the program entered it: the stream
   // image can be created only where /flash/var/pdb exists. The install of an empty stream
