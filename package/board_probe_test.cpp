@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "testing/case_file.h"
 #include "testing/fake_board.h"
 #include "testing/root_fixture.h"
 
@@ -21,26 +24,17 @@ TEST(BoardProbe, FlashQueriesAndProcessorFamilies) {
   EXPECT_EQ(query_min_version(), 0x06306600u);
   board.feature_word = 0x10;
   EXPECT_TRUE(flash_feature_word_bit16());
-  // 0x80211010: bits 23..16 are 0x21, but its first match decides.
-  const struct Row {
-    uint32_t pvr;
-    bool flash;
-    long feature_word;
-    int family;
-  } rows[] = {
-      {0x80211000, true, 16, 2},   {0x80211000, true, 0, 4},    {0x80211000, false, 16, 4},
-      {0x802121FF, true, 0x10, 2}, {0x80212100, true, 0xEF, 4}, {0x80211010, true, 0, 4},
-      {0x00200000, false, 0, 2},   {0x00210000, false, 0, 2},   {0x00220000, false, 0, 0},
-      {0x001F0000, false, 0, 0},   {0x80830000, false, 0, 1},   {0x00850000, false, 0, 1},
-      {0x00860000, false, 0, 0},   {0x13020000, false, 0, 3},   {0x1302FFFF, false, 0, 3},
-      {0x13030000, false, 0, 0},   {0x00000000, false, 0, 0},
-  };
-  for (const Row& row : rows) {
-    board.pvr = row.pvr;
-    board.has_flash = row.flash;
-    board.feature_word = row.feature_word;
-    EXPECT_EQ(processor_family(), row.family)
-        << std::hex << "pvr " << row.pvr << " flash " << row.flash << " word " << row.feature_word;
+  for (const TestCase& c : read_cases("package/testdata/processor_families.txt", {"row*"})) {
+    SCOPED_TRACE(c.label());
+    for (const std::string& row : c.list("row")) {
+      std::istringstream in(row);
+      std::string flash, arrow;
+      int family = -1;
+      ASSERT_TRUE(in >> std::hex >> board.pvr >> flash >> board.feature_word >> arrow >> std::dec >>
+                  family);
+      board.has_flash = flash == "flash";
+      EXPECT_EQ(processor_family(), family) << row;
+    }
   }
 }
 

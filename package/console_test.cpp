@@ -2,19 +2,35 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <sstream>
 
 #include "package/system_paths.h"
+#include "testing/case_file.h"
 #include "testing/root_fixture.h"
 
 namespace {
 
-const std::string HIDE = "\x1b[?25l";
-const std::string SHOW = "\x1b[?25h";
-const std::string BLANK = "\r" + std::string(79, ' ') + "\r";
+// A case file's text with its escapes and stand-ins replaced (see testdata/console.txt).
+std::string expanded(std::string text) {
+  const std::pair<const char*, std::string> tokens[] = {
+      {"\\r", "\r"},
+      {"\\n", "\n"},
+      {"{hide}", "\x1b[?25l"},
+      {"{show}", "\x1b[?25h"},
+      {"{blank}", "\r" + std::string(79, ' ') + "\r"},
+      {"{long}", std::string(300, 'n')},
+      {"{cut}", std::string(255, 'n')},
+      {"{zeros}", std::string(4096, '\0')}};
+  for (const auto& [token, bytes] : tokens) {
+    for (size_t at = 0; (at = text.find(token, at)) != std::string::npos; at += bytes.size()) {
+      text.replace(at, std::strlen(token), bytes);
+    }
+  }
+  return text;
+}
 
 // One step of a console script: "status:", "info:" (formatted from two arguments), "error:",
 // "warning:" or "report:" (no prefix) and a text, "read" or "write" (the post log), or
@@ -43,40 +59,19 @@ bool perform(Console& console, const std::string& step) {
 // The status line is rewritten in place and padded when shorter; a warning puts it back
 // below, an error or info clears it. A message is cut at 255 bytes; quiet says nothing.
 TEST(ConsoleOutput, StatusLineMessagesCutsAndQuiet) {
-  const std::string long_text(300, 'n'), cut_text(255, 'n');
-  const struct Row {
-    std::string step;
-    std::string screen, status_line;
-  } rows[] = {
-      {"status:abcdef", HIDE + "\rabcdef\r" + SHOW, "abcdef"},
-      {"status:abc", HIDE + "\rabc   \r" + SHOW, "abc"},
-      {"status:abc", "", "abc"},
-      {"status:abcdef", HIDE + "\rabcdef\r" + SHOW, "abcdef"},
-      {"status:step", HIDE + "\rstep  \r" + SHOW, "step"},
-      {"warning:disk-low", BLANK + "WARNING: disk-low\nstep", "step"},
-      {"error:x-failed", HIDE + "\r    \r" + SHOW + "ERROR: x-failed\n", ""},
-      {"status:again", HIDE + "\ragain\r" + SHOW, "again"},
-      {"info:installed", HIDE + "\r     \r" + SHOW + "installed\n", ""},
-      {"report:plain", "plain\n", ""},
-      {"error:" + long_text, "ERROR: " + cut_text + "\n", ""},
-      {"quiet", "", ""},
-      {"status:step", "", ""},
-      {"error:e", "", ""},
-      {"warning:w", "", ""},
-      {"info:i", "", ""},
-  };
   std::ostringstream screen;
   Console console(screen);
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.step);
+  for (const TestCase& c :
+       read_cases("package/testdata/console.txt", {"step", "screen?", "status?"})) {
+    SCOPED_TRACE(c.label());
     screen.str("");
-    ASSERT_TRUE(perform(console, row.step));
-    EXPECT_EQ(screen.str(), row.screen);
-    EXPECT_EQ(console.status_line, row.status_line);
+    ASSERT_TRUE(perform(console, expanded(c.text("step"))));
+    EXPECT_EQ(screen.str(), expanded(c.text("screen")));
+    EXPECT_EQ(console.status_line, c.text("status"));
   }
   EXPECT_EQ(console.messages,
             (std::vector<std::string>{"WARNING: disk-low", "ERROR: x-failed", "installed", "plain",
-                                      "ERROR: " + cut_text}));
+                                      "ERROR: " + expanded("{cut}")}));
 }
 
 TEST(ProgressLine, WidthFillAndDamagedTotals) {
@@ -97,34 +92,16 @@ TEST(ProgressLine, WidthFillAndDamagedTotals) {
 
 using PostLog = RootFixture;
 
-// Each row runs in a fresh root: the log as it was (none when unset), the steps the run
-// takes, then the lines read
-// (on standard error here), what was printed, and the log left.
+// Each case runs in a fresh root; lines read go to standard error here.
 TEST_F(PostLog, ReadSayWrite) {
-  const struct Row {
-    const char* name;
-    std::optional<std::string> before;
-    const char* steps;
-    std::string lines_read, printed, after;
-  } rows[] = {
-      {"nothing said leaves it alone", "old\n", "write", "", "", "old\n"},
-      {"appends when not read", "old\n", "info:one error:two write", "", "one\nERROR: two\n",
-       "old\none\nERROR: two\n"},
-      // A run that dies here leaves zeros, which the next read drops as one unterminated line.
-      {"read zeroes it until written", "first\nsecond\nunterminated", "read", "first|second|", "",
-       std::string(4096, '\0')},
-      {"zeros read as nothing", std::string(4096, '\0'), "read write", "", "", ""},
-      {"rewritten after reading", "kept\n", "read warning:new write", "kept|", "WARNING: new\n",
-       "kept\nWARNING: new\n"},
-      {"missing reads as empty", std::nullopt, "read write", "", "", ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const TestCase& c : read_cases("package/testdata/post_logs.txt",
+                                      {"before?", "steps", "read?", "printed?", "after?"})) {
+    SCOPED_TRACE(c.label());
     reset_root();
-    if (row.before) write_file(POST_LOG_PATH, *row.before);
+    if (c.values.count("before")) write_file(POST_LOG_PATH, expanded(c.text("before")));
     const RunResult run = run_in_root([&] {
       Console console(std::cout);
-      std::istringstream steps(row.steps);
+      std::istringstream steps(c.text("steps"));
       for (std::string step; steps >> step;) {
         if (!perform(console, step)) return 2;
         if (step == "read") {
@@ -134,9 +111,9 @@ TEST_F(PostLog, ReadSayWrite) {
       return 0;
     });
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, row.lines_read);
-    EXPECT_EQ(run.out, row.printed);
+    EXPECT_EQ(run.err, c.text("read"));
+    EXPECT_EQ(run.out, expanded(c.text("printed")));
     EXPECT_TRUE(exists(POST_LOG_PATH));
-    EXPECT_EQ(read_file(POST_LOG_PATH), row.after);
+    EXPECT_EQ(read_file(POST_LOG_PATH), expanded(c.text("after")));
   }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
 #include <memory>
 
 #include "package/repository.h"
@@ -23,7 +25,7 @@ std::unique_ptr<PackageFile> record(const std::string& text) {
   return made;
 }
 
-constexpr Version V1 = 0x01006600, V2 = 0x02006600, V3 = 0x03006600;
+constexpr Version V1 = 0x01006600, V2 = 0x02006600;
 
 class Lookups : public ::testing::Test {
  protected:
@@ -45,42 +47,30 @@ class Lookups : public ::testing::Test {
 
 }  // namespace
 
-TEST(Relations, SatisfiesOverlapsAndMeetsTreatZeroAsOpen) {
-  const auto dhcp = record("dhcp-2.0");
-  EXPECT_TRUE(satisfies(*dhcp, dep("dhcp")));
-  EXPECT_TRUE(satisfies(*dhcp, dep("dhcp", V2, V2)));
-  EXPECT_TRUE(satisfies(*dhcp, dep("dhcp", V1)));
-  EXPECT_FALSE(satisfies(*dhcp, dep("dhcp", V3)));
-  EXPECT_FALSE(satisfies(*dhcp, dep("dhcp", 0, V1)));
-  EXPECT_FALSE(satisfies(*dhcp, dep("dhcpd")));
-
-  EXPECT_TRUE(overlaps(dep("c", V1), dep("c", V2)));          // both open above
-  EXPECT_TRUE(overlaps(dep("c", 0, V1), dep("c", 0, V3)));    // both open below
-  EXPECT_TRUE(overlaps(dep("c", V1, V2), dep("c", V2, V3)));  // touching
-  EXPECT_FALSE(overlaps(dep("c", V3), dep("c", 0, V2)));
-  EXPECT_FALSE(overlaps(dep("c", 0, V1), dep("c", V2)));
-  EXPECT_FALSE(overlaps(dep("c"), dep("d")));
-
-  // Through the name or what it provides.
-  const auto ppp = record("ppp-2.0 gives=dialer>=1.0<=1.0");
-  EXPECT_TRUE(meets(*ppp, dep("ppp", V1)));
-  EXPECT_TRUE(provides(*ppp, dep("dialer")));
-  EXPECT_TRUE(meets(*ppp, dep("dialer", 0, V2)));
-  EXPECT_FALSE(meets(*ppp, dep("dialer", V2)));
-  EXPECT_FALSE(meets(*ppp, dep("ppp", V3)));
-}
-
-TEST(Relations, RequiresConflictsAndCompare) {
-  for (const TestCase& c : read_cases("package/testdata/relations.txt",
-                                      {"a", "b", "requires?", "conflicts?", "compare?"})) {
+// Between records, and between a record or an entry and an entry.
+TEST(Relations, BetweenRecordsAndEntries) {
+  const auto entry = [](const std::string& text) {
+    return package_from("x-1.0 needs=" + text)->depends.at(0);
+  };
+  const auto said = [](bool holds) { return std::string(holds ? "yes" : "no"); };
+  using Texts = const std::string&;
+  const std::map<std::string, std::function<std::string(Texts, Texts)>> relations = {
+      {"requires", [&](Texts a, Texts b) { return said(requires(*record(a), *record(b))); }},
+      {"conflicts", [&](Texts a, Texts b) { return said(conflicts(*record(a), *record(b))); }},
+      {"compare",
+       [&](Texts a, Texts b) { return std::to_string(compare(*record(a), *record(b))); }},
+      {"satisfies", [&](Texts a, Texts b) { return said(satisfies(*record(a), entry(b))); }},
+      {"meets", [&](Texts a, Texts b) { return said(meets(*record(a), entry(b))); }},
+      {"provides", [&](Texts a, Texts b) { return said(provides(*record(a), entry(b))); }},
+      {"overlaps", [&](Texts a, Texts b) { return said(overlaps(entry(a), entry(b))); }}};
+  std::vector<std::string> keys = {"a", "b"};
+  for (const auto& relation : relations) keys.push_back(relation.first + "?");
+  for (const TestCase& c : read_cases("package/testdata/relations.txt", keys)) {
     SCOPED_TRACE(c.label());
-    const auto a = record(c.text("a")), b = record(c.text("b"));
     EXPECT_EQ(c.values.size(), 4u) << "one relation per case";
-    const auto said = [](bool holds) { return std::string(holds ? "yes" : "no"); };
-    const std::string found = c.values.count("requires")    ? said(requires(*a, *b))
-                              : c.values.count("conflicts") ? said(conflicts(*a, *b))
-                                                            : std::to_string(compare(*a, *b));
-    EXPECT_EQ(found, c.text("requires") + c.text("conflicts") + c.text("compare"));
+    for (const auto& [name, relation] : relations) {
+      if (c.values.count(name)) EXPECT_EQ(relation(c.text("a"), c.text("b")), c.text(name));
+    }
   }
   const auto bundle = record("suite-3.0 members=wifi-1.0"), wifi = record("wifi-2.0");
   EXPECT_EQ(compare_directed(*bundle, *wifi, true), 1);
