@@ -96,12 +96,6 @@ std::string image_of(const std::vector<HeaderGroup>& groups) {
   return written(writer);
 }
 
-HeaderGroup bundle_group() {
-  HeaderGroup suite = header_group("suite", 0x03006600, 70);
-  suite.is_bundle = true;
-  return suite;
-}
-
 }  // namespace
 
 TEST_F(DatabaseLoading, TextFormTrees) {
@@ -185,7 +179,7 @@ TEST_F(DatabaseLoading, ImagesGiveRecordsAndRenamedImagesGiveTwo) {
 
 TEST_F(DatabaseLoading, BundleImageGivesMembersThenBundleAndSecondPlaceImages) {
   entry("suite", "image",
-        image_of({bundle_group(), header_group("m1", 0x01006600, 1),
+        image_of({header_group("suite", 0x03006600, 70, true), header_group("m1", 0x01006600, 1),
                   header_group("m2", 0x02006600, 2)}));
   entry("m2", "disabled", "user\n");
   make_dirs("/flash/var/pdb/extra");
@@ -221,7 +215,7 @@ TEST_F(DatabaseLoading, BrokenOrHostileImages) {
   entry("lst", "image", written(single));
 
   PackageWriter bundle;
-  bundle.add_header_group(bundle_group());
+  bundle.add_header_group(header_group("suite", 0x03006600, 70, true));
   bundle.add_part(PART_PACKAGE_HEADER, encode_header("m1", 0x01006600, 1));
   bundle.add_part(PART_NOTE, std::string(MAX_TEXT_PART + 1, 'n'));
   bundle.add_part(PART_DEPENDS, encode_list({{"lost", 0, 0, 0}}));

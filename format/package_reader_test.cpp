@@ -49,18 +49,12 @@ std::string package(const std::string& header,
   return written(writer);
 }
 
-HeaderGroup bundle_group() {
-  HeaderGroup bundle = header_group("bundle", 7, 0);
-  bundle.is_bundle = true;
-  return bundle;
-}
-
 // A bundle with an image and a member list, then a member with every header field and an
 // image, and a member "second" with a bare header.
 std::string bundle_bytes() {
   HeaderGroup first = full_group(), second = header_group("second", 0, 0);
   PackageWriter writer;
-  writer.add_header_group(bundle_group());
+  writer.add_header_group(header_group("bundle", 7, 0, true));
   writer.add_image();
   writer.add_bundle_list({{first.name, 0, 0, 0}, {"second", 0, 0, 0}});
   for (const HeaderGroup* member : {&first, &second}) {
@@ -210,12 +204,12 @@ TEST_F(PackageReaderTest, UnsafeNamesAndLengthsNoPackageHasAreRefused) {
 
 TEST_F(PackageReaderTest, BundlesHoldOneTo4096Members) {
   PackageWriter empty;
-  empty.add_header_group(bundle_group());
+  empty.add_header_group(header_group("bundle", 7, 0, true));
   empty.add_bundle_list({});
   EXPECT_FALSE(opens(written(empty)));
   for (size_t count : {4096, 4097}) {
     PackageWriter many;
-    many.add_header_group(bundle_group());
+    many.add_header_group(header_group("bundle", 7, 0, true));
     for (size_t i = 0; i < count; ++i) many.add_part(PART_PACKAGE_HEADER, encode_header("m", 1, 2));
     EXPECT_EQ(opens(written(many)), count == 4096);
   }

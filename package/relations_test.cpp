@@ -69,7 +69,9 @@ TEST(Relations, BetweenRecordsAndEntries) {
     SCOPED_TRACE(c.label());
     EXPECT_EQ(c.values.size(), 4u) << "one relation per case";
     for (const auto& [name, relation] : relations) {
-      if (c.values.count(name)) EXPECT_EQ(relation(c.text("a"), c.text("b")), c.text(name));
+      if (c.values.count(name)) {
+        EXPECT_EQ(relation(c.text("a"), c.text("b")), c.text(name));
+      }
     }
   }
   const auto bundle = record("suite-3.0 members=wifi-1.0"), wifi = record("wifi-2.0");

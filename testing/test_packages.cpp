@@ -53,9 +53,11 @@ const SigningKeys* test_signing_keys() {
   return keys.get();
 }
 
-HeaderGroup header_group(const std::string& name, Version version, uint32_t build_time) {
+HeaderGroup header_group(const std::string& name, Version version, uint32_t build_time,
+                         bool bundle) {
   HeaderGroup group;
   std::tie(group.name, group.version, group.build_time) = std::tie(name, version, build_time);
+  group.is_bundle = bundle;
   return group;
 }
 

@@ -24,8 +24,9 @@ const SigningKeys* test_signing_keys();
 // The bytes `writer` writes; a failure to write fails the running test.
 std::string written(PackageWriter& writer);
 
-// A header group with only name, version and build time set.
-HeaderGroup header_group(const std::string& name, Version version, uint32_t build_time = 1);
+// A header group with only name, version, build time and whether it heads a bundle set.
+HeaderGroup header_group(const std::string& name, Version version, uint32_t build_time = 1,
+                         bool bundle = false);
 
 // A regular file entry.
 ArchiveEntry file_entry(const std::string& name, const std::string& data, uint16_t mode = 0644,
