@@ -12,9 +12,6 @@
 
 namespace {
 
-const Version V1 = make_version(1, 0, KIND_FINAL, 0);
-const Version V2 = make_version(2, 0, KIND_FINAL, 0);
-
 TestPackage with_file(const std::string& name, Version version, bool image = true) {
   TestPackage package = test_package(name, version);
   package.files = {file_entry("etc/" + name, name + " " + version_text(version))};
@@ -101,87 +98,55 @@ TEST_F(DryRun, SaysWhatTheRealRunThenDoesAndWritesNothing) {
   blocker.group.conflicts = std::vector<Dependency>{{"base", 0, 0, 0}};
   TestPackage kernel = with_file("kernel", V1);
   kernel.group.header_flags = HEADER_BOOT_IMAGE;
-  const struct {
-    const char* name;
-    std::function<void()> prepare;
-    std::vector<std::string> args;
-    std::string input;  // on standard input, with "-"
-    bool changes;       // whether the real run changes anything
-  } cases[] = {
-      {"upgrade, a dependency and a conflict",
-       [&] {
-         offer("base", package_bytes(with_file("base", V2)));
-         offer("app", package_bytes(app));
-         offer("rival", package_bytes(with_file("rival", V1)));
-       },
-       {},
-       "",
-       true},
-      {"a bundle with a member listed disabled",
-       [&] {
-         offer("suite", bundle_bytes(header_group("suite", V1),
-                                     {with_file("one", V1), with_file("two", V1)}, {"two"}));
-       },
-       {},
-       "",
-       true},
-      {"a newcomer that excludes an enabled package",
-       [&] { offer("blocker", package_bytes(blocker)); },
-       {},
-       "",
-       true},
-      {"a bundle that drops a member",
-       [&] {
-         offer("suite", bundle_bytes(header_group("suite", V1),
-                                     {with_file("one", V1), with_file("two", V1)}, {}));
-         ASSERT_EQ(run_installer({"-q"}).status, 0);
-         offer("suite", bundle_bytes(header_group("suite", V2), {with_file("one", V2)}, {}));
-       },
-       {},
-       "",
-       true},
-      {"schedules",
-       [&] {
-         write_file("/ram/pdb/old/schedule", "uninstall\n");
-         write_file("/ram/pdb/tool/schedule", "disable\n");
-       },
-       {},
-       "",
-       true},
-      {"the same version again",
-       [&] { offer("base", package_bytes(with_file("base", V1))); },
-       {"-down"},
-       "",
-       true},
-      {"stream mode", [] {}, {"-"}, package_bytes(with_file("rival", V2)), true},
-      {"a boot image", [&] { offer("kernel", package_bytes(kernel)); }, {}, "", true},
-      {"a boot image from standard input", [] {}, {"-"}, package_bytes(kernel), true},
-      {"a broken stream", [] {}, {"-"}, "VMPK", false},
-      {"cleanup", [] {}, {"--cleanup"}, "", true},
-      {"--safe", [&] { offer("app", package_bytes(with_file("app", V1))); }, {"--safe"}, "", true},
-  };
   const std::string baseline = root() + "-baseline";
   save_root(baseline);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    restore_root(baseline);
-    c.prepare();
+  // The dry run and then the real one on what the lines before prepared; then the baseline.
+  const auto check = [&](const char* name, const std::vector<std::string>& args = {},
+                         const std::string& input = "", bool changes = true) {
+    SCOPED_TRACE(name);
     const std::string records = loaded_records();
     const auto before = tree_entries("/", true);
-    ChildOptions input;
-    input.stdin_data = c.input;
-    input.env = {{"bootimage", "1"}};  // "kernel" is kept at /flash/bootimage
-    std::vector<std::string> args = c.args;
-    args.push_back("--dry-run");  // also after "-" and --cleanup, which end the scan
-    const RunResult dry = run_installer(args, input);
+    ChildOptions options;
+    options.stdin_data = input;
+    options.env = {{"bootimage", "1"}};  // "kernel" is kept at /flash/bootimage
+    std::vector<std::string> dry_args = args;
+    dry_args.push_back("--dry-run");  // also after "-" and --cleanup, which end the scan
+    const RunResult dry = run_installer(dry_args, options);
     EXPECT_EQ(tree_differences(before, tree_entries("/", true)), "");
-    const RunResult real = run_installer(c.args, input);
+    const RunResult real = run_installer(args, options);
     EXPECT_EQ(dry.status, real.status) << dry.out << real.out;
     std::set<std::string> made = told(real.out, false);
     made.merge(changed(records, loaded_records()));
     EXPECT_EQ(told(dry.out, true), made) << dry.out;
-    EXPECT_EQ(before != tree_entries("/", true), c.changes);
-  }
+    EXPECT_EQ(before != tree_entries("/", true), changes);
+    restore_root(baseline);
+  };
+  offer("base", package_bytes(with_file("base", V2)));
+  offer("app", package_bytes(app));
+  offer("rival", package_bytes(with_file("rival", V1)));
+  check("upgrade, a dependency and a conflict");
+  const std::vector<TestPackage> one_two = {with_file("one", V1), with_file("two", V1)};
+  offer("suite", bundle_bytes(header_group("suite", V1), one_two, {"two"}));
+  check("a bundle with a member listed disabled");
+  offer("blocker", package_bytes(blocker));
+  check("a newcomer that excludes an enabled package");
+  offer("suite", bundle_bytes(header_group("suite", V1), one_two, {}));
+  ASSERT_EQ(run_installer({"-q"}).status, 0);
+  offer("suite", bundle_bytes(header_group("suite", V2), {with_file("one", V2)}, {}));
+  check("a bundle that drops a member");
+  write_file("/ram/pdb/old/schedule", "uninstall\n");
+  write_file("/ram/pdb/tool/schedule", "disable\n");
+  check("schedules");
+  offer("base", package_bytes(with_file("base", V1)));
+  check("the same version again", {"-down"});
+  check("stream mode", {"-"}, package_bytes(with_file("rival", V2)));
+  offer("kernel", package_bytes(kernel));
+  check("a boot image");
+  check("a boot image from standard input", {"-"}, package_bytes(kernel));
+  check("a broken stream", {"-"}, "VMPK", false);
+  check("cleanup", {"--cleanup"});
+  offer("app", package_bytes(with_file("app", V1)));
+  check("--safe", {"--safe"});
 }
 
 // The space check counts the files a dry run would stage, and the copy it would keep.

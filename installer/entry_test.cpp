@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "installer/options.h"
-#include "planning/admission.h"
+#include "testing/case_file.h"
 #include "testing/whole_run.h"
 
 namespace {
@@ -36,59 +36,37 @@ std::string scan(std::vector<std::string> args) {
   return text + out.str();
 }
 
+std::vector<TestCase> option_cases() {
+  return read_cases("installer/testdata/options.txt", {"args", "scanned", "run?"});
+}
+
+// A case's text with its escapes and the usage line filled in.
+std::string unescaped(std::string text) {
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"\\n", "\n"},
+                                 {"\\b", "\b"},
+                                 {"{usage}", USAGE},
+                                 {"{version}", INSTALLER_VERSION}}) {
+    for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
 }  // namespace
 
 TEST(Options, ScannedInOrderUntilAModeEndsTheScan) {
-  const std::string down = " allow=" + std::to_string(ADMIT_DOWNGRADE);
-  const std::string same = " allow=" + std::to_string(ADMIT_SAME);
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "run"},
-      {{"--show", "--cleanup", "--frobnicate"}, "run cleanup show"},
-      {{"--cleanup", "--show"}, "run cleanup"},
-      {{"-", "--show", "-r"}, "run stdin"},
-      // --month takes the next argument; -b, --force, --noupgrade and -i are accepted.
-      {{"-q", "--safe", "-r", "/mnt/root", "-down", "-b", "--force", "--noupgrade", "--month",
-        "--show", "-i"},
-       "run quiet" + down + " root=/mnt/root safe"},
-      {{"--reinstall", "--show"}, "run show" + same + "\nResuming upgrade...\n"},
-      {{"-r", "/x", "--commit", "--bogus"}, "commit root=/x"},
-      {{"--cancel"}, "cancel"},
-      {{"-q", "--version", "--commit"}, "version quiet"},
-      {{"--frobnicate"}, "usage"},
-      {{"-r"}, "usage"},
-      {{"--show", "--month"}, "usage show"},
-      {{"--SHOW"}, "usage"},
-      // --dry-run counts also after a mode that ends the scan, but not as -r's value.
-      {{"-", "--dry-run"}, "run stdin dry"},
-      {{"--dry-run", "--cleanup"}, "run cleanup dry"},
-      {{"-r", "--dry-run"}, "run root=--dry-run"},
-      {{"-", "-r", "--dry-run"}, "run stdin dry"},
-      {{"--cancel", "--dry-run"}, "refused dry"},
-      {{"--dry-run", "--commit"}, "refused dry"},
-  };
-  for (const auto& [args, expected] : cases) {
-    EXPECT_EQ(scan(args), expected) << testing::PrintToString(args);
+  for (const TestCase& c : option_cases()) {
+    SCOPED_TRACE(c.label());
+    EXPECT_EQ(scan(c.list("args")), unescaped(c.text("scanned")));
   }
 }
 
 TEST_F(Entry, UsageEvenWhenQuietAndRunsWithNothingToDo) {
-  const struct {
-    std::vector<std::string> args;
-    std::string out;
-  } runs[] = {
-      {{"--frobnicate"}, USAGE},
-      {{"-r"}, USAGE},
-      {{"--month"}, USAGE},
-      {{"-q", "--frobnicate"}, USAGE},
-      {{"--show", "x"}, USAGE},
-      {{"-q", "--version"}, "installer " INSTALLER_VERSION "\n"},
-      {{"--commit"}, "finishing install... \b \n"},  // no saved transaction: the spinner goes
-  };
-  for (const auto& run : runs) {
-    SCOPED_TRACE(run.args.back());
-    const RunResult result = run_installer(run.args);
+  for (const TestCase& c : option_cases()) {
+    if (c.values.count("run") == 0) continue;
+    SCOPED_TRACE(c.label());
+    const RunResult result = run_installer(c.list("args"));
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, run.out);
+    EXPECT_EQ(result.out, unescaped(c.text("run")));
     EXPECT_EQ(result.err, "");
   }
   write_file("/ram/MANIFEST", "");

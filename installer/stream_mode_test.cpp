@@ -12,8 +12,6 @@
 
 namespace {
 
-const Version V9 = make_version(9, 0, KIND_FINAL, 0);
-
 using StreamRun = SignedRun;
 
 TEST_F(StreamRun, OnlyAFileInstalledAnewIsKept) {
@@ -111,31 +109,6 @@ TEST_F(StreamRun, AnInstallThatDoesNotFitFailsOrIsCancelledUnlessReinstalling) {
   }
 }
 
-TEST_F(StreamRun, AFailedInstallLeavesTheFlashAsItWasWithItsResultAsStatus) {
-  const std::string installed = package_bytes(test_package("p", V2));
-  const auto failed = [&](const char* name, const std::string& bytes, int status,
-                          const std::string& log) {
-    run_scenario(name, {installed}, {}, bytes, status, log, "p-2.0\n");
-  };
-  TestPackage unsigned_package = test_package("p", make_version(3, 0, KIND_FINAL, 0));
-  unsigned_package.level = 0;
-  unsigned_package.image = "x";
-  failed("unsigned", package_bytes(unsigned_package), 1,
-         "ERROR: installation of p-3.0 failed: broken package\n");
-  failed("older", package_bytes(test_package("p", V1)), 1,
-         "WARNING: omitting package p-1.0: newer package p-2.0 is already installed\n");
-  failed("garbage", "garbage", 1, "");
-  failed("bundle without members", bundle_bytes(header_group("suite", V1), {}), 3, "");
-  // A bundle header named like an installed package of its own stands for nothing.
-  failed("bundle named p", bundle_bytes(header_group("p", V1), {test_package("m", V1)}), 1,
-         "ERROR: installation of p-1.0 failed: broken package\n");
-  // A member passed over (older than p-2.0) is checked all the same.
-  TestPackage unsigned_member = test_package("p", V1);
-  unsigned_member.level = 0;
-  failed("older unsigned member", bundle_bytes(header_group("s", V1), {unsigned_member}), 2,
-         "ERROR: installation of s-1.0 failed: broken package\n");
-}
-
 TEST_F(StreamRun, TheCopyIsNeverWrittenThroughALinkOrIntoAFile) {
   write_file("/flash/etc/passwd", "root");
   const std::string bytes = package_bytes(test_package("p", V1));
@@ -189,79 +162,6 @@ TEST_F(CleanupRun, RemovesEveryPackageNotMadeForThisSystem) {
 // parts, strays between members, bytes past the container, links out of the flash, files two
 // packages share. Nothing unsigned may remove, replace or hide a package.
 using HostileRun = SignedRun;
-
-TEST_F(HostileRun, APackageThePlanRemovesInTheSameRunLeavesNothingBehind) {
-  // ppp 2.0 needs c, which only rrr 1.0 gives, and excludes rrr 2.0, which no longer gives c
-  // and is therefore installed after it: the plan removes ppp again in the same run.
-  TestPackage rrr1 = with_files("rrr", V1, {"etc/rrr"}), rrr2 = with_files("rrr", V2, {"etc/rrr"});
-  TestPackage ppp1 = with_files("ppp", V1, {"etc/p1"}), ppp2 = with_files("ppp", V2, {"etc/p2"});
-  // Files that "other" (installed before) and "bbb" (installed by the same run, before ppp)
-  // list too: ppp's bytes replace bbb's, and stay.
-  ppp2.files.push_back(file_entry("etc/other", "ppp's"));
-  ppp2.files.push_back(file_entry("etc/shared", "ppp's"));
-  rrr1.group.provides = std::vector<Dependency>{{"c", 0, 0, 0}};
-  ppp1.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}};
-  ppp2.group.depends = std::vector<Dependency>{{"c", 0, 0, 0}, {"bbb", 0, 0, 0}};
-  ppp2.group.conflicts = std::vector<Dependency>{{"rrr", V2, 0, 0}};
-  std::vector<std::string> installed = {package_bytes(rrr1),
-                                        package_bytes(with_files("other", V1, {"etc/other"}))};
-  for (const char* name : {"ppp not installed", "ppp installed"}) {
-    run_scenario(name, installed,
-                 {{DOWNLOAD + "ppp.vmp", package_bytes(ppp2)},
-                  {DOWNLOAD + "rrr.vmp", package_bytes(rrr2)},
-                  {DOWNLOAD + "bbb.vmp", package_bytes(with_files("bbb", V1, {"etc/shared"}))}},
-                 {}, 0,
-                 "installed bbb-1.0\ninstalled ppp-2.0\ninstalled (disabled) rrr-2.0\n"
-                 "enabled rrr-2.0\n",
-                 "bbb-1.0\nother-1.0\nrrr-2.0\n",
-                 {{"/ppp", ""},
-                  {"/p1", ""},
-                  {"/p2", ""},
-                  {"/flash/etc/other", "other-1.0"},
-                  {"/flash/etc/shared", "ppp's"}});
-    installed.push_back(package_bytes(ppp1));
-  }
-}
-
-TEST_F(HostileRun, UnsignedBundlePartsDecideNothingAboutOtherPackages) {
-  const TestPackage victim = with_files("victim", V1, {"etc/victim"});
-  const TestPackage zzz = with_files("zzz", V1);
-  const std::string plain = package_bytes(victim);
-  // Signed packages of nobody's, or the victim's own newer one, wrapped by hand.
-  const std::string named = bundle_bytes(header_group("victim", V9), {zzz});
-  const std::string evil = "ERROR: installation of evil-1.0 failed: broken package\n";
-  const std::string broken = "ERROR: installation of victim-9.0 failed: broken package\n";
-  run_scenario("named, on standard input", {plain}, {}, named, 1, broken, "victim-1.0\n");
-  run_scenario("named, downloaded", {plain}, {{DOWNLOAD + "w.vmp", named}}, {}, 1, broken,
-               "victim-1.0\n");
-  run_scenario("named, over a member", {bundle_bytes(header_group("b", V1), {victim})}, {}, named,
-               1, broken, "b-1.0\nvictim-1.0 from b\n");
-  run_scenario("named, over the bundle",
-               {bundle_bytes(header_group("victim", V1), {with_files("m", V1, {"etc/m"})})}, {},
-               named, 0, "installed victim-9.0\n", "victim-9.0\nzzz-1.0 from victim\n");
-  run_scenario("adopting", {plain}, {},
-               bundle_bytes(header_group("evil", V1), {with_files("victim", V2)}), 2, evil,
-               "victim-1.0\n");
-  run_scenario("passing", {plain}, {}, bundle_bytes(header_group("evil", V1), {victim, zzz}), 2,
-               evil, "victim-1.0\n");
-  run_scenario("listing", {plain}, {},
-               bundle_bytes(header_group("evil", V1), {zzz}, {"victim", "zzz"}), 0,
-               "installed evil-1.0\n", "evil-1.0\nvictim-1.0\nzzz-1.0 disabled from evil\n");
-}
-
-TEST_F(HostileRun, UnsignedPartsBetweenMembersHideNoMember) {
-  const std::pair<uint16_t, std::string> strays[] = {
-      {PART_NOTE, "note"}, {PART_TEXT24, "t"}, {PART_TEXT2, "x"}, {7, "unknown"}};
-  for (const auto& stray : strays) {
-    TestPackage second = with_files("b", V1, {"etc/b"});
-    second.parts_before = {stray, stray};
-    // The next plain run finds nothing to remove.
-    run_scenario(std::to_string(stray.first),
-                 {bundle_bytes(header_group("s", V1), {with_files("a", V1, {"etc/a"}), second})},
-                 {}, {}, 0, "", "a-1.0 from s\nb-1.0 from s\ns-1.0\n",
-                 {{"/flash/etc/a", "a-1.0"}, {"/flash/etc/b", "b-1.0"}});
-  }
-}
 
 TEST_F(HostileRun, UnsignedListsAreBounded) {
   std::vector<std::string> too_many = {"a"};

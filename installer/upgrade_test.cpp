@@ -1,5 +1,5 @@
-// Whole upgrade-mode runs: signed package files in the download folders of a throwaway
-// root, installed by the installer's entry function.
+// Whole runs on signed package files in a throwaway root, by the installer's entry function:
+// upgrades from the download folders, and the scenarios of installer/testdata/scenarios.txt.
 #include "installer/upgrade.h"
 
 #include <gtest/gtest.h>
@@ -8,29 +8,124 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
 
+#include "package/version_parse.h"
+#include "testing/case_file.h"
 #include "testing/test_packages.h"
 #include "testing/whole_run.h"
 
 namespace {
 
-std::string bytes_of(const std::string& name, Version version,
-                     const std::vector<std::string>& files = {}) {
-  return package_bytes(with_files(name, version, files));
+using UpgradeRun = SignedRun;
+
+// `text` split at `separator`; none for an empty text.
+std::vector<std::string> split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> items;
+  for (size_t start = 0; !text.empty();) {
+    const size_t end = text.find(separator, start);
+    items.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + separator.size();
+  }
+  return items;
 }
 
-using UpgradeRun = SignedRun;
+// A package as scenarios.txt tells it; `listed` takes a bundle's member list.
+TestPackage described(const std::string& text, std::vector<std::string>* listed = nullptr) {
+  std::istringstream words(text);
+  std::string name, version_word, word;
+  Version version = 0;
+  words >> name >> version_word;
+  EXPECT_TRUE(parse_version_text(version_word, version)) << text;
+  TestPackage package = test_package(name, version);
+  while (words >> word) {
+    const std::string key = word.substr(0, word.find('=')), value = word.substr(key.size() + 1);
+    auto* relation = key == "depends"     ? &package.group.depends
+                     : key == "provides"  ? &package.group.provides
+                     : key == "conflicts" ? &package.group.conflicts
+                                          : nullptr;
+    const size_t colon = value.find(':');
+    if (key == "files") {
+      for (const std::string& file : split(value, ",")) {
+        package.files.push_back(file_entry(file, name + "-" + version_word));
+      }
+    } else if (key == "file" && colon != std::string::npos) {
+      package.files.push_back(file_entry(value.substr(0, colon), value.substr(colon + 1)));
+    } else if (key == "level") {
+      package.level = std::atoi(value.c_str());
+    } else if (key == "image") {
+      package.image = value;
+    } else if (key == "before" && colon != std::string::npos) {
+      package.parts_before.push_back({uint16_t(std::atoi(value.c_str())), value.substr(colon + 1)});
+    } else if (key == "listed" && listed != nullptr) {
+      *listed = split(value, ",");
+    } else if (relation != nullptr) {
+      *relation = std::vector<Dependency>();
+      for (const std::string& item : split(value, ",")) {
+        const size_t at = item.find(">=");
+        (*relation)->push_back({item.substr(0, at), 0, 0, 0});
+        EXPECT_TRUE(at == std::string::npos ||
+                    parse_version_text(item.substr(at + 2), (*relation)->back().min))
+            << item;
+      }
+    } else {
+      ADD_FAILURE() << "unknown word " << word << " in " << text;
+    }
+  }
+  return package;
+}
+
+// The bytes of a file as scenarios.txt tells it: a package, a bundle or a line of text.
+std::string described_bytes(const std::string& text) {
+  if (text.rfind("text", 0) == 0) return text.substr(std::min<size_t>(text.size(), 5)) + "\n";
+  if (text.rfind("bundle ", 0) != 0) return package_bytes(described(text));
+  const std::vector<std::string> parts = split(text.substr(7), " + ");
+  std::vector<std::string> listed;
+  const TestPackage bundle = described(parts[0], &listed);
+  std::vector<TestPackage> members;
+  for (size_t i = 1; i < parts.size(); ++i) members.push_back(described(parts[i]));
+  return bundle_bytes(bundle.group, members, listed);
+}
+
+TEST_F(UpgradeRun, EveryScenarioEndsAsItsCaseTells) {
+  for (const TestCase& c : read_cases(
+           "installer/testdata/scenarios.txt",
+           {"installed*", "put*", "stdin?", "status", "log*", "records*", "file*", "absent*"})) {
+    std::vector<std::string> installed;
+    for (const std::string& text : c.list("installed")) installed.push_back(described_bytes(text));
+    Files written, files;
+    for (const std::string& line : c.list("put")) {
+      const size_t at = line.find(" = ");
+      const std::string path = line.substr(0, at);
+      written.push_back(
+          {path[0] == '/' ? path : DOWNLOAD + path, described_bytes(line.substr(at + 3))});
+    }
+    for (const std::string& line : c.list("file")) {
+      files.push_back({line.substr(0, line.find(" = ")), line.substr(line.find(" = ") + 3)});
+    }
+    for (const std::string& text : c.list("absent")) files.push_back({text, ""});
+    std::string log, records;
+    for (const std::string& line : c.list("log")) log += line + "\n";
+    for (const std::string& line : c.list("records")) records += line + "\n";
+    std::optional<std::string> input;
+    if (c.values.count("stdin") != 0) input = described_bytes(c.text("stdin"));
+    run_scenario(c.label(), installed, written, input, std::atoi(c.text("status").c_str()), log,
+                 records, files);
+  }
+}
 
 TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
   TestPackage system = with_files("system", V1, {"bin/system"});
   system.image = "kernel";  // kept whole as its database image
   const std::string system_bytes = package_bytes(system);
   write_file(DOWNLOAD + "system.vmp", system_bytes);
-  write_file(DOWNLOAD + "app.trp", bytes_of("app", V2, {"etc/app"}));
-  write_file(DOWNLOAD + ".hidden.vmp", bytes_of("hidden", V1, {"etc/hidden"}));
-  write_file(DOWNLOAD + "shout.VMP", bytes_of("shout", V1, {"etc/shout"}));
+  write_file(DOWNLOAD + "app.trp", package_bytes(with_files("app", V2, {"etc/app"})));
+  write_file(DOWNLOAD + ".hidden.vmp", package_bytes(with_files("hidden", V1, {"etc/hidden"})));
+  write_file(DOWNLOAD + "shout.VMP", package_bytes(with_files("shout", V1, {"etc/shout"})));
   write_file(DOWNLOAD + "broken.vmp", "not a package");
   write_file(DOWNLOAD + "readme.txt", "not offered");
   make_dirs(DOWNLOAD + "dir.vmp");
@@ -62,94 +157,6 @@ TEST_F(UpgradeRun, InstallsTheDownloadFolderAndKeepsImagesWhereTheyBelong) {
   EXPECT_EQ(idle.status, 0);
   EXPECT_FALSE(exists("/flash/PCKGS_CHANGED") || exists("/ram/MANIFEST"));
   EXPECT_EQ(postlog(), log);
-}
-
-TEST_F(UpgradeRun, OnlyTheFirstFolderWithAPackageIsInstalled) {
-  const std::string a = bytes_of("a", V1, {"a"}), c = bytes_of("c", V1, {"c"});
-  run_scenario("a download", {},
-               {{DOWNLOAD + "a.vmp", a},
-                {"/flash/rw/pckg/b.vmp", bytes_of("b", V1, {"b"})},
-                {"/flash/var/pckg/c.vmp", c}},
-               {}, 0, "installed a-1.0\n", "a-1.0\n");
-  // IGNORE passes over the download folder, and a folder of broken files counts as empty.
-  run_scenario("ignored", {a},
-               {{DOWNLOAD + "a.vmp", a},
-                {DOWNLOAD + "IGNORE", ""},
-                {"/flash/rw/pckg/b.vmp", "broken"},
-                {"/flash/var/pckg/c.vmp", c}},
-               {}, 0, "ERROR: broken package b.vmp\ninstalled c-1.0\n", "a-1.0\nc-1.0\n");
-}
-
-TEST_F(UpgradeRun, OlderVersionsNeedADowngrade) {
-  const std::string a1 = bytes_of("a", V1, {"etc/a"}), a2 = bytes_of("a", V2, {"etc/a"});
-  // Passed over with a warning: no failure.
-  run_scenario("older", {a2}, {{DOWNLOAD + "a.vmp", a1}}, {}, 0,
-               "WARNING: omitting package a-1.0: newer package a-2.0 is already installed\n",
-               "a-2.0\n");
-  // "/ram/DOWNGRADE" allows it, with its floor: the oldest file at or above it is taken.
-  run_scenario("allowed", {a2},
-               {{DOWNLOAD + "a.vmp", a1},
-                {DOWNLOAD + "a3.vmp", bytes_of("a", V3, {"etc/a"})},
-                {"/ram/DOWNGRADE", "16777216\n"}},  // 1.0 alpha
-               {}, 0,
-               "WARNING: omitting package a-3.0: older package is already provided\n"
-               "installed a-1.0\n",
-               "a-1.0\n", {{"/flash/etc/a", "a-1.0"}});
-}
-
-// What the plan makes of packages that exclude, need or retire each other, and of the user's
-// choices.
-TEST_F(UpgradeRun, RelationsAndSchedulesDecideWhatIsEnabled) {
-  TestPackage guard = with_files("guard", V1, {"etc/guard"});
-  guard.group.conflicts = std::vector<Dependency>{{"rival", 0, 0, 0}};
-  // The user disabled tool; its next version keeps that state.
-  run_scenario("a conflict disables, a user's choice stays",
-               {package_bytes(guard), bytes_of("tool", V1, {"bin/tool"})},
-               {{"/ram/pdb/tool/schedule", "disable\n"},
-                {DOWNLOAD + "tool.vmp", bytes_of("tool", V2, {"bin/tool"})},
-                {DOWNLOAD + "rival.vmp", bytes_of("rival", V1, {"etc/rival"})}},
-               {}, 0,
-               "disabled tool-1.0\ninstalled (disabled) rival-1.0\ninstalled (disabled) tool-2.0\n",
-               "guard-1.0\nrival-1.0 disabled\ntool-2.0 disabled forced\n",
-               {{"/flash/x/rival/etc/rival", "rival-1.0"},
-                {"/flash/x/tool/bin/tool", "tool-2.0"},
-                {"/flash/bin/tool", ""}});
-  // A member's record comes from its bundle's image, which lists no files: its database
-  // entry goes, the files it wrote stay.
-  const auto suite = [](Version version, std::vector<TestPackage> members,
-                        std::vector<std::string> listed) {
-    return bundle_bytes(header_group("suite", version), members, listed);
-  };
-  run_scenario("a new bundle retires the members it lacks and disables its listed ones",
-               {suite(V1, {with_files("m1", V1, {"m1"}), with_files("m2", V1, {"m2"})}, {})},
-               {{DOWNLOAD + "suite.vmp",
-                 suite(V2, {with_files("m1", V2, {"m1"}), with_files("m3", V1, {"m3"})}, {"m3"})}},
-               {}, 0, "installed suite-2.0\n",
-               "m1-2.0 from suite\nm3-1.0 disabled from suite\nsuite-2.0\n",
-               {{"/flash/var/pdb/m2", ""}, {"/flash/m2", "m2-1.0"}, {"/flash/x/m3/m3", "m3-1.0"}});
-  // The new lib comes in disabled, since guard excludes it; app, which needs it, switches
-  // it on and guard off. Guard was on before and nothing excludes it: it comes back.
-  TestPackage lib_guard = with_files("guard", V1, {"guard"});
-  lib_guard.group.conflicts = std::vector<Dependency>{{"lib", V2, 0, 0}};
-  TestPackage app = with_files("app", V1, {"app"});
-  app.group.depends = std::vector<Dependency>{{"lib", 0, 0, 0}};
-  run_scenario("what was enabled is enabled again",
-               {bytes_of("lib", V1, {"lib"}), package_bytes(lib_guard), package_bytes(app)},
-               {{DOWNLOAD + "lib.vmp", bytes_of("lib", V2, {"lib"})}}, {}, 0,
-               "installed (disabled) lib-2.0\nenabled guard-1.0\n",
-               "app-1.0\nguard-1.0\nlib-2.0\n");
-}
-
-TEST_F(UpgradeRun, AFailingFileCancelsEverythingStagedBeforeIt) {
-  TestPackage bad = with_files("bad", V1, {"etc/bad"});
-  bad.level = 0;  // signed with nothing
-  // It needs the new base, so it is installed after it whatever the folder's order.
-  bad.group.depends = std::vector<Dependency>{{"base", V2, 0, 0}};
-  run_scenario("bad", {bytes_of("base", V1, {"bin/base"})},
-               {{DOWNLOAD + "a.vmp", bytes_of("base", V2, {"bin/base"})},
-                {DOWNLOAD + "z.vmp", package_bytes(bad)}},
-               {}, 1, "installed base-2.0\nERROR: installation of bad-1.0 failed: broken package\n",
-               "base-1.0\n");
 }
 
 // Between the check and the commit (a saved transaction), and after it, the download is

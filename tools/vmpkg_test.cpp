@@ -5,11 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -98,15 +98,6 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
   const std::string bare = vmpkg({"inspect", host_path("/bare.vmp")}).out;
   EXPECT_NE(bare.find(": unrecorded package file, "), std::string::npos) << bare;
   expect_lines(bare, {"package bare", "  arch: i386", "  signature: level 1 (68 bytes)"});
-
-  // The level against other keys, and after one flipped byte of the signed header.
-  ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
-  expect_lines(vmpkg({"inspect", "--keys", host_path("/other"), package}).out,
-               {"  signature: level 0 (132 bytes)"});
-  std::string bytes = read_file("/demo.vmp");
-  bytes[14 + 6 + 16] ^= 1;
-  write_file("/demo.vmp", bytes);
-  expect_lines(vmpkg({"inspect", package}).out, {"  signature: level 0 (132 bytes)"});
 }
 
 TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
@@ -166,9 +157,11 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
   ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
-// A case's word with its placeholders filled in; '' is the empty word.
+// A case's word with its placeholders filled in; '' is the empty word, and a leading "|"
+// keeps the spaces after it.
 std::string substituted(std::string word, const std::map<std::string, std::string>& values) {
   if (word == "''") return "";
+  if (word.rfind('|', 0) == 0) word.erase(0, 1);
   for (const auto& [from, to] : values) {
     for (size_t at; (at = word.find(from)) != std::string::npos;) word.replace(at, from.size(), to);
   }
@@ -186,9 +179,27 @@ TEST_F(VmpkgTest, CommandLinesAndTheirAnswers) {
   write_file(db + "dns/files", "etc/dns.conf\n");
   write_file(db + "dns/bundle", "suite\n");
   write_file("/r/ram/pdb/dns/schedule", "uninstall\n");
+  ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
+  for (const auto& [name, version, level, keys] :
+       std::vector<std::array<std::string, 4>>{{"app", "7.2", "2", keys_},
+                                               {"low", "7.2", "1", keys_},
+                                               {"old", "6.40", "1", keys_},
+                                               {"foreign", "1.0", "2", host_path("/other")}}) {
+    const std::vector<std::string> extra = {"--level", level, "--build-time", "5", "--keys", keys};
+    ASSERT_EQ(vmpkg(build_line(name, extra, version)).status, VMPKG_OK);
+  }
+  std::string bytes = read_file("/app.vmp");
+  write_file("/cut.vmp", bytes.substr(0, bytes.size() - 10));
+  bytes[14 + 6 + 20] ^= 1;  // the build time, in the signed header
+  write_file("/changed.vmp", bytes);
+  bytes.replace(bytes.size() - 132, 20, 20, '\0');  // a signer that names no key
+  write_file("/anonymous.vmp", bytes);
+  write_file("/kept.vmp", "an earlier bundle");
   const std::map<std::string, std::string> values = {{"{out}", host_path("/x.vmp")},
                                                      {"{no}", host_path("/no")},
                                                      {"{keys}", keys_},
+                                                     {"{dir}", root()},
+                                                     {"{other}", host_path("/other")},
                                                      {"{version}", VMPKG_VERSION}};
   const std::map<std::string, int> statuses = {
       {"ok", VMPKG_OK}, {"failed", VMPKG_NOT_OK}, {"usage", VMPKG_BAD_USAGE}};
@@ -220,6 +231,7 @@ TEST_F(VmpkgTest, CommandLinesAndTheirAnswers) {
     expect_stream(run.err, c.values.count("err") ? c.values.at("err") : std::vector<std::string>());
   }
   EXPECT_FALSE(exists("/x.vmp"));
+  EXPECT_EQ(read_file("/kept.vmp"), "an earlier bundle");
   for (const char* command : {"keygen", "build", "bundle", "inspect", "verify", "audit", "list",
                               "files", "owner", "version"}) {
     const RunResult help = vmpkg({command, "--help"});
@@ -228,77 +240,14 @@ TEST_F(VmpkgTest, CommandLinesAndTheirAnswers) {
   }
 }
 
-// verify answers whether an installer with the keys would take the file, and why not;
-// inspect shows the same file and fails with it.
-TEST_F(VmpkgTest, VerifyAndInspectTellWhyAFileWouldBeRefused) {
-  ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
-  const char* const builds[][3] = {{"app", "7.2", "2"}, {"low", "7.2", "1"}, {"old", "6.40", "1"}};
-  for (const auto& [name, version, level] : builds) {
-    ASSERT_EQ(vmpkg(build_line(name, {"--level", level, "--build-time", "5"}, version)).status,
-              VMPKG_OK);
-  }
-  std::string bytes = read_file("/app.vmp");
-  write_file("/cut.vmp", bytes.substr(0, bytes.size() - 10));
-  bytes[14 + 6 + 20] ^= 1;  // the build time, in the signed header
-  write_file("/changed.vmp", bytes);
-  const size_t signature = bytes.size() - 132;
-  bytes.replace(signature, 20, 20, '\0');  // a signer that names no key
-  write_file("/anonymous.vmp", bytes);
-  const struct {
-    const char* file;
-    bool other_keys;
-    const char* said;  // out when taken, else the start of the reason on err
-  } cases[] = {
-      {"app", false, ": taken\n  app 7.2: level 2 (needs 2)\n"},
-      {"old", false, ": taken\n  old 6.40: level 1 (needs 1)\n"},
-      {"low", false, ": refused: low 7.2 needs signature level 2, and it verifies at level 1"},
-      {"app", true, ": refused: app 7.2: signed by another key set (key id "},
-      {"changed", false, ": refused: app 7.2: digest mismatch: the file was changed after"},
-      {"anonymous", false, ": refused: app 7.2: the signature does not verify against "},
-      {"cut", false, ": refused: cut short: the part at offset "},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    const std::string path = host_path(std::string("/") + c.file + ".vmp");
-    std::vector<std::string> args = {"verify", path};
-    if (c.other_keys) args = {"verify", "--keys", host_path("/other"), path};
-    const RunResult run = vmpkg(args);
-    const bool taken = std::string(c.said).find(": taken") == 0;
-    EXPECT_EQ(run.status, taken ? VMPKG_OK : VMPKG_NOT_OK);
-    const std::string said = taken ? run.out : run.err;
-    const std::string expected = (taken ? "" : "vmpkg verify: ") + path + c.said;
-    EXPECT_EQ(said.compare(0, expected.size(), expected), 0) << said;
-    // inspect shows every one of them, and fails for every one refused
-    args[0] = "inspect";
-    const RunResult shown = vmpkg(args);
-    EXPECT_EQ(shown.status, taken ? VMPKG_OK : VMPKG_NOT_OK) << shown.err;
-    EXPECT_NE(shown.out.find("\npackage "), std::string::npos) << shown.out;
-  }
-  const RunResult json = vmpkg({"verify", "--json", host_path("/low.vmp")});
-  EXPECT_EQ(json.status, VMPKG_NOT_OK);
-  EXPECT_EQ(json.out.substr(0, json.out.find("\"key_id\"")),
-            "{\"file\":\"" + host_path("/low.vmp") +
-                "\",\"taken\":false,\"reason\":\"low 7.2 needs signature level 2, and it "
-                "verifies at level 1\",\"packages\":[{\"name\":\"low\",\"version\":\"7.2\","
-                "\"level\":1,\"required\":2,");
-  const RunResult inspected = vmpkg({"inspect", "--json", host_path("/cut.vmp")});
-  EXPECT_EQ(inspected.status, VMPKG_NOT_OK);
-  EXPECT_NE(inspected.out.find("\"length\":132,\"cut\":true}],\"packages\":[{\"kind\":\"package\","
-                               "\"name\":\"app\",\"version\":\"7.2\""),
-            std::string::npos)
-      << inspected.out;
-  EXPECT_NE(inspected.out.find("\"problem\":\"cut short: the part at offset "), std::string::npos);
-}
-
 // A bundle takes its members' architecture when they agree, and otherwise wants --arch.
 TEST_F(VmpkgTest, BundleMembersAndTheirArchitecture) {
   ASSERT_EQ(vmpkg(build_line("p1", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("p2", {"--arch", "powerpc"})).status, VMPKG_OK);
   ASSERT_EQ(vmpkg(build_line("i1")).status, VMPKG_OK);
-  const auto bundle = [&](const std::vector<std::string>& members, const char* arch,
-                          std::vector<std::string> args = {}) {
-    args.insert(args.begin(),
-                {"bundle", "--name", "b", "--version", "1.0", "--output", host_path("/b.vmp")});
+  const auto bundle = [&](const std::vector<std::string>& members, const char* arch) {
+    std::vector<std::string> args = {"bundle",   "--name",           "b", "--version", "1.0",
+                                     "--output", host_path("/b.vmp")};
     if (arch != nullptr) args.insert(args.end(), {"--arch", arch});
     for (const std::string& member : members) args.push_back(host_path("/" + member + ".vmp"));
     return vmpkg(args);
@@ -314,35 +263,7 @@ TEST_F(VmpkgTest, BundleMembersAndTheirArchitecture) {
   ASSERT_EQ(bundle({"p1", "i1"}, "mips").status, VMPKG_OK);
   expect_lines(vmpkg({"inspect", host_path("/b.vmp")}).out, {"bundle b", "  arch: mips"});
 
-  // A member is signed again only when it verifies with the bundle's keys; a refusal
-  // leaves the earlier bundle as it was.
   const std::string kept = read_file("/b.vmp");
-  std::string bytes = read_file("/i1.vmp");
-  bytes[14 + 6 + 20] ^= 1;  // the build time, in the signed header
-  write_file("/changed.vmp", bytes);
-  ASSERT_EQ(vmpkg({"keygen", host_path("/other")}).status, VMPKG_OK);
-  ASSERT_EQ(vmpkg(build_line("foreign", {"--keys", host_path("/other")})).status, VMPKG_OK);
-  const struct {
-    std::vector<std::string> members;
-    const char* option;
-    int status;
-    const char* said;
-  } refused[] = {
-      {{"changed"}, "", VMPKG_NOT_OK, "changed.vmp: refused: i1 1.0: digest mismatch: "},
-      {{"foreign"}, "", VMPKG_NOT_OK, "foreign.vmp: refused: foreign 1.0: signed by another"},
-      {{"p1", "p1"}, "", VMPKG_NOT_OK, "p1.vmp: a second member named p1"},
-      {{"p1"}, "--disable=p3", VMPKG_BAD_USAGE, "--disable p3: no member has that name"},
-  };
-  const std::vector<std::string> args_none;
-  for (const auto& c : refused) {
-    SCOPED_TRACE(c.said);
-    const RunResult run =
-        bundle(c.members, nullptr, *c.option ? std::vector<std::string>{c.option} : args_none);
-    EXPECT_EQ(run.status, c.status) << run.err;
-    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
-    EXPECT_EQ(read_file("/b.vmp"), kept);
-  }
-
   // A write that fails half-way leaves the earlier file and no temporary one.
   write_file("/image", std::string(100000, 'i'));
   const RunResult cut = run_in_root([] {
@@ -401,8 +322,6 @@ TEST(FieldText, JsonStringsEscapeWhatJsonCannotCarry) {
 
 // vmpkg audit on roots that the installer itself filled from signed packages, damaged one
 // way at a time; and the reading of a root from outside it.
-const Version V1 = make_version(1, 0, KIND_FINAL, 0);
-
 // Offset of the payload of the `nth` part of `type` in a container.
 size_t payload_at(const std::string& bytes, uint16_t type, int nth = 0) {
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -489,73 +408,48 @@ TEST_F(AuditRun, ReportsEachDamageOnceNeverWritesTheRootAndTakesNamesAndKeys) {
   const std::string pristine = root() + "-pristine";
   save_root(pristine);
 
-  const std::string app_image = "/flash/var/pdb/app/image";
-  const std::string suite_image = "/flash/var/pdb/suite/image";
-  const std::string app_bytes = read_file(app_image), suite_bytes = read_file(suite_image);
-  auto remove = [&](const std::string& path) { ::unlink(host_path(path).c_str()); };
-  const struct {
-    const char* what;
-    std::function<void()> apply;
-    const char* findings;
-  } damages[] = {
-      {"a changed byte", [&] { flip_byte("/flash/etc/app.conf", 2); },
-       "changed /flash/etc/app.conf\n"},
-      {"a longer file", [&] { write_file("/flash/etc/one", "1\n"); }, "changed /flash/etc/one\n"},
-      {"a changed mode", [&] { ::chmod(host_path("/flash/bin/app").c_str(), 0700); },
-       "mode /flash/bin/app\n"},
-      {"a removed file of a disabled member", [&] { remove("/flash/x/two/etc/two"); },
-       "missing /flash/x/two/etc/two\n"},
-      {"a link to the same bytes in a file's place",
-       [&] {
-         remove("/flash/etc/one");
-         write_file("/flash/one-copy", "1");
-         ASSERT_EQ(::symlink("/flash/one-copy", host_path("/flash/etc/one").c_str()), 0);
-       },
-       "changed /flash/etc/one\n"},
-      {"a directory in a file's place",
-       [&] {
-         remove("/flash/bin/app");
-         make_dirs("/flash/bin/app");
-       },
-       "changed /flash/bin/app\n"},
-      {"a tampered image", [&] { flip_byte(app_image, payload_at(app_bytes, PART_ARCHIVE) + 3); },
-       "unsigned app\n"},
-      {"a container length that does not match", [&] { flip_byte(app_image, 5); },
-       "no image app\n"},
-      {"a tampered bundle member",
-       [&] { flip_byte(suite_image, payload_at(suite_bytes, PART_ARCHIVE, 1) + 3); },
-       "unsigned two\n"},
-      {"the boot image gone", [&] { remove("/flash/bootimage"); }, "no image boot\n"},
-      {"a member enabled since", [&] { remove("/flash/var/pdb/two/disabled"); },
-       "missing /flash/etc/two\n"},
-      {"a file of a package in text form gone", [&] { remove("/flash/etc/plain"); },
-       "missing /flash/etc/plain\n"},
-  };
-  for (const auto& damage : damages) {
+  for (const TestCase& c : read_cases("tools/testdata/audit_damages.txt",
+                                      {"remove*", "flip*", "write*", "chmod*", "mkdir*", "symlink*",
+                                       "args?", "findings*", "summary?"})) {
+    SCOPED_TRACE(c.label());
     restore_root(pristine);
-    damage.apply();
+    for (const std::string& path : c.list("remove")) remove(path);
+    for (const std::string& line : c.list("flip")) {
+      std::istringstream words(line);
+      std::string path, offset, plus;
+      int nth = 0;
+      words >> path >> offset >> nth >> plus;
+      flip_byte(path, offset != "archive" ? std::strtoul(offset.c_str(), nullptr, 10)
+                                          : payload_at(read_file(path), PART_ARCHIVE, nth) +
+                                                std::strtoul(plus.c_str() + 1, nullptr, 10));
+    }
+    for (const std::string& line : c.list("write")) {
+      write_file(line.substr(0, line.find(' ')), line.substr(line.find(' ') + 1));
+    }
+    for (const std::string& line : c.list("chmod")) {
+      const std::string path = host_path(line.substr(0, line.find(' ')));
+      ASSERT_EQ(::chmod(path.c_str(), std::strtoul(line.c_str() + line.find(' '), nullptr, 8)), 0);
+    }
+    for (const std::string& path : c.list("mkdir")) make_dirs(path);
+    for (const std::string& line : c.list("symlink")) {
+      const std::string path = host_path(line.substr(0, line.find(' ')));
+      ASSERT_EQ(::symlink(line.substr(line.find(' ') + 1).c_str(), path.c_str()), 0);
+    }
     const std::string before = tree("/");
-    const RunResult run = audit({});
-    EXPECT_EQ(run.status, VMPKG_NOT_OK) << damage.what << "\n" << run.err;
-    EXPECT_EQ(findings_of(run.out), damage.findings) << damage.what << "\n" << run.out;
-    EXPECT_EQ(tree("/"), before) << damage.what;
+    const RunResult run = audit(c.list("args"));
+    std::string findings;
+    for (const std::string& line : c.list("findings")) findings += line + "\n";
+    EXPECT_EQ(run.status, findings.empty() ? VMPKG_OK : VMPKG_NOT_OK) << run.err;
+    EXPECT_EQ(findings_of(run.out), findings) << run.out;
+    if (c.values.count("summary") != 0) {
+      EXPECT_EQ(run.out.substr(findings.size()), c.text("summary") + "\n");
+    }
+    EXPECT_EQ(tree("/"), before);
   }
 
-  // Named packages, bundles, members and packages not installed; another key set.
+  // Another key set, and --json.
   restore_root(pristine);
   remove("/flash/x/two/etc/two");
-  const RunResult named_app = audit({"app"});
-  EXPECT_EQ(named_app.status, VMPKG_OK);
-  EXPECT_EQ(named_app.out, "1 package and 2 files checked: 0 findings\n");
-  const std::vector<std::pair<std::vector<std::string>, std::string>> named = {
-      {{"suite"}, "missing /flash/x/two/etc/two\n"},
-      {{"two", "plain", "nosuch"}, "missing /flash/x/two/etc/two\nno image nosuch\n"},
-  };
-  for (const auto& [names, findings] : named) {
-    const RunResult run = audit(names);
-    EXPECT_EQ(run.status, VMPKG_NOT_OK);
-    EXPECT_EQ(findings_of(run.out), findings) << testing::PrintToString(names);
-  }
   const RunResult json = audit({"--json", "two", "plain"});
   EXPECT_EQ(json.status, VMPKG_NOT_OK);
   EXPECT_EQ(json.out, "{\"root\":\"" + root() +
