@@ -172,18 +172,4 @@ TEST_F(DryRun, CountsTheRoomItsFilesWouldTake) {
   }
 }
 
-// --dry-run cannot apply to a saved transaction, before or after the mode.
-TEST_F(DryRun, IsRefusedWithCommitAndCancel) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--dry-run", "--commit"}, {"--cancel", "--dry-run"}}) {
-    write_file("/ram/MANIFEST", "");
-    const RunResult run = run_installer(args);
-    EXPECT_EQ(run.status, 2) << args[0];
-    EXPECT_EQ(run.err,
-              "installer: --dry-run applies to the upgrade, \"-\" and --cleanup, not to --commit "
-              "or --cancel\n");
-    EXPECT_TRUE(exists("/ram/MANIFEST")) << args[0];
-  }
-}
-
 }  // namespace

@@ -22,12 +22,28 @@ namespace {
 
 using UpgradeRun = SignedRun;
 
-// `text` split at `separator`; none for an empty text.
+// `text` with its escapes: "\\n", "\\r" and "\\e" (escape).
+std::string unescaped(std::string text) {
+  for (const auto& [from, to] : {std::pair{"\\n", "\n"}, {"\\r", "\r"}, {"\\e", "\x1b"}}) {
+    for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, 2, to);
+  }
+  return text;
+}
+
+// `text` split at `separator`, none for an empty text; an item "X*N" stands for N times X,
+// and "X#NY" for X0Y to X(N-1)Y (X without spaces): long lists in a few words.
 std::vector<std::string> split(const std::string& text, const std::string& separator) {
   std::vector<std::string> items;
   for (size_t start = 0; !text.empty();) {
     const size_t end = text.find(separator, start);
-    items.push_back(text.substr(start, end - start));
+    const std::string item = text.substr(start, end - start);
+    size_t mark = item.find_first_of("*# ");  // in the first word only
+    if (mark == std::string::npos || item[mark] == ' ') mark = item.size();
+    const size_t rest = std::min(item.find_first_not_of("0123456789", mark + 1), item.size());
+    for (int i = 0, count = mark == item.size() ? 1 : std::atoi(&item[mark + 1]); i < count; ++i) {
+      items.push_back(item.substr(0, mark) + (item[mark] == '#' ? std::to_string(i) : "") +
+                      item.substr(rest));
+    }
     if (end == std::string::npos) break;
     start = end + separator.size();
   }
@@ -43,7 +59,8 @@ TestPackage described(const std::string& text, std::vector<std::string>* listed 
   EXPECT_TRUE(parse_version_text(version_word, version)) << text;
   TestPackage package = test_package(name, version);
   while (words >> word) {
-    const std::string key = word.substr(0, word.find('=')), value = word.substr(key.size() + 1);
+    const std::string key = word.substr(0, word.find('='));
+    const std::string value = word.substr(std::min(key.size() + 1, word.size()));
     auto* relation = key == "depends"     ? &package.group.depends
                      : key == "provides"  ? &package.group.provides
                      : key == "conflicts" ? &package.group.conflicts
@@ -55,6 +72,9 @@ TestPackage described(const std::string& text, std::vector<std::string>* listed 
       }
     } else if (key == "file" && colon != std::string::npos) {
       package.files.push_back(file_entry(value.substr(0, colon), value.substr(colon + 1)));
+    } else if (word == "bare") {  // nothing to stage: a quick member
+      package.archive = false;
+      package.group.header_flags = HEADER_NO_TEXT_DB;
     } else if (key == "level") {
       package.level = std::atoi(value.c_str());
     } else if (key == "image") {
@@ -81,7 +101,8 @@ TestPackage described(const std::string& text, std::vector<std::string>* listed 
 
 // The bytes of a file as scenarios.txt tells it: a package, a bundle or a line of text.
 std::string described_bytes(const std::string& text) {
-  if (text.rfind("text", 0) == 0) return text.substr(std::min<size_t>(text.size(), 5)) + "\n";
+  if (text.rfind("text", 0) == 0)
+    return unescaped(text.substr(std::min<size_t>(text.size(), 5))) + "\n";
   if (text.rfind("bundle ", 0) != 0) return package_bytes(described(text));
   const std::vector<std::string> parts = split(text.substr(7), " + ");
   std::vector<std::string> listed;
@@ -91,30 +112,56 @@ std::string described_bytes(const std::string& text) {
   return bundle_bytes(bundle.group, members, listed);
 }
 
+// The case's lines of `key`, each ended by a newline.
+std::string lines(const TestCase& c, const std::string& key) {
+  std::string text;
+  for (const std::string& line : c.list(key)) text += unescaped(line) + "\n";
+  return text;
+}
+
 TEST_F(UpgradeRun, EveryScenarioEndsAsItsCaseTells) {
-  for (const TestCase& c : read_cases(
-           "installer/testdata/scenarios.txt",
-           {"installed*", "put*", "stdin?", "status", "log*", "records*", "file*", "absent*"})) {
+  for (const TestCase& c : read_cases("installer/testdata/scenarios.txt",
+                                      {"installed*", "put*", "args?", "stdin?", "status", "out*",
+                                       "err*", "log*", "records*", "file*", "absent*", "tree*"})) {
+    SCOPED_TRACE(c.label());
     std::vector<std::string> installed;
     for (const std::string& text : c.list("installed")) installed.push_back(described_bytes(text));
-    Files written, files;
+    install_first(installed);
     for (const std::string& line : c.list("put")) {
       const size_t at = line.find(" = ");
-      const std::string path = line.substr(0, at);
-      written.push_back(
-          {path[0] == '/' ? path : DOWNLOAD + path, described_bytes(line.substr(at + 3))});
+      const std::string path = (line[0] == '/' ? "" : DOWNLOAD) + line.substr(0, at);
+      const std::string what = line.substr(at + 3);
+      if (what.rfind("link ", 0) == 0) {
+        ASSERT_EQ(::symlink(what.c_str() + 5, host_path(path).c_str()), 0) << path;
+      } else {
+        write_file(path, described_bytes(what));
+      }
     }
+    const std::string before = tree("/");
+    const int status = std::atoi(c.text("status").c_str());
+    const RunResult run = c.values.count("stdin") != 0
+                              ? stream(described_bytes(c.text("stdin")), c.list("args"))
+                              : run_installer(c.list("args"));
+    EXPECT_EQ(run.status, status) << run.out;
+    for (const auto& [key, text] :
+         {std::pair{"out", run.out}, {"err", run.err}, {"tree", tree("/flash")}}) {
+      if (c.values.count(key) != 0) {
+        EXPECT_EQ(text, lines(c, key)) << key;
+      }
+    }
+    EXPECT_EQ(postlog(), lines(c, "log"));
+    remove("/flash/postlog");
+    if (status != 0) {
+      EXPECT_EQ(tree("/"), before);  // a failed run leaves the root as it was
+    }
+    EXPECT_EQ(loaded_records(), lines(c, "records"));
     for (const std::string& line : c.list("file")) {
-      files.push_back({line.substr(0, line.find(" = ")), line.substr(line.find(" = ") + 3)});
+      const size_t at = line.find(" = ");
+      EXPECT_EQ(read_file(line.substr(0, at)), unescaped(line.substr(at + 3))) << line;
     }
-    for (const std::string& text : c.list("absent")) files.push_back({text, ""});
-    std::string log, records;
-    for (const std::string& line : c.list("log")) log += line + "\n";
-    for (const std::string& line : c.list("records")) records += line + "\n";
-    std::optional<std::string> input;
-    if (c.values.count("stdin") != 0) input = described_bytes(c.text("stdin"));
-    run_scenario(c.label(), installed, written, input, std::atoi(c.text("status").c_str()), log,
-                 records, files);
+    for (const std::string& text : c.list("absent")) {
+      EXPECT_EQ(tree("/flash").find(text), std::string::npos) << text;
+    }
   }
 }
 
@@ -295,57 +342,6 @@ TEST_F(UpgradeRun, AFlashWithTooFewInodesRefusesTheUpgradeUntouched) {
   EXPECT_NE(run.out.find("ERROR: not enough space for upgrade\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" unchanged\n"), std::string::npos) << run.out;
   EXPECT_TRUE(exists(DOWNLOAD + "app.vmp"));
-}
-
-// Whole runs with only schedule files: the scheduled actions are carried out and committed.
-class ScheduledRun : public WholeRun {
- protected:
-  // A text-form database entry at version 1.0 with its files.
-  void entry(const std::string& name, const std::vector<std::string>& files = {},
-             const std::string& disabled = "") {
-    const std::string dir = "/flash/var/pdb/" + name + "/";
-    write_file(dir + "version", "16803328 1\n");
-    std::string list;
-    for (const std::string& file : files) {
-      write_file("/flash" + file, name);
-      list += file.substr(1) + "\n";
-    }
-    write_file(dir + "files", list);
-    if (!disabled.empty()) write_file(dir + "disabled", disabled + "\n");
-  }
-  void schedule(const std::string& key, const std::string& word) {
-    write_file("/ram/pdb/" + key + "/schedule", word + "\n");
-  }
-};
-
-TEST_F(ScheduledRun, SchedulesAloneDisableEnableAndUninstallForReal) {
-  entry("base", {"/bin/base"});
-  entry("gone", {"/etc/gone", "/etc/shared.d/gone"});
-  entry("off", {"/x/off/etc/off"}, "auto");
-  entry("quiet", {"/etc/quiet"});
-  schedule("gone", "uninstall");
-  schedule("off", "enable");
-  schedule("quiet", "disable");
-  const RunResult run = run_installer({"-r", "/"});
-  EXPECT_EQ(run.status, 0);
-  const std::string hide = "\x1b[?25l\r", show = "\r\x1b[?25h";
-  EXPECT_EQ(run.out, hide + "disabling quiet-1.0..." + show + hide + std::string(22, ' ') + show +
-                         "disabled quiet-1.0\n" + hide + "enabling off-1.0..." + show + hide +
-                         std::string(19, ' ') + show + "enabled off-1.0\n");
-  // Uninstalls print no lines at this level; the console's lines reach the post log.
-  EXPECT_EQ(read_file("/flash/postlog"), "disabled quiet-1.0\nenabled off-1.0\n");
-  EXPECT_EQ(tree("/flash"),
-            "/flash/PCKGS_CHANGED=\n/flash/bin/\n/flash/bin/base=base\n/flash/etc/\n"
-            "/flash/etc/quiet=quiet\n/flash/etc/shared.d/\n/flash/postlog=disabled quiet-1.0\n"
-            "enabled off-1.0\n\n/flash/var/\n/flash/var/pdb/\n/flash/var/pdb/base/\n"
-            "/flash/var/pdb/base/files=bin/base\n\n/flash/var/pdb/base/version=16803328 1\n\n"
-            "/flash/var/pdb/off/\n/flash/var/pdb/off/enabled=user\n\n"
-            "/flash/var/pdb/off/files=x/off/etc/off\n\n/flash/var/pdb/off/version=16803328 1\n\n"
-            "/flash/var/pdb/quiet/\n/flash/var/pdb/quiet/disabled=user\n\n"
-            "/flash/var/pdb/quiet/files=etc/quiet\n\n/flash/var/pdb/quiet/version=16803328 1\n\n"
-            "/flash/x/\n/flash/x/off/\n/flash/x/off/etc/\n/flash/x/off/etc/off=off\n");
-  // The schedule files belong to other programs: they stay.
-  EXPECT_TRUE(exists("/ram/pdb/gone/schedule"));
 }
 
 }  // namespace

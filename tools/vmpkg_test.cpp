@@ -232,12 +232,6 @@ TEST_F(VmpkgTest, CommandLinesAndTheirAnswers) {
   }
   EXPECT_FALSE(exists("/x.vmp"));
   EXPECT_EQ(read_file("/kept.vmp"), "an earlier bundle");
-  for (const char* command : {"keygen", "build", "bundle", "inspect", "verify", "audit", "list",
-                              "files", "owner", "version"}) {
-    const RunResult help = vmpkg({command, "--help"});
-    EXPECT_EQ(help.status, VMPKG_OK);
-    EXPECT_EQ(help.out.find("usage: vmpkg "), 0u) << command;
-  }
 }
 
 // A bundle takes its members' architecture when they agree, and otherwise wants --arch.
