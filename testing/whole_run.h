@@ -132,8 +132,6 @@ class WholeRun : public RootFixture {
       std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks;
 };
 
-using Files = std::vector<std::pair<std::string, std::string>>;  // path, contents
-
 // Whole runs that install signed packages, in a root with a router's folders.
 class SignedRun : public WholeRun {
  protected:
@@ -156,34 +154,6 @@ class SignedRun : public WholeRun {
     ASSERT_EQ(run_installer({"-q"}).status, 0);
     for (const char* path : {"/flash/var/pckg", "/flash/PCKGS_CHANGED", "/flash/postlog"}) {
       remove(path);
-    }
-  }
-
-  // Packages installed first, files written (downloads among them), then one run: stream
-  // mode on `input`, else an upgrade. Then its status, post log and records, and what files
-  // under /flash hold ("" for a text that no line of its tree holds); a run that fails must
-  // leave the root as it was.
-  void run_scenario(const std::string& name, const std::vector<std::string>& installed,
-                    const Files& written, const std::optional<std::string>& input, int status,
-                    const std::string& log, const std::string& records, const Files& files = {}) {
-    SCOPED_TRACE(name);
-    install_first(installed);
-    for (const auto& [path, contents] : written) write_file(path, contents);
-    const std::string before = tree("/");
-    const RunResult run = input ? stream(*input) : run_installer({});
-    EXPECT_EQ(run.status, status) << run.out;
-    EXPECT_EQ(postlog(), log);
-    remove("/flash/postlog");
-    if (status != 0) {
-      EXPECT_EQ(tree("/"), before);
-    }
-    EXPECT_EQ(loaded_records(), records);
-    for (const auto& [path, contents] : files) {
-      if (!contents.empty()) {
-        EXPECT_EQ(read_file(path), contents) << path;
-      } else {
-        EXPECT_EQ(tree("/flash").find(path), std::string::npos) << path;
-      }
     }
   }
 };
