@@ -526,7 +526,11 @@ TEST_F(AuditRun, ReportsEachDamageOnceNeverWritesTheRootAndTakesNamesAndKeys) {
        [&] { flip_byte(suite_image, payload_at(suite_bytes, PART_ARCHIVE, 1) + 3); },
        "unsigned two\n"},
       {"the boot image gone", [&] { remove("/flash/bootimage"); }, "no image boot\n"},
-      {"a member enabled since", [&] { remove("/flash/var/pdb/two/disabled"); },
+      {"a member enabled since, its file gone",
+       [&] {
+         remove("/flash/var/pdb/two/disabled");
+         remove("/flash/x/two/etc/two");
+       },
        "missing /flash/etc/two\n"},
       {"a file of a package in text form gone", [&] { remove("/flash/etc/plain"); },
        "missing /flash/etc/plain\n"},
@@ -540,6 +544,22 @@ TEST_F(AuditRun, ReportsEachDamageOnceNeverWritesTheRootAndTakesNamesAndKeys) {
     EXPECT_EQ(findings_of(run.out), damage.findings) << damage.what << "\n" << run.out;
     EXPECT_EQ(tree("/"), before) << damage.what;
   }
+
+  // Enabling or disabling a package later moves none of its files: they are found where
+  // it was installed.
+  restore_root(pristine);
+  write_file("/ram/pdb/two/schedule", "enable");
+  write_file("/ram/pdb/one/schedule", "disable");
+  ASSERT_EQ(run_installer({"-q"}).status, 0);
+  ASSERT_TRUE(exists("/flash/var/pdb/one/disabled") && !exists("/flash/var/pdb/two/disabled"));
+  const RunResult moved = audit({});
+  EXPECT_EQ(moved.status, VMPKG_OK) << moved.out;
+  EXPECT_EQ(
+      run_in_root([] {
+        std::cout << vmpkg_run({"files", "one"}, "").out << vmpkg_run({"files", "two"}, "").out;
+        return 0;
+      }).out,
+      "/etc/one\n/x/two/etc/two\n");
 
   // Named packages, bundles, members and packages not installed; another key set.
   restore_root(pristine);
