@@ -61,7 +61,7 @@ make_busybox() {
   rm -rf "$build/busybox-src" "$build/busybox"
   "$here/tools/debian_source.sh" "$build/busybox-src" busybox/bookworm
   local source
-  source=$(find "$build/busybox-src" -maxdepth 1 -type d -name 'busybox-*' | head -n 1)
+  source=$(find "$build/busybox-src" -mindepth 1 -maxdepth 1 -type d -name 'busybox-*' | head -n 1)
   mkdir -p "$build/busybox"
   make -s -C "$source" O="$build/busybox" CROSS_COMPILE=$cross defconfig >/dev/null
   sed -i 's/^# CONFIG_STATIC is not set/CONFIG_STATIC=y/' "$build/busybox/.config"
