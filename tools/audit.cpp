@@ -17,6 +17,7 @@
 #include "install/install_package.h"
 #include "install/remove_package.h"
 #include "package/system_paths.h"
+#include "tools/image_files.h"
 #include "tools/root_reader.h"
 #include "transaction/read_buffer.h"
 
@@ -262,8 +263,9 @@ bool Auditor::compare_archive(const Package& package, PartStream& stream, FileCh
       if (!skip_entry_data(archive, entry)) return false;
       continue;
     }
-    const std::string target = archive_target(package, entry.name);
-    if (!is_file_target(entry.name, target)) return false;
+    if (!is_file_target(entry.name, archive_target(package, entry.name))) return false;
+    const std::string target = installed_target(
+        package, entry.name, [this](const std::string& path) { return exists(path, false); });
     bool archive_cut = false;
     FileCheck check = compare_file(FLASH_DIR + target, entry, archive, archive_cut);
     if (archive_cut) return false;

@@ -65,38 +65,6 @@ make_sysroot() {
   echo "cross_test: sysroot for $debian_arch in $((SECONDS - started)) s"
 }
 
-# apt-get with deb-src twins of this machine's Debian package sources, its lists and cache
-# kept under $apt_root, so the machine's own apt configuration is not changed. The files
-# land in a directory apt's download user may not reach, so apt downloads as ourselves.
-source_apt() {
-  local apt_root=$1
-  shift
-  apt-get -o Dir::Etc::SourceList="$apt_root/sources.list" \
-    -o Dir::Etc::SourceParts="$apt_root/sources.list.d" \
-    -o Dir::State::Lists="$apt_root/lists" -o Dir::Cache="$apt_root/cache" \
-    -o APT::Sandbox::User="$(id -un)" "$@"
-}
-
-fetch_sources() {
-  local apt_root=$1 file
-  rm -rf "$apt_root"
-  mkdir -p "$apt_root/lists/partial" "$apt_root/cache/archives/partial" \
-    "$apt_root/sources.list.d"
-  : >"$apt_root/sources.list"
-  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -f "$file" ] || continue
-    sed -n 's/^deb \(.*debian.*\)/deb-src \1/p' "$file" >>"$apt_root/sources.list"
-  done
-  for file in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$file" ] && grep -q 'debian-archive-keyring' "$file" || continue
-    sed 's/^Types:.*/Types: deb-src/' "$file" >"$apt_root/sources.list.d/${file##*/}"
-  done
-  source_apt "$apt_root" update -qq
-  # The release's own sources, which every mirror of the release carries.
-  (cd "$build/deps/src" &&
-    source_apt "$apt_root" source -qq zlib/bookworm openssl/bookworm >/dev/null)
-}
-
 # zlib, libcrypto and GoogleTest for PowerPC, static, in $build/deps/prefix.
 make_powerpc_deps() {
   local deps=$build/deps prefix=$build/deps/prefix
@@ -104,7 +72,8 @@ make_powerpc_deps() {
   rm -rf "$deps"
   mkdir -p "$deps/src" "$prefix/lib" "$prefix/include"
   local started=$SECONDS
-  fetch_sources "$deps/apt"
+  # The release's own sources, which every mirror of the release carries.
+  "$here/tools/debian_source.sh" "$deps/src" zlib/bookworm openssl/bookworm
   echo "cross_test: Debian sources fetched in $((SECONDS - started)) s"
 
   local zlib openssl

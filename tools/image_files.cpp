@@ -23,9 +23,12 @@ bool read_archive(PartStream& stream, const Package& package, std::vector<std::s
     const EntryRead read = read_archive_entry(archive, entry);
     if (read == EntryRead::end || read == EntryRead::header_cut) return true;
     if (read == EntryRead::broken || !is_safe_entry_name(entry.name)) return false;
-    if (is_written_entry(entry)) {
-      const std::string target = archive_target(package, entry.name);
-      if (is_file_target(entry.name, target)) paths.push_back(target);
+    if (is_written_entry(entry) &&
+        is_file_target(entry.name, archive_target(package, entry.name))) {
+      paths.push_back(installed_target(package, entry.name, [](const std::string& path) {
+        struct stat info;
+        return ::lstat(path.c_str(), &info) == 0;
+      }));
     }
     if (!skip_entry_data(archive, entry)) return false;
   }
@@ -38,6 +41,19 @@ bool package_files(PartStream& stream, const Package& package, std::vector<std::
 }
 
 }  // namespace
+
+std::string installed_target(const Package& package, const std::string& name,
+                             const std::function<bool(const std::string&)>& present) {
+  const std::string target = archive_target(package, name);
+  Package other(package.name);
+  other.disabled = !package.disabled;
+  const std::string alternative = archive_target(other, name);
+  if (!present(FLASH_DIR + target) && is_file_target(name, alternative) &&
+      present(FLASH_DIR + alternative)) {
+    return alternative;
+  }
+  return target;
+}
 
 std::string kept_image_of(const Package& package) {
   PackageInfo owner(package.bundle.name.empty() ? package.name : package.bundle.name);

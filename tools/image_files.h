@@ -2,6 +2,7 @@
 // installation: for the queries, since a record read from an image carries no file list.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,14 @@ class Package;
 // or breaks off before the package's archive ends; `paths` then holds what was found.
 bool image_files(const std::string& image_path, const Package& package,
                  std::vector<std::string>& paths);
+
+// The flash path ("/etc/x", below /flash) of the file that installation wrote for archive
+// entry `name` of `package`. Its files stay where it was installed, enabled or disabled: a
+// later disable or enable changes only its database markers. So the place its marker tells
+// comes first, and the other one is taken when only it holds the file (`present`, given a
+// path inside the root).
+std::string installed_target(const Package& package, const std::string& name,
+                             const std::function<bool(const std::string&)>& present);
 
 // Where the database keeps the image that `package` was read from: its own entry's or,
 // for a bundle member, the bundle's; empty when it keeps none.

@@ -441,6 +441,22 @@ TEST_F(AuditRun, ReportsEachDamageOnceNeverWritesTheRootAndTakesNamesAndKeys) {
     EXPECT_EQ(tree("/"), before);
   }
 
+  // Enabling or disabling a package later moves none of its files: they are found where
+  // it was installed.
+  restore_root(pristine);
+  write_file("/ram/pdb/two/schedule", "enable");
+  write_file("/ram/pdb/one/schedule", "disable");
+  ASSERT_EQ(run_installer({"-q"}).status, 0);
+  ASSERT_TRUE(exists("/flash/var/pdb/one/disabled") && !exists("/flash/var/pdb/two/disabled"));
+  const RunResult moved = audit({});
+  EXPECT_EQ(moved.status, VMPKG_OK) << moved.out;
+  EXPECT_EQ(
+      run_in_root([] {
+        std::cout << vmpkg_run({"files", "one"}, "").out << vmpkg_run({"files", "two"}, "").out;
+        return 0;
+      }).out,
+      "/etc/one\n/x/two/etc/two\n");
+
   // Another key set, and --json.
   restore_root(pristine);
   remove("/flash/x/two/etc/two");
