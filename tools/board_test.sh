@@ -248,8 +248,10 @@ for kind in upgrade commit; do
   [ $kind = upgrade ] || count=$cuts_commit
   for _ in $(seq 1 "$count"); do
     cut=$((cut + 1))
-    # Uniform over the action's uninterrupted length and a tenth beyond it.
-    delay=$(awk -v r=$RANDOM -v t="${ref_time[$kind]}" 'BEGIN { printf "%.2f", r / 32767 * t * 1.1 }')
+    # Uniform over the action's uninterrupted length and a tenth beyond it. $RANDOM is read
+    # here, not in the command substitution: bash seeds it afresh in each subshell.
+    r=$RANDOM
+    delay=$(awk -v r=$r -v t="${ref_time[$kind]}" 'BEGIN { printf "%.2f", r / 32767 * t * 1.1 }')
     cp "$build/before-cut.img" "$flash"
     console=$build/console-cut$cut.txt
     boot "$flash" "cut-$kind" "$console" board.cut=1
