@@ -30,6 +30,14 @@ expected_family=2
 started=$SECONDS
 
 log() { echo "board_test: $*"; }
+# A board that cannot boot or run stops the test at once, with what its console said.
+qemu=
+die() {
+  log "$1"
+  [ -z "${2:-}" ] || tail -n 20 "$2" | sed 's/^/  console: /'
+  exit 1
+}
+trap '[ -z "$qemu" ] || kill -9 "$qemu" 2>/dev/null || true' EXIT
 
 "$here/tools/install_deps.sh" qemu-system-ppc linux-source-6.1 gcc-powerpc-linux-gnu \
   g++-powerpc-linux-gnu make cmake g++ flex bison bc libssl-dev libelf-dev cpio xz-utils \
@@ -166,6 +174,7 @@ boot() {
     -drive "file=$image,if=none,format=raw,id=flash" -device virtio-blk-pci,drive=flash \
     >/dev/null 2>&1 &
   qemu=$!
+  wait_for "$console" '\(held\|broke\) flash-mounts' 300 || die "the board did not boot" "$console"
 }
 
 # Waits until the console shows the marker $2 (at most $3 seconds); false when QEMU ended or
@@ -182,10 +191,11 @@ wait_for() {
 # Ends the board after its flash is unmounted: power-off ends QEMU; if not, it is killed.
 finish() {
   local console=$1 i
-  wait_for "$console" end 900 || log "the board did not end in time: $console"
+  wait_for "$console" end 900 || die "the board did not end in time" "$console"
   for i in $(seq 1 50); do kill -0 "$qemu" 2>/dev/null || break; sleep 0.1; done
   kill -9 "$qemu" 2>/dev/null || true
   wait "$qemu" 2>/dev/null || true
+  qemu=
 }
 
 value() { sed -n "s/^BOARD: value $2 //p" "$1" | tail -n 1 | tr -d '\r'; }
@@ -227,9 +237,9 @@ for kind in upgrade commit; do
   cp "$build/before-cut.img" "$flash"
   console=$build/console-reference-$kind.txt
   boot "$flash" "cut-$kind" "$console"
-  wait_for "$console" go 600
+  wait_for "$console" go 600 || die "the board did not begin the $kind" "$console"
   begun=$(date +%s.%N)
-  wait_for "$console" "done" 600
+  wait_for "$console" "done" 600 || die "the board did not end the $kind" "$console"
   ref_time[$kind]=$(echo "$(date +%s.%N) - $begun" | bc)
   finish "$console"
   collect "$console" "reference-$kind"
@@ -246,6 +256,7 @@ cut=0
 for kind in upgrade commit; do
   count=$cuts_upgrade
   [ $kind = upgrade ] || count=$cuts_commit
+  during=0
   for _ in $(seq 1 "$count"); do
     cut=$((cut + 1))
     # Uniform over the action's uninterrupted length and a tenth beyond it. $RANDOM is read
@@ -255,10 +266,11 @@ for kind in upgrade commit; do
     cp "$build/before-cut.img" "$flash"
     console=$build/console-cut$cut.txt
     boot "$flash" "cut-$kind" "$console" board.cut=1
-    wait_for "$console" go 600
+    wait_for "$console" go 600 || die "the board did not begin the $kind" "$console"
     sleep "$delay"
-    kill -9 "$qemu"
+    kill -9 "$qemu" || die "the board ended before its cut" "$console"
     wait "$qemu" 2>/dev/null || true
+    qemu=
     landed=during
     grep -q '^BOARD: done' "$console" && landed=after
     console=$build/console-check$cut.txt
@@ -273,7 +285,10 @@ for kind in upgrade commit; do
       "$(value "$console" audit_findings)" "$(value "$console" rerun)" \
       "$([ "$broke" = 0 ] && echo held || echo "BROKE $broke")")")
     log "cut $cut ($kind after $delay s): $landed; ${cut_rows[-1]##* }"
+    [ $landed = after ] || during=$((during + 1))
   done
+  # Cuts that all land after the action would test nothing.
+  echo "cuts $kind-cut-during-action $([ "$during" -gt 0 ] && echo held || echo broke)" >>"$results"
 done
 
 first=$build/console-first.txt
