@@ -35,6 +35,7 @@ qemu=
 die() {
   log "$1"
   [ -z "${2:-}" ] || tail -n 20 "$2" | sed 's/^/  console: /'
+  sed 's/^/  qemu: /' "$build/qemu.err" 2>/dev/null || true
   exit 1
 }
 trap '[ -z "$qemu" ] || kill -9 "$qemu" 2>/dev/null || true' EXIT
@@ -172,7 +173,7 @@ boot() {
     -serial "file:$console" -kernel "$build/kernel/vmlinux" -initrd "$build/initramfs.gz" \
     -append "console=ttyS0 quiet board.phase=$phase board.pvr=$expected_pvr board.family=$expected_family $*" \
     -drive "file=$image,if=none,format=raw,id=flash" -device virtio-blk-pci,drive=flash \
-    >/dev/null 2>&1 &
+    >/dev/null 2>"$build/qemu.err" &
   qemu=$!
   wait_for "$console" '\(held\|broke\) flash-mounts' 300 || die "the board did not boot" "$console"
 }
@@ -294,6 +295,8 @@ done
 first=$build/console-first.txt
 install_s=$(value "$first" install_seconds)
 tar_s=$(value "$first" tar_seconds)
+install_kib=$(value "$first" install_max_rss_kib)
+tar_kib=$(value "$first" tar_max_rss_kib)
 echo
 echo "Board: QEMU $(qemu-system-ppc --version | sed -n 's/.*version \([^ ]*\).*/\1/p') ppce500," \
   "cpu $cpu, Linux $(make -s -C "$build/linux-source-6.1" kernelversion)," \
@@ -320,9 +323,10 @@ awk '{ key = ($1 ~ /^cut[0-9]/ ? "cuts" : $1) " " $2; total[key]++; if ($3 == "h
   "$results"
 echo
 echo "Figure (system package, $(stat -c %s "$build/packages/pkgs/system-1.vmp") bytes):" \
-  "install $install_s s, peak memory $(value "$first" install_max_rss_kib) KiB;" \
-  "tar -xzf of the same payload and sync $tar_s s: ratio" \
-  "$(echo "scale=2; $install_s / $tar_s" | bc); the kernel emulated" \
+  "install $install_s s, peak memory $install_kib KiB;" \
+  "tar -xzf of the same payload and sync $tar_s s, $tar_kib KiB: ratios" \
+  "$(echo "scale=2; $install_s / $tar_s" | bc) in time," \
+  "$(echo "scale=2; $install_kib / $tar_kib" | bc) in memory; the kernel emulated" \
   "$(value "$first" install_math_emulated) floating-point instructions of the install"
 echo "seed $seed; whole run $((SECONDS - started)) s"
 if grep -q ' broke$' "$results"; then
