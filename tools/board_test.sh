@@ -30,6 +30,15 @@ expected_family=2
 started=$SECONDS
 
 log() { echo "board_test: $*"; }
+# A board that cannot boot or run stops the test at once, with what its console said.
+qemu=
+die() {
+  log "$1"
+  [ -z "${2:-}" ] || tail -n 20 "$2" | sed 's/^/  console: /'
+  sed 's/^/  qemu: /' "$build/qemu.err" 2>/dev/null || true
+  exit 1
+}
+trap '[ -z "$qemu" ] || kill -9 "$qemu" 2>/dev/null || true' EXIT
 
 "$here/tools/install_deps.sh" qemu-system-ppc linux-source-6.1 gcc-powerpc-linux-gnu \
   g++-powerpc-linux-gnu make cmake g++ flex bison bc libssl-dev libelf-dev cpio xz-utils \
@@ -164,8 +173,9 @@ boot() {
     -serial "file:$console" -kernel "$build/kernel/vmlinux" -initrd "$build/initramfs.gz" \
     -append "console=ttyS0 quiet board.phase=$phase board.pvr=$expected_pvr board.family=$expected_family $*" \
     -drive "file=$image,if=none,format=raw,id=flash" -device virtio-blk-pci,drive=flash \
-    >/dev/null 2>&1 &
+    >/dev/null 2>"$build/qemu.err" &
   qemu=$!
+  wait_for "$console" '\(held\|broke\) flash-mounts' 300 || die "the board did not boot" "$console"
 }
 
 # Waits until the console shows the marker $2 (at most $3 seconds); false when QEMU ended or
@@ -182,10 +192,11 @@ wait_for() {
 # Ends the board after its flash is unmounted: power-off ends QEMU; if not, it is killed.
 finish() {
   local console=$1 i
-  wait_for "$console" end 900 || log "the board did not end in time: $console"
+  wait_for "$console" end 900 || die "the board did not end in time" "$console"
   for i in $(seq 1 50); do kill -0 "$qemu" 2>/dev/null || break; sleep 0.1; done
   kill -9 "$qemu" 2>/dev/null || true
   wait "$qemu" 2>/dev/null || true
+  qemu=
 }
 
 value() { sed -n "s/^BOARD: value $2 //p" "$1" | tail -n 1 | tr -d '\r'; }
@@ -227,9 +238,9 @@ for kind in upgrade commit; do
   cp "$build/before-cut.img" "$flash"
   console=$build/console-reference-$kind.txt
   boot "$flash" "cut-$kind" "$console"
-  wait_for "$console" go 600
+  wait_for "$console" go 600 || die "the board did not begin the $kind" "$console"
   begun=$(date +%s.%N)
-  wait_for "$console" "done" 600
+  wait_for "$console" "done" 600 || die "the board did not end the $kind" "$console"
   ref_time[$kind]=$(echo "$(date +%s.%N) - $begun" | bc)
   finish "$console"
   collect "$console" "reference-$kind"
@@ -246,17 +257,21 @@ cut=0
 for kind in upgrade commit; do
   count=$cuts_upgrade
   [ $kind = upgrade ] || count=$cuts_commit
+  during=0
   for _ in $(seq 1 "$count"); do
     cut=$((cut + 1))
-    # Uniform over the action's uninterrupted length and a tenth beyond it.
-    delay=$(awk -v r=$RANDOM -v t="${ref_time[$kind]}" 'BEGIN { printf "%.2f", r / 32767 * t * 1.1 }')
+    # Uniform over the action's uninterrupted length and a tenth beyond it. $RANDOM is read
+    # here, not in the command substitution: bash seeds it afresh in each subshell.
+    r=$RANDOM
+    delay=$(awk -v r=$r -v t="${ref_time[$kind]}" 'BEGIN { printf "%.2f", r / 32767 * t * 1.1 }')
     cp "$build/before-cut.img" "$flash"
     console=$build/console-cut$cut.txt
     boot "$flash" "cut-$kind" "$console" board.cut=1
-    wait_for "$console" go 600
+    wait_for "$console" go 600 || die "the board did not begin the $kind" "$console"
     sleep "$delay"
-    kill -9 "$qemu"
+    kill -9 "$qemu" || die "the board ended before its cut" "$console"
     wait "$qemu" 2>/dev/null || true
+    qemu=
     landed=during
     grep -q '^BOARD: done' "$console" && landed=after
     console=$build/console-check$cut.txt
@@ -271,12 +286,17 @@ for kind in upgrade commit; do
       "$(value "$console" audit_findings)" "$(value "$console" rerun)" \
       "$([ "$broke" = 0 ] && echo held || echo "BROKE $broke")")")
     log "cut $cut ($kind after $delay s): $landed; ${cut_rows[-1]##* }"
+    [ $landed = after ] || during=$((during + 1))
   done
+  # Cuts that all land after the action would test nothing.
+  echo "cuts $kind-cut-during-action $([ "$during" -gt 0 ] && echo held || echo broke)" >>"$results"
 done
 
 first=$build/console-first.txt
 install_s=$(value "$first" install_seconds)
 tar_s=$(value "$first" tar_seconds)
+install_kib=$(value "$first" install_max_rss_kib)
+tar_kib=$(value "$first" tar_max_rss_kib)
 echo
 echo "Board: QEMU $(qemu-system-ppc --version | sed -n 's/.*version \([^ ]*\).*/\1/p') ppce500," \
   "cpu $cpu, Linux $(make -s -C "$build/linux-source-6.1" kernelversion)," \
@@ -303,9 +323,10 @@ awk '{ key = ($1 ~ /^cut[0-9]/ ? "cuts" : $1) " " $2; total[key]++; if ($3 == "h
   "$results"
 echo
 echo "Figure (system package, $(stat -c %s "$build/packages/pkgs/system-1.vmp") bytes):" \
-  "install $install_s s, peak memory $(value "$first" install_max_rss_kib) KiB;" \
-  "tar -xzf of the same payload and sync $tar_s s: ratio" \
-  "$(echo "scale=2; $install_s / $tar_s" | bc); the kernel emulated" \
+  "install $install_s s, peak memory $install_kib KiB;" \
+  "tar -xzf of the same payload and sync $tar_s s, $tar_kib KiB: ratios" \
+  "$(echo "scale=2; $install_s / $tar_s" | bc) in time," \
+  "$(echo "scale=2; $install_kib / $tar_kib" | bc) in memory; the kernel emulated" \
   "$(value "$first" install_math_emulated) floating-point instructions of the install"
 echo "seed $seed; whole run $((SECONDS - started)) s"
 if grep -q ' broke$' "$results"; then

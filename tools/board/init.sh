@@ -81,7 +81,13 @@ audit_clean() {
 # With the new database, no finding; with the old one, each file of the old version that is
 # already new, as changed (a file the old version lacks is none of its business).
 audit_only_new_files() {
-  vmpkg audit 2>&1 | sed '$d' | sort >/tmp/findings
+  vmpkg audit >/tmp/audit 2>&1
+  status=$?
+  sed '$d' /tmp/audit | sort >/tmp/findings
+  # The last line must be the audit's summary, and its status must agree with the findings:
+  # an audit that could not run prints neither.
+  tail -n 1 /tmp/audit | grep -q ' checked: ' || return 1
+  if [ -s /tmp/findings ]; then [ $status != 0 ]; else [ $status = 0 ]; fi || return 1
   if [ "$table" = "$(arg show)" ]; then
     [ ! -s /tmp/findings ]
   else
@@ -126,7 +132,10 @@ mfpvr_traps() {
 probes() {
   report=$(probe_report)
   echo "$report"
-  say "value mfpvr_emulated $(mfpvr_traps probe_report)"
+  traps=$(mfpvr_traps probe_report)
+  say "value mfpvr_emulated $traps"
+  # The PVR comes from the instruction, which traps in user mode, not from a file.
+  check probe-mfpvr-trapped [ "$traps" -gt 0 ]
   field() { echo "$report" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
   kernel_erase=$(cat /sys/class/mtd/mtd0/erasesize)
   kernel_pvr=$(sed -n 's/.*(pvr \([0-9a-f]*\) \([0-9a-f]*\)).*/0x\1\2/p' /proc/cpuinfo)
@@ -134,7 +143,7 @@ probes() {
   say "value pvr $(field pvr)"
   say "value family $(field family)"
   check probe-memgetinfo [ "$(field mtd0_memgetinfo)" = ok ]
-  check probe-erase-size [ "$(field erase_size)" = "$kernel_erase" ]
+  check probe-erase-size [ "$(field erase_size)" = "$kernel_erase" -a "$kernel_erase" = 131072 ]
   check probe-no-large-erase-blocks [ "$(field large_erase_blocks)" = 0 ]
   check probe-pvr-as-kernel [ "$(field pvr)" = "$kernel_pvr" ]
   check probe-pvr-expected [ "$(field pvr)" = "$(arg pvr)" ]
@@ -165,6 +174,9 @@ first)
   mkdir /flash/tartest
   runstat sh -c 'tar -xzf /expect/system-1.tar.gz -C /flash/tartest && sync' 2>/tmp/tar.err
   sed -n 's/^runstat: \(.*\)/\1/p' /tmp/tar.err | tr ' ' '\n' | sed 's/^/BOARD: value tar_/; s/=/ /'
+  # The installed files are the package's (the other family's file aside).
+  check system-files-in-place sh -c 'cd /flash/tartest && find . -type f ! -name board.family1 |
+    { n=0; while read -r f; do cmp -s "$f" "/flash/$f" || exit 1; n=$((n + 1)); done; [ $n -gt 20 ]; }'
   rm -rf /flash/tartest
   check processor-family-files [ -f /flash/etc/board.family2 -a ! -e /flash/etc/board.family1 ]
   check install-bundle-stream installer - </pkgs/netsuite-1.vmp
@@ -190,13 +202,25 @@ second)
   show >/rw/board/show-before
   ;;
 cut-upgrade | cut-commit)
-  [ $phase = cut-upgrade ] || installer --safe >/dev/null
+  safe=0
+  [ $phase = cut-upgrade ] || installer --safe >/dev/null || safe=$?
+  if [ $phase = cut-commit ] && [ "$(arg cut)" != 1 ]; then
+    # --safe saved the upgrade for the commit and left the installed files alone.
+    files_old_or_new
+    check cut-reference-safe-saved [ $? = 0 -a -s /ram/MANIFEST -a $new_files = 0 ]
+  fi
   sync
   say go
   if [ $phase = cut-upgrade ]; then installer >/dev/null; else installer --commit >/dev/null; fi
-  say "done $?"
+  status=$?
+  say "done $status"
   # A cut aimed at the action waits for the power to go.
   [ "$(arg cut)" != 1 ] || sleep 100000
+  # The reference must have done the whole upgrade, or the cuts would aim at nothing.
+  check cut-reference-status [ $safe = 0 -a $status = 0 ]
+  files_old_or_new
+  check cut-reference-all-new [ $? = 0 -a $old_files = 0 -a $new_files -gt 40 ]
+  check cut-reference-table sh -c 'installer --show | grep -q "^big  *2\.0 "'
   say "value state $(state | digest)"
   say "value show $(show | digest)"
   check cut-reference-audit audit_clean
@@ -219,7 +243,9 @@ check)
   sed 's/^/  audit: /' /tmp/findings
   say "value audit_findings $(wc -l </tmp/findings)"
   installer >/dev/null
-  say "value rerun $?"
+  rerun=$?
+  say "value rerun $rerun"
+  check rerun-status [ $rerun = 0 ]
   check rerun-converges [ "$(state | digest)" = "$(arg state)" ] || state
   check rerun-table [ "$(show | digest)" = "$(arg show)" ]
   check rerun-no-staged-file no_staged_file
