@@ -117,6 +117,19 @@ bool parse_dependency(const std::string& text, Dependency& entry, std::string& e
   return true;
 }
 
+std::string printable(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string shown;
+  for (const unsigned char c : text) {
+    if (c >= 0x20 && c != 0x7f) {
+      shown += char(c);
+    } else {
+      shown += {'\\', 'x', digits[c >> 4], digits[c & 15]};
+    }
+  }
+  return shown;
+}
+
 std::string bound_text(Version version) { return version == 0 ? "0" : version_text(version); }
 
 std::string format_dependency(const Dependency& entry) {

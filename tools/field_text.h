@@ -15,6 +15,10 @@
 // "name min=6.48 max=0 weight=0": the form inspect prints, 0 standing for an open bound.
 std::string format_dependency(const Dependency& entry);
 
+// `text` for a terminal: control bytes as "\xNN", so that a note cannot move the cursor,
+// clear the screen or hide what follows it.
+std::string printable(const std::string& text);
+
 // A version text, or 0 for none.
 std::string bound_text(Version version);
 

@@ -70,7 +70,7 @@ class TextReport : public Report {
          << "  arch: " << info.architecture << "\n";
     if (!info.text_part24.empty()) out_ << "  text24: " << info.text_part24 << "\n";
     if (!info.text_part2.empty()) out_ << "  text2: " << info.text_part2 << "\n";
-    if (!info.note.empty()) out_ << "  note: " << info.note << "\n";
+    if (!info.note.empty()) out_ << "  note: " << printable(info.note) << "\n";
     const std::pair<const char*, const std::vector<Dependency>*> lists[] = {
         {"depends", &info.depends}, {"provides", &info.provides}, {"conflicts", &info.conflicts}};
     for (const auto& [name, list] : lists) {

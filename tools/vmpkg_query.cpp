@@ -6,6 +6,7 @@
 
 #include "database/database_reader.h"
 #include "package/repository.h"
+#include "tools/field_text.h"
 #include "tools/image_files.h"
 #include "tools/json_text.h"
 #include "tools/vmpkg.h"
@@ -123,12 +124,12 @@ int vmpkg_list(const std::vector<std::string>& args, const VmpkgContext& context
   }
   for (const auto& package : repository.packages()) {
     const char* action = action_name(package->action);
-    context.out << package->name << " " << version_text(package->version) << " "
+    context.out << printable(package->name) << " " << version_text(package->version) << " "
                 << utc_time(package->build_time) << " "
                 << (package->disabled ? "disabled" : "enabled") << " " << (*action ? action : "-")
                 << " " << form(*package) << " "
                 << (package->bundle.name.empty() ? "-" : package->bundle.name);
-    if (!package->note.empty()) context.out << " " << package->note;
+    if (!package->note.empty()) context.out << " " << printable(package->note);
     context.out << "\n";
   }
   return VMPKG_OK;

@@ -73,7 +73,7 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
   const std::string package = host_path("/demo.vmp");
   // clang-format off
   const RunResult built = vmpkg({"build", "--name", "demo", "--version", "3.20rc2",
-      "--build-time", "1700000000", "--arch", "powerpc", "--note", "a note", "--flags", "0x3",
+      "--build-time", "1700000000", "--arch", "powerpc", "--note", "a\x1b[2Jnote\x7f", "--flags", "0x3",
       "--depends", "system,min=6.48,max=7.1beta4", "--depends", "libc",
       "--provides", "demo-api,min=1.0alpha,weight=-7", "--conflicts", "old-demo,max=2.0.1",
       "--files", host_path("/tree"), "--processor", "bin/tool=9", "--image", host_path("/image"),
@@ -83,15 +83,15 @@ TEST_F(VmpkgTest, BuildThenInspectRoundTripsEveryField) {
 
   const RunResult shown = vmpkg({"inspect", package});
   ASSERT_EQ(shown.status, VMPKG_OK) << shown.err;
-  expect_lines(
-      shown.out,
-      {"package demo", "  version: 3.20rc2 (0x03146302)",
-       "  build-time: 1700000000 (2023-11-14 22:13:20 UTC)", "  flags: 0x00000003",
-       "  arch: powerpc", "  note: a note", "  depends: system min=6.48 max=7.1beta4 weight=0",
-       "  depends: libc min=0 max=0 weight=0", "  provides: demo-api min=1.0alpha max=0 weight=-7",
-       "  conflicts: old-demo min=0 max=2.0.1 weight=0", "  image: 5 bytes",
-       "  file: 100755 9 10 bin/tool", "  file: 100600 0 4 etc/tool.conf",
-       "  signature: level 2 (132 bytes)"});
+  expect_lines(shown.out, {"package demo", "  version: 3.20rc2 (0x03146302)",
+                           "  build-time: 1700000000 (2023-11-14 22:13:20 UTC)",
+                           "  flags: 0x00000003", "  arch: powerpc", "  note: a\\x1b[2Jnote\\x7f",
+                           "  depends: system min=6.48 max=7.1beta4 weight=0",
+                           "  depends: libc min=0 max=0 weight=0",
+                           "  provides: demo-api min=1.0alpha max=0 weight=-7",
+                           "  conflicts: old-demo min=0 max=2.0.1 weight=0", "  image: 5 bytes",
+                           "  file: 100755 9 10 bin/tool", "  file: 100600 0 4 etc/tool.conf",
+                           "  signature: level 2 (132 bytes)"});
   expect_lines(shown.out, {"         8    25         0", "        14     1        36"});
 
   ASSERT_EQ(vmpkg(build_line("bare", {"--level", "1", "--unrecorded"})).status, VMPKG_OK);
