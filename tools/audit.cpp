@@ -253,24 +253,14 @@ void Auditor::audit_package(const PackageInfo& info, const std::string& bundle, 
 // Walks the archive the stream stands on as installation does; false where installation
 // would have refused the package (a name cut short or unsafe, data cut short).
 bool Auditor::compare_archive(const Package& package, PartStream& stream, FileChecks& checks) {
-  InflateStream archive(stream);
-  ArchiveEntryHeader entry;
-  for (;;) {
-    const EntryRead read = read_archive_entry(archive, entry);
-    if (read == EntryRead::end || read == EntryRead::header_cut) return true;
-    if (read == EntryRead::broken || !is_safe_entry_name(entry.name)) return false;
-    if (!is_written_entry(entry)) {
-      if (!skip_entry_data(archive, entry)) return false;
-      continue;
-    }
-    if (!is_file_target(entry.name, archive_target(package, entry.name))) return false;
-    const std::string target = installed_target(
-        package, entry.name, [this](const std::string& path) { return exists(path, false); });
-    bool archive_cut = false;
-    FileCheck check = compare_file(FLASH_DIR + target, entry, archive, archive_cut);
-    if (archive_cut) return false;
-    checks.put(FLASH_DIR + target, std::move(check));
-  }
+  return walk_installed_files(
+      package, stream, [this](const std::string& path) { return exists(path, false); },
+      [&](const ArchiveEntryHeader& entry, const std::string& target, std::istream& data) {
+        bool archive_cut = false;
+        FileCheck check = compare_file(FLASH_DIR + target, entry, data, archive_cut);
+        if (!archive_cut) checks.put(FLASH_DIR + target, std::move(check));
+        return !archive_cut;
+      });
 }
 
 // Compares the file at `path` with the entry's data, which is read from `archive` in any

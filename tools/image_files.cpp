@@ -16,34 +16,43 @@
 
 namespace {
 
-bool read_archive(PartStream& stream, const Package& package, std::vector<std::string>& paths) {
+// Reads the archive of the package whose header group the stream has just read.
+bool package_files(PartStream& stream, const Package& package, std::vector<std::string>& paths) {
+  if (stream.type == PART_IMAGE) stream.next_part();
+  const auto present = [](const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0;
+  };
+  return stream.type != PART_ARCHIVE ||
+         walk_installed_files(package, stream, present,
+                              [&paths](const ArchiveEntryHeader& entry, const std::string& target,
+                                       std::istream& data) {
+                                paths.push_back(target);
+                                return skip_entry_data(data, entry);
+                              });
+}
+
+}  // namespace
+
+bool walk_installed_files(const Package& package, PartStream& stream, const PathPresent& present,
+                          const InstalledFileVisit& visit) {
   InflateStream archive(stream);
   ArchiveEntryHeader entry;
   for (;;) {
     const EntryRead read = read_archive_entry(archive, entry);
     if (read == EntryRead::end || read == EntryRead::header_cut) return true;
     if (read == EntryRead::broken || !is_safe_entry_name(entry.name)) return false;
-    if (is_written_entry(entry) &&
-        is_file_target(entry.name, archive_target(package, entry.name))) {
-      paths.push_back(installed_target(package, entry.name, [](const std::string& path) {
-        struct stat info;
-        return ::lstat(path.c_str(), &info) == 0;
-      }));
+    if (!is_written_entry(entry)) {
+      if (!skip_entry_data(archive, entry)) return false;
+      continue;
     }
-    if (!skip_entry_data(archive, entry)) return false;
+    if (!is_file_target(entry.name, archive_target(package, entry.name))) return false;
+    if (!visit(entry, installed_target(package, entry.name, present), archive)) return false;
   }
 }
 
-// Reads the archive of the package whose header group the stream has just read.
-bool package_files(PartStream& stream, const Package& package, std::vector<std::string>& paths) {
-  if (stream.type == PART_IMAGE) stream.next_part();
-  return stream.type != PART_ARCHIVE || read_archive(stream, package, paths);
-}
-
-}  // namespace
-
 std::string installed_target(const Package& package, const std::string& name,
-                             const std::function<bool(const std::string&)>& present) {
+                             const PathPresent& present) {
   const std::string target = archive_target(package, name);
   Package other(package.name);
   other.disabled = !package.disabled;

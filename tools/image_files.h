@@ -3,10 +3,25 @@
 #pragma once
 
 #include <functional>
+#include <istream>
 #include <string>
 #include <vector>
 
 class Package;
+class PartStream;
+struct ArchiveEntryHeader;
+
+using PathPresent = std::function<bool(const std::string&)>;
+// Takes one written entry, with the flash path installation gave it, and must read or skip
+// the entry's data from `data`; false stops the walk as broken.
+using InstalledFileVisit = std::function<bool(const ArchiveEntryHeader& entry,
+                                              const std::string& target, std::istream& data)>;
+
+// Walks the archive `stream` stands on as installation does, handing `visit` each written
+// entry. False where installation would have refused the package (a name cut short or
+// unsafe, data cut short) or where `visit` said so.
+bool walk_installed_files(const Package& package, PartStream& stream, const PathPresent& present,
+                          const InstalledFileVisit& visit);
 
 // Appends to `paths` the flash paths ("/etc/x", below /flash) of the written entries of
 // `package`'s archive in the image at `image_path`: the package's own image, or its
@@ -21,7 +36,7 @@ bool image_files(const std::string& image_path, const Package& package,
 // comes first, and the other one is taken when only it holds the file (`present`, given a
 // path inside the root).
 std::string installed_target(const Package& package, const std::string& name,
-                             const std::function<bool(const std::string&)>& present);
+                             const PathPresent& present);
 
 // Where the database keeps the image that `package` was read from: its own entry's or,
 // for a bundle member, the bundle's; empty when it keeps none.
