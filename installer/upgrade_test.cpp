@@ -23,11 +23,8 @@ namespace {
 using UpgradeRun = SignedRun;
 
 // `text` with its escapes: "\\n", "\\r" and "\\e" (escape).
-std::string unescaped(std::string text) {
-  for (const auto& [from, to] : {std::pair{"\\n", "\n"}, {"\\r", "\r"}, {"\\e", "\x1b"}}) {
-    for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, 2, to);
-  }
-  return text;
+std::string unescaped(const std::string& text) {
+  return with_tokens(text, {{"\\n", "\n"}, {"\\r", "\r"}, {"\\e", "\x1b"}});
 }
 
 // `text` split at `separator`, none for an empty text; an item "X*N" stands for N times X,

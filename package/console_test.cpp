@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -14,22 +13,15 @@
 namespace {
 
 // A case file's text with its escapes and stand-ins replaced (see testdata/console.txt).
-std::string expanded(std::string text) {
-  const std::pair<const char*, std::string> tokens[] = {
-      {"\\r", "\r"},
-      {"\\n", "\n"},
-      {"{hide}", "\x1b[?25l"},
-      {"{show}", "\x1b[?25h"},
-      {"{blank}", "\r" + std::string(79, ' ') + "\r"},
-      {"{long}", std::string(300, 'n')},
-      {"{cut}", std::string(255, 'n')},
-      {"{zeros}", std::string(4096, '\0')}};
-  for (const auto& [token, bytes] : tokens) {
-    for (size_t at = 0; (at = text.find(token, at)) != std::string::npos; at += bytes.size()) {
-      text.replace(at, std::strlen(token), bytes);
-    }
-  }
-  return text;
+std::string expanded(const std::string& text) {
+  return with_tokens(text, {{"\\r", "\r"},
+                            {"\\n", "\n"},
+                            {"{hide}", "\x1b[?25l"},
+                            {"{show}", "\x1b[?25h"},
+                            {"{blank}", "\r" + std::string(79, ' ') + "\r"},
+                            {"{long}", std::string(300, 'n')},
+                            {"{cut}", std::string(255, 'n')},
+                            {"{zeros}", std::string(4096, '\0')}});
 }
 
 // One step of a console script: "status:", "info:" (formatted from two arguments), "error:",

@@ -42,6 +42,16 @@ bool well_formed(const TestCase& block, const std::vector<std::string>& keys) {
 
 }  // namespace
 
+std::string with_tokens(std::string text,
+                        const std::vector<std::pair<std::string, std::string>>& tokens) {
+  for (const auto& [token, bytes] : tokens) {
+    for (size_t at = 0; (at = text.find(token, at)) != std::string::npos; at += bytes.size()) {
+      text.replace(at, token.size(), bytes);
+    }
+  }
+  return text;
+}
+
 std::string TestCase::label() const { return where + " " + text("case"); }
 
 std::string TestCase::text(const std::string& key) const {

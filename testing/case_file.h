@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TestCase {
@@ -20,6 +21,11 @@ struct TestCase {
   // A "yes" / "no" value; an absent key is no, any other value fails the test.
   bool yes(const std::string& key) const;
 };
+
+// `text` with each token replaced by its bytes wherever it stands, tokens taken in order;
+// bytes put in are not searched again. For escapes ("\\n") and stand-ins ("{long}").
+std::string with_tokens(std::string text,
+                        const std::vector<std::pair<std::string, std::string>>& tokens);
 
 // Reads the cases of PATH, relative to the source root. KEYS lists the keys a block may hold
 // besides "case": "name" exactly once, "name?" at most once, "name*" any number of times. A

@@ -159,13 +159,10 @@ TEST_F(VmpkgTest, RebuildsGiveTheSameBytes) {
 
 // A case's word with its placeholders filled in; '' is the empty word, and a leading "|"
 // keeps the spaces after it.
-std::string substituted(std::string word, const std::map<std::string, std::string>& values) {
+std::string substituted(const std::string& word,
+                        const std::vector<std::pair<std::string, std::string>>& values) {
   if (word == "''") return "";
-  if (word.rfind('|', 0) == 0) word.erase(0, 1);
-  for (const auto& [from, to] : values) {
-    for (size_t at; (at = word.find(from)) != std::string::npos;) word.replace(at, from.size(), to);
-  }
-  return word;
+  return with_tokens(word.rfind('|', 0) == 0 ? word.substr(1) : word, values);
 }
 
 // Every command answers on the right stream with the right status; a refusal names the
@@ -195,12 +192,12 @@ TEST_F(VmpkgTest, CommandLinesAndTheirAnswers) {
   bytes.replace(bytes.size() - 132, 20, 20, '\0');  // a signer that names no key
   write_file("/anonymous.vmp", bytes);
   write_file("/kept.vmp", "an earlier bundle");
-  const std::map<std::string, std::string> values = {{"{out}", host_path("/x.vmp")},
-                                                     {"{no}", host_path("/no")},
-                                                     {"{keys}", keys_},
-                                                     {"{dir}", root()},
-                                                     {"{other}", host_path("/other")},
-                                                     {"{version}", VMPKG_VERSION}};
+  const std::vector<std::pair<std::string, std::string>> values = {{"{out}", host_path("/x.vmp")},
+                                                                   {"{no}", host_path("/no")},
+                                                                   {"{keys}", keys_},
+                                                                   {"{dir}", root()},
+                                                                   {"{other}", host_path("/other")},
+                                                                   {"{version}", VMPKG_VERSION}};
   const std::map<std::string, int> statuses = {
       {"ok", VMPKG_OK}, {"failed", VMPKG_NOT_OK}, {"usage", VMPKG_BAD_USAGE}};
   // The lines of a stream, exact, or only its start when the last ends with "...".
